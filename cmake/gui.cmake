@@ -1,0 +1,1 @@
+# Qt window: filled in with the window issue

@@ -1,0 +1,76 @@
+// The link's host without a window: ternctl and the tests. It runs the
+// link's timers on an EventLoop, prints messages, and reads the Debug page's
+// chain (registers 1 and 64) so it can tell the camera's resolution and TV
+// standard.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/comm.h"
+#include "link/event_loop.h"
+#include "link/host.h"
+#include "link/link.h"
+
+namespace tern::cli {
+
+class ConsoleHost : public link::LinkHost {
+public:
+    /// Wires a host, a port and a link together; timers run on `loop`.
+    ConsoleHost(link::EventLoop& loop, link::CommPort& port);
+    ~ConsoleHost() override;
+
+    link::Link& Link() { return *link_; }
+    link::EventLoop& Loop() { return loop_; }
+
+    // LinkHost ------------------------------------------------------------------
+    void SetStatusPanel(int panel, const std::string& text) override;
+    void SetScreenCursor(bool busy) override { busyCursor = busy; }
+    void ShowMessage(const std::string& text, const std::string& caption) override;
+    void ShowException(const std::exception& e) override;
+    void EnableTimer(link::LinkTimer timer, bool on) override;
+    void EnablePageControl(bool on) override { pageControlEnabled = on; }
+    int ActivePage() const override { return activePage; }
+    int ToolMode() const override { return toolMode; }
+    void Terminate() override;
+    int LoadStep() const override { return loadStep; }
+    void Trans_init(int step) override;
+    void Trans_end() override;
+    void PostToEventThread(std::function<void()> fn) override { loop_.Post(std::move(fn)); }
+
+    bool TimerEnabled(link::LinkTimer timer) const;
+
+    // what the run showed ------------------------------------------------------
+    int activePage = link::kPageDebug;
+    int toolMode = link::kModeDbg;
+    int loadStep = 0;
+    bool busyCursor = false;
+    bool pageControlEnabled = false;
+    bool terminated = false;
+    bool quiet = false;  // no messages on stderr
+    std::array<std::string, 4> panels;
+    std::vector<std::pair<std::string, std::string>> messages;  // text, caption
+    std::array<std::int32_t, 256> registers{};
+    std::array<bool, 256> registerKnown{};
+    std::string resolutionText;  // "Hi-Resolution" / "Lo-Resolution"
+    std::string tvText;          // "NTSC" / "PAL"
+    int chainsCompleted = 0;
+    /// Called after each reply has been handled (tests, benchmarks).
+    std::function<void()> onReply;
+    /// Replaces the Debug page's chain when set: returns the payload length, 0 to end.
+    std::function<int(int step, link::Payload& p)> chain;
+
+private:
+    link::EventLoop& loop_;
+    std::unique_ptr<link::Link> link_;
+    int sendTimer_ = -1, reloadTimer_ = -1, cursorTimer_ = -1;
+};
+
+/// Wraps a timer or posted handler so an exception leaving it is shown and the loop goes on.
+void RunShowingErrors(link::LinkHost& host, const std::function<void()>& fn);
+
+}  // namespace tern::cli

@@ -1,0 +1,133 @@
+// ternctl: the headless companion of the window.
+//   ternctl probe [--port DEV] [--port2 DEV]
+//   ternctl simulate [--link PATH] [camera options]
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "camera/options.h"
+#include "camera/pty_camera.h"
+#include "cli/console_host.h"
+#include "link/comm.h"
+#include "link/event_loop.h"
+
+namespace {
+
+using namespace tern;
+
+void Usage(std::ostream& out) {
+    out << "usage: ternctl probe [--port DEV] [--port2 DEV]\n"
+           "         connect to the camera as the window does at start, read registers 1 and 64,\n"
+           "         print its resolution and TV standard\n"
+           "       ternctl simulate [--link PATH] [camera options]\n"
+           "         run the virtual camera on a pseudo-terminal, print its device path,\n"
+           "         serve until interrupted\n"
+           "\n"
+           "  --port DEV    device for COM1 (default /dev/ttyS0)\n"
+           "  --port2 DEV   device for COM2 (default /dev/ttyS1)\n"
+           "  --link PATH   also make a symbolic link PATH to the camera's device\n"
+           "\ncamera options:\n"
+        << camera::CameraOptionsUsage();
+}
+
+int Probe(const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if ((a == "--port" || a == "--port2") && i + 1 < args.size()) {
+            link::SetPortDevice(a == "--port" ? 1 : 2, args[++i]);
+        } else {
+            std::cerr << "ternctl probe: unknown argument '" << a << "'\n";
+            Usage(std::cerr);
+            return 2;
+        }
+    }
+    link::EventLoop loop;
+    link::TComm comm;
+    comm.SetReceiveNotifySize(7168);
+    comm.SetSendNotifySize(8192);
+    cli::ConsoleHost host(loop, comm);
+    host.quiet = true;
+    comm.OnCommReceive = [&host](link::TComm& c, std::uint16_t n) { host.Link().OnCommReceiveWatchThread(c, n); };
+    comm.OnCommLost = [&host](link::TComm&, const std::string& reason) {
+        host.PostToEventThread([&host, reason] { host.ShowMessage("The serial device went away: " + reason, "Comm.ERR"); });
+    };
+    comm.OnCommError = [&host](link::TComm&, const std::string& message) {
+        host.PostToEventThread([&host, message] { host.ShowMessage(message, "Comm.ERR"); });
+    };
+    host.Link().Trans_Create();
+    loop.RunUntil([&] { return host.terminated || host.chainsCompleted > 0; }, std::chrono::hours(24));
+    for (const auto& [text, caption] : host.messages) {
+        if (text != link::kMsgNotConnected) std::cerr << text << "\n";
+    }
+    if (host.chainsCompleted > 0 && !host.resolutionText.empty() && !host.tvText.empty()) {
+        host.Link().Close();
+        std::cout << host.resolutionText << "\n" << host.tvText << "\n";
+        return 0;
+    }
+    host.Link().Close();
+    std::cout << link::kMsgNotConnected << "\n";
+    return 1;
+}
+
+int Simulate(const std::vector<std::string>& args) {
+    std::vector<std::string> camArgs;
+    std::string linkPath;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--link" && i + 1 < args.size()) {
+            linkPath = args[++i];
+        } else {
+            camArgs.push_back(args[i]);
+        }
+    }
+    camera::CameraOptions options;
+    std::string error;
+    if (!camera::ParseCameraArgs(camArgs, options, error)) {
+        std::cerr << "ternctl simulate: " << error << "\n";
+        Usage(std::cerr);
+        return 2;
+    }
+    // Signals are taken by sigwait below, not by the camera's thread.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+
+    camera::PtyCamera cam(options);
+    try {
+        cam.Start();
+    } catch (const std::exception& e) {
+        std::cerr << "ternctl simulate: cannot start the virtual camera: " << e.what() << "\n";
+        return 1;
+    }
+    if (!linkPath.empty() && !cam.MakeLink(linkPath)) {
+        std::cerr << "ternctl simulate: cannot make the link " << linkPath << "\n";
+        return 1;
+    }
+    std::cout << cam.DevicePath() << std::endl;
+    int sig = 0;
+    sigwait(&set, &sig);
+    cam.Stop();
+    if (!linkPath.empty()) std::remove(linkPath.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        Usage(args.empty() ? std::cerr : std::cout);
+        return args.empty() ? 2 : 0;
+    }
+    const std::string cmd = args[0];
+    args.erase(args.begin());
+    if (cmd == "probe") return Probe(args);
+    if (cmd == "simulate") return Simulate(args);
+    std::cerr << "ternctl: unknown command '" << cmd << "'\n";
+    Usage(std::cerr);
+    return 2;
+}

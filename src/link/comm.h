@@ -1,0 +1,215 @@
+// TComm: the serial port component. One port, opened exclusively, in raw
+// mode, watched by one thread (TCommWatch) that reports received bytes.
+//
+// The port layer is POSIX termios. Port n maps to a device in one place
+// (PortDeviceName): COM1 is /dev/ttyS0, COM2 /dev/ttyS1, unless the program
+// was given another device for that port.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace tern::link {
+
+// ---- exceptions -----------------------------------------------------------
+
+class ECommError : public std::runtime_error {
+public:
+    explicit ECommError(const std::string& message) : std::runtime_error(message) {}
+};
+
+/// "オープンエラー ErrorCode = %d". The operating system's reason is kept beside
+/// the message (not folded into it) so the window can show it on a line of its own.
+class ECommOpenError : public ECommError {
+public:
+    ECommOpenError(std::int32_t code, std::string reason);
+    std::int32_t ErrorCode;
+    std::string Reason;  // e.g. "Permission denied", "in use"; may be empty
+};
+
+/// "入出力エラー ErrorCode = %d".
+class ECommReadWriteError : public ECommError {
+public:
+    ECommReadWriteError(std::uint32_t code, std::string reason);
+    std::uint32_t ErrorCode;
+    std::string Reason;
+};
+
+inline constexpr const char* kMsgNotStarted = "通信が開始されていない。";
+inline constexpr const char* kMsgTooLong = "送信データ長が長すぎる。";
+
+// ---- port names -----------------------------------------------------------
+
+/// The device opened for port n: an override given with SetPortDevice, else
+/// /dev/ttyS(n-1).
+std::string PortDeviceName(unsigned port);
+/// Gives port n another device ("--port DEV" for 1, "--port2 DEV" for 2).
+void SetPortDevice(unsigned port, std::string device);
+void ClearPortDevices();
+
+// ---- the port seen by the link ------------------------------------------
+
+/// What the link control needs of a port. TComm is the real one; tests hand
+/// in a stand-in for what a pseudo-terminal cannot do (DSR off, refused writes).
+class CommPort {
+public:
+    virtual ~CommPort() = default;
+    virtual void SetPort(std::uint8_t port) = 0;
+    virtual void SetBaudRate(std::int32_t baud) = 0;
+    virtual void Open() = 0;
+    virtual void Close() = 0;
+    virtual void Write(const void* buffer, std::uint32_t count) = 0;
+    virtual std::uint32_t Read(void* buffer, std::uint32_t count) = 0;
+    virtual bool DsrState() const = 0;
+    virtual bool IsOpen() const = 0;
+};
+
+// ---- TComm ----------------------------------------------------------------
+
+enum class TCommByteSize : std::uint8_t { cbs4, cbs5, cbs6, cbs7, cbs8 };
+enum class TCommParityBits : std::uint8_t { cpbNone, cpbOdd, cpbEven, cpbMark, cpbSpace };
+enum class TCommStopBits : std::uint8_t { csb1, csb15, csb2 };
+
+/// Sets of flow controls and events are bit sets: element k is bit k.
+enum TCommFlowControl : std::uint8_t { cfcDtrDsr = 1u << 0, cfcRtsCts = 1u << 1, cfcXonXoff = 1u << 2 };
+using TCommFlowControls = std::uint8_t;
+
+enum TCommEvents : std::uint16_t {
+    evRxchar = 1u << 0,
+    evRxflag = 1u << 1,
+    evTxempty = 1u << 2,
+    evCts = 1u << 3,
+    evDsr = 1u << 4,
+    evRlsd = 1u << 5,
+    evBreak = 1u << 6,
+    evErr = 1u << 7,
+    evRing = 1u << 8,
+    evPerr = 1u << 9,
+};
+using TCommEventMask = std::uint16_t;
+
+class TComm;
+using TCommNotifyEvent = std::function<void(TComm& sender, TCommEventMask events)>;
+using TCommNotifyRxTxEvent = std::function<void(TComm& sender, std::uint16_t size)>;
+/// The device went away while open (adapter pulled, peer closed). Reported
+/// once per opening, from the watch thread, which then ends.
+using TCommLostEvent = std::function<void(TComm& sender, const std::string& reason)>;
+/// An exception left a handler on the watch thread; the loop goes on.
+using TCommErrorEvent = std::function<void(TComm& sender, const std::string& message)>;
+
+class TCommWatch;
+
+class TComm : public CommPort {
+public:
+    TComm();
+    ~TComm() override;
+    TComm(const TComm&) = delete;
+    TComm& operator=(const TComm&) = delete;
+
+    // properties ------------------------------------------------------------
+    std::uint8_t Port() const { return port_; }
+    void SetPort(std::uint8_t port) override { port_ = port; }
+    std::int32_t BaudRate() const { return baudRate_; }
+    void SetBaudRate(std::int32_t baud) override;
+    std::uint16_t BaudRateUserDefined() const { return baudRateUserDefined_; }
+    void SetBaudRateUserDefined(std::uint16_t baud);
+    TCommByteSize ByteSize() const { return byteSize_; }
+    void SetByteSize(TCommByteSize v);
+    TCommParityBits ParityBits() const { return parityBits_; }
+    void SetParityBits(TCommParityBits v);
+    TCommStopBits StopBits() const { return stopBits_; }
+    void SetStopBits(TCommStopBits v);
+    TCommFlowControls FlowControls() const { return flowControls_; }
+    void SetFlowControls(TCommFlowControls v);
+    std::uint16_t InQueueSize() const { return inQueueSize_; }
+    void SetInQueueSize(std::uint16_t v);
+    std::uint16_t OutQueueSize() const { return outQueueSize_; }
+    void SetOutQueueSize(std::uint16_t v);
+    std::int32_t ReceiveNotifySize() const { return receiveNotifySize_; }
+    void SetReceiveNotifySize(std::int32_t v);
+    std::int32_t SendNotifySize() const { return sendNotifySize_; }
+    void SetSendNotifySize(std::int32_t v);
+    TCommEventMask EventMask() const { return eventMask_; }
+    void SetEventMask(TCommEventMask v);
+
+    /// Effective line rate: BaudRate, or BaudRateUserDefined when BaudRate is -1.
+    std::int32_t EffectiveBaudRate() const;
+    /// The device path of the last Open (empty before).
+    std::string DeviceName() const;
+
+    bool DsrState() const override;
+    bool IsOpen() const override;
+
+    // events (assign before Open) -----------------------------------------
+    TCommNotifyEvent OnCommEvent;
+    TCommNotifyRxTxEvent OnCommReceive;
+    TCommNotifyRxTxEvent OnCommTransmit;
+    TCommLostEvent OnCommLost;
+    TCommErrorEvent OnCommError;
+
+    // operations ------------------------------------------------------------
+    void Open() override;
+    void Close() override;
+    void Write(const void* buffer, std::uint32_t count) override;
+    std::uint32_t Read(void* buffer, std::uint32_t count) override;
+    void SendString(const std::string& text);
+    /// Holds the line in break for 500 ms.
+    void SendBreak();
+
+    // called by the watch thread ------------------------------------------
+    virtual void DoCommEvent(TCommEventMask mask);
+    virtual void DoCommReceive();
+    virtual void DoCommTransmit();
+
+private:
+    friend class TCommWatch;
+    void ApplyAll();
+    void ApplyLine();
+    std::uint32_t BytesWaiting() const;
+    // Each applies one property to the open descriptor with its own
+    // read-change-write of the termios block; a refusal is ignored.
+    void ApplyBaudRate(int fd);
+    void ApplyByteSize(int fd);
+    void ApplyParityBits(int fd);
+    void ApplyStopBits(int fd);
+    void ApplyFlowControls(int fd);
+    /// Waits for `events` on the device, or for Close's wake-up; deadline in
+    /// milliseconds. Returns the device's revents, 0 on timeout, -1 on wake-up.
+    int WaitDevice(int fd, short events, int timeoutMs) const;
+    void StopWatch();
+
+    // Properties: written by the event thread, read by whichever thread calls
+    // Write/Read/DoComm*, hence atomic.
+    std::atomic<std::uint8_t> port_{1};
+    std::atomic<std::int32_t> baudRate_{9600};
+    std::atomic<std::uint16_t> baudRateUserDefined_{9600};
+    std::atomic<TCommByteSize> byteSize_{TCommByteSize::cbs8};
+    std::atomic<TCommParityBits> parityBits_{TCommParityBits::cpbNone};
+    std::atomic<TCommStopBits> stopBits_{TCommStopBits::csb1};
+    std::atomic<TCommFlowControls> flowControls_{cfcRtsCts};
+    std::atomic<std::uint16_t> inQueueSize_{4096};
+    std::atomic<std::uint16_t> outQueueSize_{4096};
+    std::atomic<std::int32_t> receiveNotifySize_{3072};
+    std::atomic<std::int32_t> sendNotifySize_{1024};
+    std::atomic<TCommEventMask> eventMask_{0};
+
+    // The descriptor's lifetime: Read, Write and the other users hold ioMutex_
+    // shared; Open and Close change fd_ holding it exclusively (Close only
+    // after the watch thread has been joined).
+    std::atomic<int> fd_{-1};
+    std::atomic<int> wakeFd_{-1};          // Close's wake-up (an eventfd), or -1
+    std::atomic<bool> lost_{false};        // the device went away (OnCommLost sent)
+    std::atomic<std::uint64_t> rxTaken_{0};  // bytes Read so far (anti-spin test)
+    std::string device_;
+    std::unique_ptr<TCommWatch> watch_;
+    mutable std::shared_mutex ioMutex_;
+};
+
+}  // namespace tern::link

@@ -1,0 +1,86 @@
+#include "link/event_loop.h"
+
+#include <algorithm>
+
+namespace tern::link {
+
+void EventLoop::Post(std::function<void()> fn) {
+    {
+        std::lock_guard lock(mutex_);
+        posted_.push_back(std::move(fn));
+    }
+    wake_.notify_one();
+}
+
+int EventLoop::AddTimer(int intervalMs, std::function<void()> onTick) {
+    std::lock_guard lock(mutex_);
+    timers_.push_back(Timer{intervalMs, std::move(onTick)});
+    return static_cast<int>(timers_.size()) - 1;
+}
+
+void EventLoop::EnableTimer(int id, bool on) {
+    std::lock_guard lock(mutex_);
+    Timer& t = timers_.at(static_cast<std::size_t>(id));
+    t.enabled = on;
+    if (on) t.due = Clock::now() + std::chrono::milliseconds(t.intervalMs);
+}
+
+bool EventLoop::TimerEnabled(int id) const {
+    std::lock_guard lock(mutex_);
+    return timers_.at(static_cast<std::size_t>(id)).enabled;
+}
+
+void EventLoop::Quit() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_one();
+}
+
+bool EventLoop::QuitRequested() const {
+    std::lock_guard lock(mutex_);
+    return quit_;
+}
+
+void EventLoop::Step(Clock::time_point limit) {
+    std::function<void()> work;
+    {
+        std::unique_lock lock(mutex_);
+        Clock::time_point next = limit;
+        for (const Timer& t : timers_) {
+            if (t.enabled) next = std::min(next, t.due);
+        }
+        wake_.wait_until(lock, next, [&] { return quit_ || !posted_.empty() || Clock::now() >= next; });
+        if (quit_) return;
+        if (!posted_.empty()) {
+            work = std::move(posted_.front());
+            posted_.pop_front();
+        } else {
+            const auto now = Clock::now();
+            for (Timer& t : timers_) {
+                if (t.enabled && t.due <= now) {
+                    t.due = now + std::chrono::milliseconds(t.intervalMs);
+                    work = t.onTick;
+                    break;
+                }
+            }
+        }
+    }
+    if (work) work();
+}
+
+void EventLoop::Run() {
+    while (!QuitRequested()) Step(Clock::now() + std::chrono::hours(1));
+}
+
+bool EventLoop::RunUntil(const std::function<bool()>& pred, std::chrono::milliseconds deadline) {
+    const auto end = Clock::now() + deadline;
+    while (!pred()) {
+        if (QuitRequested() || Clock::now() >= end) return pred();
+        Step(end);
+    }
+    return true;
+}
+
+}  // namespace tern::link

@@ -1,0 +1,66 @@
+// What the link control needs from the program around it: the window in
+// ternab, a small console host in ternctl and the tests.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace tern::link {
+
+enum class LinkTimer { Send, Reload, Cursor };
+
+/// Tool modes of the window (index of tool_type).
+inline constexpr int kModeDbg = 0;
+inline constexpr int kModeApl = 1;
+inline constexpr int kModeKizu = 2;
+
+/// Index of the Debug page (TabSheet2) in PageControl1.
+inline constexpr int kPageDebug = 1;
+
+class LinkHost {
+public:
+    virtual ~LinkHost() = default;
+
+    // status bar, cursor, messages ------------------------------------------
+    /// Status panel 0..3 of StatusBar1.
+    virtual void SetStatusPanel(int panel, const std::string& text) = 0;
+    /// Sets the screen cursor at once: the hourglass when busy, else the default.
+    virtual void SetScreenCursor(bool busy) = 0;
+    /// Modal message box with one OK button. Reply bytes that arrive while it
+    /// is open are not dispatched inside it (the link holds them back).
+    virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+    /// An exception left a handler (open errors, refused writes): show it and go on.
+    virtual void ShowException(const std::exception& e) = 0;
+
+    // window state ------------------------------------------------------------
+    virtual void EnableTimer(LinkTimer timer, bool on) = 0;
+    virtual void EnablePageControl(bool on) = 0;
+    /// Panel4 (the Setup1 page's controls), for Lock_on / Lock_off.
+    virtual void EnablePanel4(bool on) { (void)on; }
+    /// Index of the page shown in PageControl1.
+    virtual int ActivePage() const = 0;
+    virtual int ToolMode() const = 0;
+    /// Closes the settings file of a running copy, if any.
+    virtual void CloseCopyFile() {}
+    /// Ends the program (no camera answered at start).
+    virtual void Terminate() = 0;
+    /// Advances the copy progress bar (ProgressBar3).
+    virtual void AdvanceCopyProgress(int by) { (void)by; }
+
+    // flags owned by the transfer engine, the defect page and the decoder ---
+    virtual int LoadStep() const { return 0; }
+    virtual bool DefectLock() const { return false; }
+    virtual bool LoadGuard() const { return false; }
+
+    // transfer engine ---------------------------------------------------------
+    /// Requests step `step` of the active page's load chain.
+    virtual void Trans_init(int step) = 0;
+    /// A reply (or an ACK in its place) has been acknowledged.
+    virtual void Trans_end() = 0;
+
+    // threads -----------------------------------------------------------------
+    /// Runs fn on the event thread, after what is already queued. Thread-safe.
+    virtual void PostToEventThread(std::function<void()> fn) = 0;
+};
+
+}  // namespace tern::link

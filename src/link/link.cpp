@@ -1,0 +1,358 @@
+#include "link/link.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+
+namespace tern::link {
+
+Link::Link(CommPort& comm, LinkHost& host)
+    : comm_(comm), host_(host), generation_(std::make_shared<std::atomic<unsigned>>(0)) {}
+
+// ---- sending ------------------------------------------------------------------
+
+void Link::WriteFrame(const std::uint8_t* data, std::size_t count) {
+    comm_.Write(data, static_cast<std::uint32_t>(count));
+}
+
+int Link::SendSeq(std::uint8_t code) {
+    Cursor_set(1);
+    linkBusy_ = true;
+    WriteFrame(&code, 1);
+    replyTimer_ = kReplyTicks;
+    retryCount_ = kReplyRetries;
+    return 0;
+}
+
+int Link::StxCommand(const Payload& payload, int n) {
+    if (linkBusy_) return 0;
+    n = std::clamp(n, 0, static_cast<int>(kPayloadSize));
+    // Built apart and committed only once it is going out: a refused send
+    // must not disturb the frame in flight, which the reply watch re-sends.
+    const FrameBytes frame = BuildStxFrame(payload, n);
+    linkBusy_ = true;
+    Cursor_set(1);
+    cmdFrame_ = frame;
+    lastWasBlock_ = false;
+    WriteFrame(cmdFrame_.data(), cmdFrame_.size());
+    replyTimer_ = kReplyTicks;
+    retryCount_ = kReplyRetries;
+    if (host_.ToolMode() != kModeKizu) {
+        host_.SetStatusPanel(1, HexBytesText(std::span<const std::uint8_t>(cmdFrame_.data() + 1, kPayloadSize)));
+    }
+    return 0;
+}
+
+void Link::SohCommand(std::span<const std::int32_t, kBlockDataSize> image) {
+    if (linkBusy_) {
+        host_.SetStatusPanel(1, "Busy");
+        return;
+    }
+    linkBusy_ = true;
+    host_.EnablePageControl(false);
+    Cursor_set(1);
+    std::array<std::uint8_t, kBlockDataSize> data{};
+    for (std::size_t i = 0; i < kBlockDataSize; ++i) data[i] = static_cast<std::uint8_t>(image[i] & 0xFF);
+    blockFrame_ = BuildBlockFrame(data);
+    cmdFrame_[0] = SOH;
+    lastWasBlock_ = true;
+    WriteFrame(blockFrame_.data(), 512);
+    WriteFrame(blockFrame_.data() + 512, kBlockFrameSize - 512);
+    replyTimer_ = kBlockReplyTicks;
+    retryCount_ = kBlockReplyRetries;
+    host_.AdvanceCopyProgress(static_cast<int>(kBlockDataSize));
+}
+
+void Link::SW_push(std::uint8_t key) {
+    if (!Trans_chk()) return;
+    Payload p;
+    p[1] = 0x21;
+    p[2] = 0x32;
+    p[3] = key;
+    StxCommand(p, 3);
+}
+
+// ---- receive state machine -------------------------------------------------------
+
+int Link::r_data(std::uint8_t byte) {
+    int event = -1;
+    switch (recvState_) {
+        case 0:
+            switch (byte) {
+                case NUL: case EOT: case ENQ: case ACK: case DC1: case NAK: case SYN:
+                    event = byte;
+                    break;
+                case SOH: case STX:
+                    recvCount_ = 0;
+                    recvFrame_[0] = byte;
+                    recvCount_ = 1;
+                    recvState_ = 1;
+                    break;
+                default:
+                    break;
+            }
+            break;
+        case 1:
+            recvFrame_[static_cast<std::size_t>(recvCount_)] = byte;
+            ++recvCount_;
+            if ((recvFrame_[0] == SOH && recvCount_ >= 3) || (recvFrame_[0] == STX && recvCount_ >= 16)) {
+                recvState_ = 2;
+            }
+            break;
+        case 2:
+            if (byte == ETX) {
+                recvFrame_[static_cast<std::size_t>(recvCount_)] = byte;
+                ++recvCount_;
+                recvState_ = 3;
+            } else {
+                recvState_ = 0;
+                host_.ShowMessage(kMsgRecvErr, kCapRecvErr);
+            }
+            break;
+        case 3:
+            recvCrc_ = static_cast<std::uint16_t>(byte << 8);
+            recvState_ = 4;
+            break;
+        case 4: {
+            recvCrc_ = static_cast<std::uint16_t>(recvCrc_ | byte);
+            const std::size_t covered = recvFrame_[0] == SOH ? 3 : 16;
+            if (Crc16(std::span<const std::uint8_t>(recvFrame_.data() + 1, covered)) == recvCrc_) {
+                event = ETX;
+                recvState_ = 5;
+            } else {
+                recvState_ = 0;
+                SendSeq(NAK);
+            }
+            break;
+        }
+        case 5:
+        default:
+            // The byte after a frame is an event whatever it is; read as a
+            // signed byte, so 0x80 and above count as nothing.
+            event = static_cast<std::int8_t>(byte);
+            recvState_ = 0;
+            break;
+    }
+    return event;
+}
+
+// ---- receive dispatcher ------------------------------------------------------------
+
+void Link::OnCommReceiveWatchThread(CommPort& port, std::uint16_t size) {
+    std::vector<std::uint8_t> bytes(size);
+    std::uint32_t got = 0;
+    while (got < size) {
+        const std::uint32_t n = port.Read(bytes.data() + got, size - got);
+        if (n == 0) break;
+        got += n;
+    }
+    bytes.resize(got);
+    if (bytes.empty()) return;
+    const unsigned gen = generation_->load();
+    auto generation = generation_;
+    host_.PostToEventThread([this, generation, gen, bytes = std::move(bytes)] {
+        if (generation->load() != gen) return;  // read from an earlier opening
+        Comm1CommReceive(bytes);
+    });
+}
+
+void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    if (dispatching_) return;  // a box opened from inside the dispatcher: wait
+    dispatching_ = true;
+    struct Done {
+        Link& l;
+        ~Done() { l.dispatching_ = false; }
+    } done{*this};
+    while (!pending_.empty()) {
+        const std::uint8_t b = pending_.front();
+        pending_.pop_front();
+        Dispatch(b);
+    }
+    dispatching_ = false;
+    if (tickDeferred_) {
+        tickDeferred_ = false;
+        SendTimerTimer();
+    }
+}
+
+void Link::Dispatch(std::uint8_t byte) {
+    const int event = r_data(byte);
+    if (event >= 0) OnEvent(event);
+}
+
+void Link::OnEvent(int event) {
+    switch (mode_) {
+        case LinkMode::Connecting:
+            if (event == ACK) {
+                SendSeq(EOT);
+                Cursor_set(0);
+                mode_ = LinkMode::Idle;
+                linkBusy_ = false;
+                replyTimer_ = -1;
+                ReLoadClick();
+                host_.EnablePageControl(true);
+            }
+            break;
+        case LinkMode::Idle:
+            if (event != ACK) break;
+            if (cmdFrame_[0] == STX && cmdFrame_[1] == 0x21 && cmdFrame_[2] == 0x20) {
+                // A preset ends with the camera's ACK; the settings are read again later.
+                Cursor_set(0);
+                mode_ = LinkMode::Idle;
+                linkBusy_ = false;
+                replyTimer_ = -1;
+                host_.EnablePageControl(true);
+                Cursor_set(1);
+                host_.EnableTimer(LinkTimer::Reload, true);
+            } else if (cmdFrame_[0] == STX && cmdFrame_[1] == 0xF1) {
+                // So does a reset, which also ends a copy to the camera.
+                Cursor_set(0);
+                mode_ = LinkMode::Idle;
+                linkBusy_ = false;
+                host_.CloseCopyFile();
+                host_.EnablePageControl(true);
+                replyTimer_ = -1;
+                if (host_.ActivePage() != kPageDebug) {
+                    Cursor_set(1);
+                    host_.EnableTimer(LinkTimer::Reload, true);
+                }
+            } else {
+                mode_ = LinkMode::AwaitReply;
+            }
+            break;
+        case LinkMode::AwaitReply:
+            if (event != ETX && event != ACK) break;
+            if (host_.ToolMode() != kModeKizu) {
+                host_.SetStatusPanel(2, HexBytesText(std::span<const std::uint8_t>(recvFrame_.data() + 1, kPayloadSize)));
+            } else {
+                host_.SetStatusPanel(2, "");
+            }
+            SendSeq(ACK);
+            replyTimer_ = -1;
+            mode_ = LinkMode::Idle;
+            Cursor_set(0);
+            linkBusy_ = false;
+            {
+                const int step = host_.LoadStep();
+                host_.Trans_end();
+                const int after = host_.LoadStep();
+                if (after != 0 && after == step) host_.Trans_init(after);
+            }
+            break;
+    }
+}
+
+// ---- control ----------------------------------------------------------------------------
+
+void Link::Trans_Create() {
+    host_.SetStatusPanel(0, kTextConnecting);
+    try {
+        CnctDataLink(1, kLinkBaud);
+    } catch (const ECommError& e) {
+        host_.ShowException(e);
+        return;  // the connection attempts go on from SendTimer
+    }
+    IdEnq();
+}
+
+void Link::CnctDataLink(std::uint8_t port, std::int32_t baud) {
+    comm_.Close();
+    generation_->fetch_add(1);
+    comm_.SetBaudRate(baud);
+    comm_.SetPort(port);
+    comm_.Open();
+    host_.EnableTimer(LinkTimer::Send, true);
+}
+
+bool Link::Trans_chk() const {
+    return host_.LoadStep() == 0 && !linkBusy_ && !host_.DefectLock() && !host_.LoadGuard();
+}
+
+void Link::ReLoadClick() {
+    if (DR_check()) {
+        host_.Trans_init(0);
+    } else {
+        host_.ShowMessage(kMsgDrOff, kCapDrOff);
+    }
+}
+
+void Link::Lock_on() {
+    host_.EnablePanel4(false);
+    panelLock_ = true;
+}
+
+void Link::Lock_off() {
+    host_.EnablePanel4(true);
+    panelLock_ = false;
+}
+
+void Link::Cursor_set(int cursor) {
+    if (cursor != 0) {
+        host_.SetScreenCursor(true);
+    } else {
+        host_.EnableTimer(LinkTimer::Cursor, true);
+    }
+}
+
+void Link::Close() {
+    comm_.Close();
+    generation_->fetch_add(1);
+}
+
+void Link::SendTimerTimer() {
+    if (dispatching_) {
+        // A box opened by the dispatcher is up; the tick runs once it is over.
+        tickDeferred_ = true;
+        return;
+    }
+    if (mode_ == LinkMode::Connecting) {
+        comm_.Close();
+        ++connectTry_;
+        if (connectTry_ == 1) {
+            CnctDataLink(1, kLinkBaud);
+        } else if (connectTry_ == 2) {
+            CnctDataLink(2, kLinkBaud);
+        } else if (connectTry_ >= 3) {
+            host_.EnableTimer(LinkTimer::Send, false);
+            host_.ShowMessage(kMsgNotConnected, kCapNotConnected);
+            host_.Terminate();
+        }
+        return;
+    }
+    if (replyTimer_ == -1) return;
+    --replyTimer_;
+    if (replyTimer_ != -1) return;
+    --retryCount_;
+    if (retryCount_ == 0) {
+        host_.ShowMessage(kMsgNotConnected, kCapNotConnected);
+        linkBusy_ = false;
+        host_.EnablePageControl(true);
+        Cursor_set(0);
+        recvState_ = 0;
+        mode_ = LinkMode::Idle;
+    }
+    // The re-sent frame needs its own ACK before a reply can count: without
+    // this, the ACK to the re-send would be taken for the lost reply.
+    mode_ = LinkMode::Idle;
+    if (lastWasBlock_) {
+        WriteFrame(blockFrame_.data(), 512);
+        WriteFrame(blockFrame_.data() + 512, kBlockFrameSize - 512);
+        replyTimer_ = kBlockReplyTicks;
+    } else {
+        WriteFrame(cmdFrame_.data(), cmdFrame_.size());
+        replyTimer_ = kReplyTicks;
+    }
+}
+
+void Link::ReloadTimerTimer() {
+    host_.EnableTimer(LinkTimer::Reload, false);
+    ReLoadClick();
+}
+
+void Link::cursor_timerTimer() {
+    host_.EnableTimer(LinkTimer::Cursor, false);
+    host_.SetScreenCursor(false);
+}
+
+}  // namespace tern::link

@@ -1,0 +1,137 @@
+// The one link object: the command frame, the receive frame and its state
+// machine, the link state, the connection handshake, the reply watch and the
+// receive dispatcher. Everything that talks to the camera goes through it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <span>
+#include <vector>
+
+#include "link/codec.h"
+#include "link/comm.h"
+#include "link/host.h"
+
+namespace tern::link {
+
+enum class LinkMode : std::uint8_t { Connecting = 0, Idle = 1, AwaitReply = 2 };
+
+/// Ticks of SendTimer (1500 ms) and retries of the reply watch.
+inline constexpr int kReplyTicks = 20;
+inline constexpr int kReplyRetries = 2;
+inline constexpr int kBlockReplyTicks = 100;
+inline constexpr int kBlockReplyRetries = 10;
+inline constexpr int kSendTimerMs = 1500;
+inline constexpr int kReloadTimerMs = 4000;
+inline constexpr int kCursorTimerMs = 10;
+inline constexpr int kLinkBaud = 9600;
+
+inline constexpr const char* kMsgNotConnected = " Serial Port not connected ";
+inline constexpr const char* kCapNotConnected = "Comm.ERR";
+inline constexpr const char* kMsgDrOff = "Camera Connection changed (DR OFF)";
+inline constexpr const char* kCapDrOff = "KB";
+inline constexpr const char* kMsgRecvErr = "sr_err1";
+inline constexpr const char* kCapRecvErr = "recv_chr";
+inline constexpr const char* kTextConnecting = "Comm. Connecting";
+
+class Link {
+public:
+    Link(CommPort& comm, LinkHost& host);
+
+    // ---- frames and receive state (read by every page) --------------------
+    /// The last frame sent: byte 0 STX or SOH, bytes 1..15 the payload of the
+    /// last command frame that really went out.
+    const FrameBytes& CmdFrame() const { return cmdFrame_; }
+    std::uint8_t CmdPayload(int i) const { return cmdFrame_.at(static_cast<std::size_t>(i)); }
+    /// The receive buffer: start byte at 0, then the data bytes and ETX.
+    const FrameBytes& RecvFrame() const { return recvFrame_; }
+    std::uint8_t Recv(int offset) const { return recvFrame_.at(static_cast<std::size_t>(offset)); }
+    const BlockBytes& BlockFrame() const { return blockFrame_; }
+    int RecvState() const { return recvState_; }
+    int RecvCount() const { return recvCount_; }
+    std::uint16_t RecvCrc() const { return recvCrc_; }
+
+    // ---- link state ----------------------------------------------------------
+    LinkMode Mode() const { return mode_; }
+    bool LinkBusy() const { return linkBusy_; }
+    int ReplyTimer() const { return replyTimer_; }
+    int RetryCount() const { return retryCount_; }
+    int ConnectTry() const { return connectTry_; }
+    bool PanelLock() const { return panelLock_; }
+
+    // ---- sending ---------------------------------------------------------------
+    int SendSeq(std::uint8_t code);
+    void IdEnq() { SendSeq(ENQ); }
+    /// Frames payload bytes 1..n (n+1..15 become zero) and sends them. Refused
+    /// silently, leaving CmdFrame as it was, while LinkBusy is set. Returns 0.
+    int StxCommand(const Payload& payload, int n);
+    /// Builds and sends the block frame from the low bytes of 1024 image entries.
+    void SohCommand(std::span<const std::int32_t, kBlockDataSize> image);
+    /// The key command 21 32 key, when idle.
+    void SW_push(std::uint8_t key);
+
+    // ---- receiving -----------------------------------------------------------
+    /// Feeds one byte to the receive state machine: -1 for nothing yet, else an event.
+    int r_data(std::uint8_t byte);
+    /// The receive dispatcher. Runs on the event thread; bytes that arrive
+    /// while it is already running (a message box opened from inside it) are
+    /// queued and dispatched in order once the running reaction is over.
+    void Comm1CommReceive(std::span<const std::uint8_t> bytes);
+    /// Watch-thread side: reads the `size` bytes reported waiting and hands
+    /// them to the event thread. Install as TComm::OnCommReceive.
+    void OnCommReceiveWatchThread(CommPort& port, std::uint16_t size);
+    /// True while the dispatcher's reaction to received bytes is running.
+    bool InDispatch() const { return dispatching_; }
+
+    // ---- control --------------------------------------------------------------
+    void Trans_Create();
+    void CnctDataLink(std::uint8_t port, std::int32_t baud);
+    bool Trans_chk() const;
+    bool DR_check() const { return comm_.DsrState(); }
+    void ReLoadClick();
+    void Lock_on();
+    void Lock_off();
+    void Cursor_set(int cursor);
+    /// Closes the port (Exit, window destruction).
+    void Close();
+
+    // ---- timer handlers (plain methods; the host's timers call them) ---------
+    void SendTimerTimer();
+    void ReloadTimerTimer();
+    void cursor_timerTimer();
+
+private:
+    void Dispatch(std::uint8_t byte);
+    void OnEvent(int event);
+    void WriteFrame(const std::uint8_t* data, std::size_t count);
+    void ResetReceive() { recvState_ = 0; }
+
+    CommPort& comm_;
+    LinkHost& host_;
+
+    FrameBytes cmdFrame_{};
+    FrameBytes recvFrame_{};
+    BlockBytes blockFrame_{};
+    int recvState_ = 0;
+    int recvCount_ = 0;
+    std::uint16_t recvCrc_ = 0;
+    /// The last thing sent was the block frame (the reply watch re-sends it whole).
+    bool lastWasBlock_ = false;
+
+    LinkMode mode_ = LinkMode::Connecting;
+    bool linkBusy_ = false;
+    int replyTimer_ = kReplyTicks;
+    int retryCount_ = 0;
+    int connectTry_ = 0;
+    bool panelLock_ = false;
+
+    bool dispatching_ = false;
+    bool tickDeferred_ = false;
+    std::deque<std::uint8_t> pending_;
+    /// Bumped on every (re)open, so bytes read from an earlier opening and
+    /// still queued for the event thread are dropped.
+    std::shared_ptr<std::atomic<unsigned>> generation_;
+};
+
+}  // namespace tern::link
