@@ -1,0 +1,51 @@
+// What a virtual camera is built with: its sensor and TV standard, the
+// defective pixels its search finds, the line speed it keeps to, the faults
+// it plays for tests and demonstrations, and where it traces the line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tern::camera {
+
+/// A defective CCD pixel that the camera's automatic search reports.
+struct DefectPixel {
+    std::uint16_t x = 0;
+    std::uint16_t y = 0;
+    bool fix = false;
+    bool rev = false;
+    bool operator==(const DefectPixel&) const = default;
+};
+
+struct CameraOptions {
+    bool highResolution = true;  ///< register 1 bit 14
+    bool pal = false;            ///< register 0x40 bit 0
+    /// Bits per second the line is paced at (10 bit times a byte, both
+    /// directions); 0 answers as fast as the pseudo-terminal goes.
+    int baud = 0;
+    /// Every Nth reply frame goes out with a wrong check code (0: never).
+    /// The frame sent again on the tool's NAK is the correct one.
+    int corruptEvery = 0;
+    /// Every Nth reply frame is not sent at all; its ACK still is (0: never).
+    int dropEvery = 0;
+    /// Commands whose item (payload byte 2) the camera refuses with 0xA8.
+    std::vector<std::uint8_t> refuseItems;
+    /// Commands whose item the camera answers with `errorStatus`.
+    std::vector<std::uint8_t> errorItems;
+    std::uint8_t errorStatus = 0xE0;
+    /// File that gets every byte each way with a timestamp; empty: no trace.
+    std::string tracePath;
+    /// Pixels the automatic search finds, reported in raster order.
+    std::vector<DefectPixel> defects;
+};
+
+/// Reads the camera options from program arguments. On a bad value or an
+/// unknown argument returns false with a text for the user in `error`;
+/// `options` then holds what was read before it.
+bool ParseCameraArgs(const std::vector<std::string>& args, CameraOptions& options, std::string& error);
+
+/// One line per option, for a program's usage text.
+std::string CameraOptionsUsage();
+
+}  // namespace tern::camera

@@ -1,0 +1,172 @@
+// The link against the virtual camera over a real pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "camera/pty_camera.h"
+#include "cli/console_host.h"
+#include "link/comm.h"
+#include "link/event_loop.h"
+
+using namespace tern;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Rig {
+    explicit Rig(camera::CameraOptions options = {}) : cam(options), host(loop, comm) {
+        cam.Start();
+        link::SetPortDevice(1, cam.DevicePath());
+        link::SetPortDevice(2, "/nonexistent/ternab-com2");
+        comm.SetReceiveNotifySize(7168);
+        comm.SetSendNotifySize(8192);
+        comm.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host.Link().OnCommReceiveWatchThread(c, n); };
+        host.quiet = true;
+    }
+    ~Rig() {
+        host.Link().Close();
+        cam.Stop();
+        link::ClearPortDevices();
+    }
+    bool Connect() {
+        host.Link().Trans_Create();
+        return loop.RunUntil([&] { return host.chainsCompleted > 0; }, 10s);
+    }
+    /// Sends one command when idle and waits for its reply.
+    bool Exchange(const link::Payload& p, int n) {
+        const int before = replies;
+        host.onReply = [this] { ++replies; };
+        if (!host.Link().Trans_chk()) return false;
+        host.Link().StxCommand(p, n);
+        return loop.RunUntil([&] { return replies > before; }, 10s);
+    }
+    link::EventLoop loop;
+    camera::PtyCamera cam;
+    link::TComm comm;
+    cli::ConsoleHost host;
+    int replies = 0;
+};
+
+link::Payload P(std::initializer_list<std::uint8_t> bytes) {
+    link::Payload p;
+    int i = 1;
+    for (auto b : bytes) p[i++] = b;
+    return p;
+}
+
+}  // namespace
+
+TEST(EndToEnd, ConnectsAndReadsResolutionAndStandard) {
+    for (bool pal : {false, true}) {
+        camera::CameraOptions o;
+        o.pal = pal;
+        o.highResolution = !pal;
+        Rig rig(o);
+        ASSERT_TRUE(rig.Connect());
+        EXPECT_EQ(rig.host.resolutionText, pal ? "Lo-Resolution" : "Hi-Resolution");
+        EXPECT_EQ(rig.host.tvText, pal ? "PAL" : "NTSC");
+        EXPECT_TRUE(rig.host.pageControlEnabled);
+        EXPECT_EQ(rig.host.Link().Mode(), link::LinkMode::Idle);
+        EXPECT_TRUE(rig.host.messages.empty());
+    }
+}
+
+TEST(EndToEnd, WritesReachTheCameraAndReadBack) {
+    Rig rig;
+    ASSERT_TRUE(rig.Connect());
+    ASSERT_TRUE(rig.Exchange(P({0x21, 0x0B, 0x23, 0x01, 0x80}), 5));
+    ASSERT_TRUE(rig.Exchange(P({0x31, 0x0A, 0x23}), 3));
+    EXPECT_EQ(rig.host.Link().Recv(1), 0xA0);
+    EXPECT_EQ(rig.host.Link().Recv(4), 0x01);
+    EXPECT_EQ(rig.host.Link().Recv(5), 0x80);
+    // Every byte value, the control bytes included, travels inside a frame.
+    for (int v = 0; v < 256; v += 1) {
+        const auto hi = static_cast<std::uint8_t>(v);
+        const auto lo = static_cast<std::uint8_t>(255 - v);
+        ASSERT_TRUE(rig.Exchange(P({0x21, 0x0C, 0x00, 0x42, hi, lo}), 6)) << v;
+        ASSERT_TRUE(rig.Exchange(P({0x31, 0x0C, 0x00, 0x42}), 4)) << v;
+        ASSERT_EQ(rig.host.Link().Recv(5), hi) << v;
+        ASSERT_EQ(rig.host.Link().Recv(6), lo) << v;
+    }
+}
+
+TEST(EndToEnd, CorruptedRepliesAreNakedAndReceivedAgain) {
+    camera::CameraOptions o;
+    o.corruptEvery = 3;
+    Rig rig(o);
+    ASSERT_TRUE(rig.Connect());
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_TRUE(rig.Exchange(P({0x31, 0x0A, static_cast<std::uint8_t>(i)}), 3)) << i;
+        EXPECT_EQ(rig.host.Link().Recv(3), i);
+    }
+    EXPECT_TRUE(rig.host.messages.empty());
+}
+
+TEST(EndToEnd, DroppedReplyIsRecoveredByTheReplyWatch) {
+    camera::CameraOptions o;
+    o.dropEvery = 4;  // the 4th reply frame (after the handshake's two reads: the second of ours) is lost
+    Rig rig(o);
+    ASSERT_TRUE(rig.Connect());
+    int recovered = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int before = rig.replies;
+        rig.host.onReply = [&] { ++rig.replies; };
+        rig.host.Link().StxCommand(P({0x31, 0x0A, static_cast<std::uint8_t>(0x30 + i)}), 3);
+        if (!rig.loop.RunUntil([&] { return rig.replies > before; }, 2s)) {
+            // The reply is late: play the reply watch's 21 ticks at once.
+            for (int t = 0; t < 21; ++t) rig.host.Link().SendTimerTimer();
+            ASSERT_TRUE(rig.loop.RunUntil([&] { return rig.replies > before; }, 10s)) << i;
+            ++recovered;
+        }
+        EXPECT_EQ(rig.host.Link().Recv(3), 0x30 + i);
+    }
+    EXPECT_EQ(recovered, 1);
+    EXPECT_TRUE(rig.host.messages.empty());
+}
+
+TEST(EndToEnd, VanishingCameraIsReportedOnce) {
+    Rig rig;
+    std::atomic<int> lost{0};
+    rig.comm.OnCommLost = [&](link::TComm&, const std::string&) { ++lost; };
+    ASSERT_TRUE(rig.Connect());
+    rig.cam.HangUp();
+    ASSERT_TRUE(rig.loop.RunUntil([&] { return lost.load() > 0; }, 10s));
+    rig.host.Link().Close();
+    EXPECT_EQ(lost.load(), 1);
+}
+
+#ifdef TERNCTL_PATH
+TEST(Ternctl, ProbePrintsResolutionAndStandard) {
+    camera::CameraOptions o;
+    o.pal = true;
+    camera::PtyCamera cam(o);
+    cam.Start();
+    const std::string cmd = std::string(TERNCTL_PATH) + " probe --port " + cam.DevicePath() + " 2>&1";
+    FILE* f = popen(cmd.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    std::string out;
+    char buf[256];
+    while (fgets(buf, sizeof buf, f)) out += buf;
+    const int rc = pclose(f);
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_EQ(out, "Hi-Resolution\nPAL\n");
+    cam.Stop();
+}
+
+TEST(Ternctl, ProbeWithoutCameraGivesUp) {
+    // No device at all: each opening fails and is shown, three ticks, then the message.
+    const std::string cmd = std::string(TERNCTL_PATH) + " probe --port /nonexistent/ternab-com1 --port2 /nonexistent/ternab-com2 2>&1";
+    FILE* f = popen(cmd.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    std::string out;
+    char buf[256];
+    while (fgets(buf, sizeof buf, f)) out += buf;
+    const int rc = pclose(f);
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(out.find(" Serial Port not connected "), std::string::npos) << out;
+    EXPECT_NE(out.find("オープンエラー ErrorCode = -1"), std::string::npos) << out;
+}
+#endif
