@@ -1,4 +1,4 @@
-// TComm on POSIX termios (Linux). See comm.h and spec Part 1.1.
+// TComm on POSIX termios (Linux). See comm.h.
 //
 // Port layer notes (where the Win32 original has something Linux lacks):
 // - Queue sizes (InQueueSize, OutQueueSize) cannot be set on Linux: the tty
@@ -6,7 +6,7 @@
 //   Write. ReceiveNotifySize / SendNotifySize (the XOFF / XON limits) have no
 //   termios counterpart either and are only stored (the tool relies on neither).
 // - cfcDtrDsr has no Linux counterpart (no DSR/DTR hardware handshake); DTR is
-//   simply on while open, as the spec says for the set without cfcDtrDsr.
+//   simply on while open, as it is meant to be without cfcDtrDsr.
 // - csb15 maps to CSTOPB (UARTs send 1.5 stop bits for 5 data bits with it);
 //   cbs4 maps to CS5 (no 4-bit characters).
 // - Parity checking (INPCK) stays off: received bytes pass as they came.
@@ -38,6 +38,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -292,6 +293,7 @@ private:
     }
 
     static void Run(TComm* owner, int fd, std::shared_ptr<WatchState> st) {
+        ::pthread_setname_np(::pthread_self(), "TCommWatch");
         bool backoff = false;
         int emptyWakes = 0;
         while (!st->stop.load()) {

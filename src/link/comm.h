@@ -4,6 +4,14 @@
 // The port layer is POSIX termios. Port n maps to a device in one place
 // (PortDeviceName): COM1 is /dev/ttyS0, COM2 /dev/ttyS1, unless the program
 // was given another device for that port.
+//
+// Linux specifics (details at the top of comm.cpp): queue sizes and the
+// XON/XOFF limits are stored only (no such settings); the watch thread reports
+// received bytes (OnCommReceive) and a vanished device (OnCommLost, once per
+// opening), not OnCommEvent/OnCommTransmit. Close joins the watch thread
+// before the descriptor is released, so no handler runs after it returns;
+// called from a handler (on the watch thread) it does not wait for itself.
+// Write raises ECommReadWriteError when the device takes no byte for 1000 ms.
 #pragma once
 
 #include <atomic>
@@ -170,8 +178,10 @@ public:
 
 private:
     friend class TCommWatch;
-    void ApplyAll();
-    void ApplyLine();
+    /// Applies every configuration property to the open port, in the
+    /// documented order (BaudRate, ByteSize, ParityBits, StopBits, FlowControls).
+    void ApplyAll(int fd);
+    /// Bytes waiting in the driver's input queue (0 when closed or unknown).
     std::uint32_t BytesWaiting() const;
     // Each applies one property to the open descriptor with its own
     // read-change-write of the termios block; a refusal is ignored.
@@ -183,6 +193,8 @@ private:
     /// Waits for `events` on the device, or for Close's wake-up; deadline in
     /// milliseconds. Returns the device's revents, 0 on timeout, -1 on wake-up.
     int WaitDevice(int fd, short events, int timeoutMs) const;
+    /// Stops the watch thread: joins it, or detaches it when Close runs on
+    /// the watch thread itself (from a handler).
     void StopWatch();
 
     // Properties: written by the event thread, read by whichever thread calls
@@ -207,6 +219,7 @@ private:
     std::atomic<int> wakeFd_{-1};          // Close's wake-up (an eventfd), or -1
     std::atomic<bool> lost_{false};        // the device went away (OnCommLost sent)
     std::atomic<std::uint64_t> rxTaken_{0};  // bytes Read so far (anti-spin test)
+    std::atomic<bool> closing_{false};     // a Close is under way
     std::string device_;
     std::unique_ptr<TCommWatch> watch_;
     mutable std::shared_mutex ioMutex_;

@@ -14,13 +14,13 @@ using tern::test::RecordingHost;
 namespace {
 
 std::vector<std::uint8_t> ReplyFrame(std::vector<std::uint8_t> data) {
-    data.resize(15, 0);
-    std::vector<std::uint8_t> f{STX};
-    f.insert(f.end(), data.begin(), data.end());
-    f.push_back(ETX);
+    std::vector<std::uint8_t> f(kCmdFrameSize, 0);
+    f[0] = STX;
+    for (std::size_t i = 0; i < data.size() && i < kPayloadSize; ++i) f[i + 1] = data[i];
+    f[16] = ETX;
     const std::uint16_t crc = Crc16(std::span<const std::uint8_t>(f.data() + 1, 16));
-    f.push_back(static_cast<std::uint8_t>(crc >> 8));
-    f.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    f[17] = static_cast<std::uint8_t>(crc >> 8);
+    f[18] = static_cast<std::uint8_t>(crc & 0xFF);
     return f;
 }
 
