@@ -29,7 +29,9 @@ struct CameraOptions {
     int corruptEvery = 0;
     /// Every Nth reply frame is not sent at all; its ACK still is (0: never).
     int dropEvery = 0;
-    /// Commands whose item (payload byte 2) the camera refuses with 0xA8.
+    /// Commands whose item (payload byte 2) the camera refuses with 0xA8;
+    /// item 0x73 is the block. The preset and reset commands, which end
+    /// with the ACK alone, are never refused nor failed.
     std::vector<std::uint8_t> refuseItems;
     /// Commands whose item the camera answers with `errorStatus`.
     std::vector<std::uint8_t> errorItems;

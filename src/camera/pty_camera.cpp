@@ -1,0 +1,365 @@
+#include "camera/pty_camera.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+
+namespace tern::camera {
+
+namespace {
+
+/// While no tool holds the device open the master reports hang-up at once;
+/// the loop then looks again this often instead of spinning.
+constexpr int kIdlePollMs = 20;
+
+std::runtime_error SystemError(const std::string& what) {
+    return std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+PtyCamera::PtyCamera(CameraOptions options) : options_(std::move(options)), peer_(options_) {}
+
+PtyCamera::~PtyCamera() { Stop(); }
+
+void PtyCamera::Start() {
+    if (Running()) return;
+    const int m = posix_openpt(O_RDWR | O_NOCTTY);
+    if (m < 0) throw SystemError("posix_openpt");
+    char name[128] = {};
+    if (fcntl(m, F_SETFD, FD_CLOEXEC) != 0 || grantpt(m) != 0 || unlockpt(m) != 0 ||
+        ptsname_r(m, name, sizeof name) != 0) {
+        const std::runtime_error e = SystemError("pseudo-terminal set-up");
+        close(m);
+        throw e;
+    }
+    // Non-blocking only so that a stalled tool cannot hold a write past Stop;
+    // the line settings are not touched.
+    if (fcntl(m, F_SETFL, fcntl(m, F_GETFL) | O_NONBLOCK) != 0) {
+        const std::runtime_error e = SystemError("fcntl O_NONBLOCK");
+        close(m);
+        throw e;
+    }
+    const int w = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (w < 0) {
+        const std::runtime_error e = SystemError("eventfd");
+        close(m);
+        throw e;
+    }
+    if (!options_.tracePath.empty()) {
+        trace_ = std::fopen(options_.tracePath.c_str(), "w");
+        if (trace_ == nullptr) {
+            const std::runtime_error e = SystemError("cannot open the trace file " + options_.tracePath);
+            close(m);
+            close(w);
+            throw e;
+        }
+        std::fprintf(trace_, "# seconds, in = tool to camera, out = camera to tool, bytes in hex\n");
+    }
+    master_ = m;
+    wake_ = w;
+    devicePath_ = name;
+    started_ = std::chrono::steady_clock::now();
+    rxSlot_ = txSlot_ = started_;
+    stop_ = false;
+    thread_ = std::thread(&PtyCamera::Run, this);
+}
+
+void PtyCamera::EndThread() {
+    if (!thread_.joinable()) return;
+    stop_ = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = write(wake_, &one, sizeof one);
+    thread_.join();
+}
+
+void PtyCamera::CloseMaster() {
+    if (master_ >= 0) close(master_);
+    if (wake_ >= 0) close(wake_);
+    master_ = wake_ = -1;
+    if (trace_ != nullptr) std::fclose(trace_);
+    trace_ = nullptr;
+}
+
+void PtyCamera::HangUp() {
+    EndThread();
+    CloseMaster();
+}
+
+void PtyCamera::Stop() {
+    EndThread();
+    CloseMaster();
+    if (!linkPath_.empty()) {
+        char target[PATH_MAX];
+        const ssize_t n = readlink(linkPath_.c_str(), target, sizeof target);
+        if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == devicePath_) unlink(linkPath_.c_str());
+        linkPath_.clear();
+    }
+}
+
+bool PtyCamera::MakeLink(const std::string& linkPath) {
+    if (devicePath_.empty() || linkPath.empty()) return false;
+    struct stat st {};
+    if (lstat(linkPath.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode) || unlink(linkPath.c_str()) != 0) return false;
+    }
+    if (symlink(devicePath_.c_str(), linkPath.c_str()) != 0) return false;
+    linkPath_ = linkPath;
+    return true;
+}
+
+CameraStats PtyCamera::Stats() const {
+    return CameraStats{framesReceived_.load(), repliesSent_.load(), naksReceived_.load(),
+                       naksSent_.load(),       bytesIn_.load(),     bytesOut_.load()};
+}
+
+void PtyCamera::Run() {
+    std::array<std::uint8_t, 4096> buf{};
+    while (!stop_.load()) {
+        pollfd fds[2] = {{master_, POLLIN, 0}, {wake_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[1].revents != 0) break;
+        const short ev = fds[0].revents;
+        if (ev & POLLIN) {
+            const ssize_t n = read(master_, buf.data(), buf.size());
+            if (n > 0) {
+                HandleInput(std::span<const std::uint8_t>(buf.data(), static_cast<std::size_t>(n)));
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        }
+        if (ev != 0) {
+            // No tool has the device open (hang-up, or EIO on read).
+            pollfd w{wake_, POLLIN, 0};
+            if (poll(&w, 1, kIdlePollMs) > 0) break;
+        }
+    }
+}
+
+std::vector<std::uint8_t> PtyCamera::FeedPeer(std::span<const std::uint8_t> bytes) {
+    std::vector<std::uint8_t> out;
+    PeerStats s;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        out = peer_.Feed(bytes);
+        s = peer_.Stats();
+    }
+    framesReceived_ = s.framesReceived;
+    repliesSent_ = s.repliesSent + s.repliesResent;
+    naksReceived_ = s.naksReceived;
+    naksSent_ = s.naksSent;
+    return out;
+}
+
+void PtyCamera::HandleInput(std::span<const std::uint8_t> bytes) {
+    bytesIn_ += bytes.size();
+    Trace("in", bytes);
+    if (options_.baud <= 0) {
+        const std::vector<std::uint8_t> out = FeedPeer(bytes);
+        if (!out.empty()) {
+            Trace("out", out);
+            WriteAll(out);
+        }
+        return;
+    }
+    // Ten bit times a byte: a byte that arrived in a burst is handled when
+    // the line would have delivered it, and every byte sent takes its slot.
+    using namespace std::chrono;
+    const auto byteTime = duration_cast<steady_clock::duration>(nanoseconds(10'000'000'000LL / options_.baud));
+    rxSlot_ = std::max(steady_clock::now(), rxSlot_);
+    for (std::uint8_t b : bytes) {
+        rxSlot_ += byteTime;
+        if (!WaitUntil(rxSlot_)) return;
+        const std::vector<std::uint8_t> out = FeedPeer(std::span<const std::uint8_t>(&b, 1));
+        // Slots follow each other from the start of the burst, so a late
+        // wake-up does not stretch the ones after it.
+        if (!out.empty()) txSlot_ = std::max(steady_clock::now(), txSlot_);
+        for (std::uint8_t o : out) {
+            txSlot_ += byteTime;
+            if (!WaitUntil(txSlot_)) return;
+            Trace("out", std::span<const std::uint8_t>(&o, 1));
+            if (!WriteAll(std::span<const std::uint8_t>(&o, 1))) return;
+        }
+    }
+}
+
+bool PtyCamera::WaitUntil(std::chrono::steady_clock::time_point deadline) {
+    using namespace std::chrono;
+    while (!stop_.load()) {
+        const auto left = deadline - steady_clock::now();
+        if (left <= steady_clock::duration::zero()) return true;
+        const auto ns = duration_cast<nanoseconds>(left).count();
+        const timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+        pollfd w{wake_, POLLIN, 0};
+        if (ppoll(&w, 1, &ts, nullptr) > 0) return false;
+    }
+    return false;
+}
+
+bool PtyCamera::WriteAll(std::span<const std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            bytesOut_ += static_cast<std::uint64_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            // The tool is not reading; wait for room, or for Stop.
+            pollfd fds[2] = {{master_, POLLOUT, 0}, {wake_, POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0 && errno != EINTR) return true;
+            if (fds[1].revents != 0) return false;
+            if ((fds[0].revents & POLLOUT) == 0 && (fds[0].revents & (POLLHUP | POLLERR)) != 0) return true;
+            continue;
+        }
+        return true;  // the tool has gone; what it did not take is lost, as on a real line
+    }
+    return true;
+}
+
+void PtyCamera::Trace(const char* direction, std::span<const std::uint8_t> bytes) {
+    if (trace_ == nullptr) return;
+    const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    std::fprintf(trace_, "%12.6f %-3s", t, direction);
+    for (std::uint8_t b : bytes) std::fprintf(trace_, " %02X", b);
+    std::fputc('\n', trace_);
+    std::fflush(trace_);
+}
+
+// ---- options ------------------------------------------------------------------
+
+namespace {
+
+/// Decimal, or hexadecimal after 0x.
+std::optional<long> Number(const std::string& text) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* first = text.data() + (hex ? 2 : 0);
+    const char* last = text.data() + text.size();
+    long value = 0;
+    const auto [ptr, ec] = std::from_chars(first, last, value, hex ? 16 : 10);
+    if (first == last || ec != std::errc() || ptr != last) return std::nullopt;
+    return value;
+}
+
+/// An item code: one or two hexadecimal digits, 0x allowed.
+std::optional<std::uint8_t> Item(std::string text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.erase(0, 2);
+    if (text.empty() || text.size() > 2) return std::nullopt;
+    unsigned value = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    if (ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+    return static_cast<std::uint8_t>(value);
+}
+
+}  // namespace
+
+bool ParseCameraArgs(const std::vector<std::string>& args, CameraOptions& options, std::string& error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name.erase(eq);
+        }
+        const auto value = [&]() -> std::optional<std::string> {
+            if (inlineValue) return inlineValue;
+            if (i + 1 < args.size()) return args[++i];
+            error = name + " needs a value";
+            return std::nullopt;
+        };
+        const auto count = [&](long max, int& out) {
+            const auto text = value();
+            if (!text) return false;
+            const auto n = Number(*text);
+            if (!n || *n < 0 || *n > max) {
+                error = name + ": expected a number from 0 to " + std::to_string(max) + ", got '" + *text + "'";
+                return false;
+            }
+            out = static_cast<int>(*n);
+            return true;
+        };
+        const bool flag = name == "--lo-res" || name == "--hi-res" || name == "--pal" || name == "--ntsc";
+        if (flag && inlineValue) {
+            error = name + " takes no value";
+            return false;
+        }
+        if (name == "--lo-res") {
+            options.highResolution = false;
+        } else if (name == "--hi-res") {
+            options.highResolution = true;
+        } else if (name == "--pal") {
+            options.pal = true;
+        } else if (name == "--ntsc") {
+            options.pal = false;
+        } else if (name == "--baud") {
+            if (!count(4'000'000, options.baud)) return false;
+        } else if (name == "--corrupt-every") {
+            if (!count(1'000'000'000, options.corruptEvery)) return false;
+        } else if (name == "--drop-every") {
+            if (!count(1'000'000'000, options.dropEvery)) return false;
+        } else if (name == "--refuse" || name == "--error") {
+            const auto text = value();
+            if (!text) return false;
+            const auto item = Item(*text);
+            if (!item) {
+                error = name + ": expected an item code in hexadecimal (00 to FF), got '" + *text + "'";
+                return false;
+            }
+            (name == "--refuse" ? options.refuseItems : options.errorItems).push_back(*item);
+        } else if (name == "--trace") {
+            const auto text = value();
+            if (!text) return false;
+            if (text->empty()) {
+                error = "--trace needs a file name";
+                return false;
+            }
+            options.tracePath = *text;
+        } else if (name == "--defect") {
+            const auto text = value();
+            if (!text) return false;
+            const auto comma = text->find(',');
+            const auto x = comma == std::string::npos ? std::nullopt : Number(text->substr(0, comma));
+            const auto y = comma == std::string::npos ? std::nullopt : Number(text->substr(comma + 1));
+            if (!x || !y || *x < 0 || *x > 1023 || *y < 0 || *y > 511) {
+                error = "--defect: expected X,Y with X from 0 to 1023 and Y from 0 to 511, got '" + *text + "'";
+                return false;
+            }
+            options.defects.push_back(DefectPixel{static_cast<std::uint16_t>(*x), static_cast<std::uint16_t>(*y)});
+        } else {
+            error = "unknown camera option '" + args[i] + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string CameraOptionsUsage() {
+    return "  --baud N           pace the line at N bits per second (default 0: as fast as it goes)\n"
+           "  --corrupt-every N  send every Nth reply frame with a wrong check code\n"
+           "  --drop-every N     leave out every Nth reply frame; its ACK still goes\n"
+           "  --refuse ITEM      refuse commands for item ITEM (hex) with status A8; repeatable\n"
+           "  --error ITEM       answer commands for item ITEM (hex) with status E0; repeatable\n"
+           "  --hi-res, --lo-res sensor resolution (default high)\n"
+           "  --ntsc, --pal      TV standard (default NTSC)\n"
+           "  --trace FILE       write every byte each way, with a timestamp, to FILE\n"
+           "  --defect X,Y       a defective pixel the automatic search finds; repeatable\n";
+}
+
+}  // namespace tern::camera
