@@ -141,7 +141,7 @@ TEST(EndToEnd, VanishingCameraIsReportedOnce) {
 #ifdef TERNCTL_PATH
 namespace {
 /// Runs a shell command; its output (stdout and what it redirects) goes to `out`.
-int Run(const std::string& cmd, std::string& out) {
+int RunCommand(const std::string& cmd, std::string& out) {
     FILE* f = popen(cmd.c_str(), "r");
     if (f == nullptr) return -1;
     char buf[256];
@@ -157,7 +157,7 @@ TEST(Ternctl, ProbePrintsResolutionAndStandard) {
     cam.Start();
     const std::string cmd = std::string(TERNCTL_PATH) + " probe --port " + cam.DevicePath() + " 2>&1";
     std::string out;
-    const int rc = Run(cmd, out);
+    const int rc = RunCommand(cmd, out);
     EXPECT_EQ(rc, 0) << out;
     EXPECT_EQ(out, "Hi-Resolution\nPAL\n");
     cam.Stop();
@@ -167,7 +167,7 @@ TEST(Ternctl, ProbeWithoutCameraGivesUp) {
     // No device at all: each opening fails and is shown, three ticks, then the message.
     const std::string cmd = std::string(TERNCTL_PATH) + " probe --port /nonexistent/ternab-com1 --port2 /nonexistent/ternab-com2 2>&1";
     std::string out;
-    const int rc = Run(cmd, out);
+    const int rc = RunCommand(cmd, out);
     EXPECT_NE(rc, 0);
     EXPECT_NE(out.find(" Serial Port not connected "), std::string::npos) << out;
     EXPECT_NE(out.find("オープンエラー ErrorCode = -1"), std::string::npos) << out;
