@@ -1,14 +1,9 @@
 #!/usr/bin/env bash
-# The main job: the virtual camera on a pseudo-terminal, probed as the window
-# connects at start. Extra arguments go to the virtual camera (e.g. --pal).
+# The main job: the window in its service (DBG) mode, connected to the
+# virtual camera on a pseudo-terminal. Extra arguments go to ternab, e.g.
+#   bash scripts/main.sh --pal --lo-res        (options of the virtual camera)
+# On a real camera: build/ternab --mode dbg --port /dev/ttyUSB0
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh --target ternctl
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-build/ternctl simulate "$@" >"$fifo" &
-sim=$!
-trap 'kill $sim 2>/dev/null; rm -f "$fifo"' EXIT
-read -r dev <"$fifo"
-echo "virtual camera on $dev"
-build/ternctl probe --port "$dev"
+bash scripts/build.sh --target ternab --target ternctl
+exec build/ternab --simulate --mode dbg "$@"

@@ -1,0 +1,116 @@
+// What the link asks of the window: status panels, the busy cursor, message
+// boxes, the timers, the page control, and running work on the event thread.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "app/MTern.h"
+#include "widgets/RadioGroup.h"
+
+namespace tern::app {
+
+void TFTern::Guard(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        ShowException(e);
+    }
+}
+
+void TFTern::MessageBox(const QString& text, const QString& caption, bool error) {
+    Messages.push_back({text.toStdString(), caption.toStdString()});
+    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+    box.setObjectName("MessageBox");
+    if (OnMessageBox) OnMessageBox(box);
+    box.exec();
+}
+
+void TFTern::SetStatusPanel(int panel, const std::string& text) {
+    if (panel < 0 || panel > 3) return;
+    StatusPanels[panel]->setText(QString::fromStdString(text));
+}
+
+void TFTern::SetScreenCursor(bool busy) {
+    // One override at a time, so every hourglass set is taken back exactly once.
+    if (busy == cursorBusy_) return;
+    cursorBusy_ = busy;
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void TFTern::ShowMessage(const std::string& text, const std::string& caption) {
+    MessageBox(QString::fromStdString(text), QString::fromStdString(caption), false);
+}
+
+void TFTern::ShowException(const std::exception& e) {
+    QString text = QString::fromStdString(e.what());
+    if (const auto* open = dynamic_cast<const link::ECommOpenError*>(&e); open && !open->Reason.empty()) {
+        text += "\n" + QString::fromStdString(open->Reason);
+    } else if (const auto* rw = dynamic_cast<const link::ECommReadWriteError*>(&e); rw && !rw->Reason.empty()) {
+        text += "\n" + QString::fromStdString(rw->Reason);
+    }
+    MessageBox(text, QApplication::applicationName(), true);
+}
+
+void TFTern::EnableTimer(link::LinkTimer timer, bool on) {
+    QTimer* t = TimerOf(timer);
+    // Like a window timer's Enabled: switching on a running timer does not restart it.
+    if (on && !t->isActive()) {
+        t->start();
+    } else if (!on) {
+        t->stop();
+    }
+}
+
+void TFTern::EnablePageControl(bool on) { PageControl1->setEnabled(on); }
+
+void TFTern::EnablePanel4(bool on) { Panel4->setEnabled(on); }
+
+int TFTern::ActivePage() const { return PageControl1->currentIndex(); }
+
+int TFTern::ToolMode() const { return tool_type->ItemIndex(); }
+
+void TFTern::Terminate() {
+    terminated_ = true;
+    FormDestroy();
+    close();
+    emit Ended(1);
+}
+
+void TFTern::PostToEventThread(std::function<void()> fn) {
+    QMetaObject::invokeMethod(
+        this, [this, fn = std::move(fn)] { Guard(fn); }, Qt::QueuedConnection);
+}
+
+void TFTern::closeEvent(QCloseEvent* event) {
+    FormDestroy();
+    QMainWindow::closeEvent(event);
+    if (!terminated_) emit Ended(0);
+}
+
+bool TFTern::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Panel1 && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+        Guard([this] { Panel1Click(); });
+        return false;
+    }
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w != nullptr && !key->text().isEmpty()) {
+            bool used = false;
+            Guard([&] { used = push_upKeyPress(w, key->text().at(0)); });
+            if (used) return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace tern::app

@@ -1,0 +1,377 @@
+// Building the main window, its timers and FormCreate.
+#include "app/MTern.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/Fonts.h"
+#include "widgets/RadioGroup.h"
+
+namespace tern::app {
+
+using link::LinkTimer;
+
+namespace {
+
+constexpr int kClientWidth = 702;
+constexpr int kClientHeight = 530;
+constexpr int kStatusHeight = 24;
+
+struct TimerRow {
+    QTimer* TFTern::*timer;
+    const char* name;
+    int intervalMs;
+    void (TFTern::*handler)();
+};
+
+// All timers of the window; only SendTimer runs from the start.
+const TimerRow kTimers[] = {
+    {&TFTern::SendTimer, "SendTimer", 1500, &TFTern::SendTimerTimer},
+    {&TFTern::ReloadTimer, "ReloadTimer", 4000, &TFTern::ReloadTimerTimer},
+    {&TFTern::cursor_timer, "cursor_timer", 10, &TFTern::cursor_timerTimer},
+    {&TFTern::ZoomTimer, "ZoomTimer", 500, &TFTern::ZoomTimerTimer},
+    {&TFTern::TitleTimer, "TitleTimer", 500, &TFTern::TitleTimerTimer},
+    {&TFTern::LensTimer, "LensTimer", 300, &TFTern::LensTimerTimer},
+    {&TFTern::AGCTimer, "AGCTimer", 300, &TFTern::AGCTimerTimer},
+    {&TFTern::AGCManTimer, "AGCManTimer", 300, &TFTern::AGCManTimerTimer},
+    {&TFTern::RTimer, "RTimer", 1000, &TFTern::RTimerTimer},
+    {&TFTern::BTimer, "BTimer", 500, &TFTern::BTimerTimer},
+    {&TFTern::BLCAreaTimer, "BLCAreaTimer", 300, &TFTern::BLCAreaTimerTimer},
+    {&TFTern::AWC_Timer, "AWC_Timer", 3100, &TFTern::AWC_TimerTimer},
+    {&TFTern::TimerRYP, "TimerRYP", 200, &TFTern::TimerRYPTimer},
+    {&TFTern::TimerBYP, "TimerBYP", 200, &TFTern::TimerBYPTimer},
+    {&TFTern::TimerRYN, "TimerRYN", 200, &TFTern::TimerRYNTimer},
+    {&TFTern::TimerBYN, "TimerBYN", 200, &TFTern::TimerBYNTimer},
+    {&TFTern::PEAKTimer, "PEAKTimer", 300, &TFTern::PEAKTimerTimer},
+    {&TFTern::v_pha_timer, "v_pha_timer", 300, &TFTern::v_pha_timerTimer},
+    {&TFTern::h_pha_timer, "h_pha_timer", 300, &TFTern::h_pha_timerTimer},
+    {&TFTern::kneeTimer, "kneeTimer", 200, &TFTern::kneeTimerTimer},
+    {&TFTern::enh_h_timer, "enh_h_timer", 200, &TFTern::enh_h_timerTimer},
+    {&TFTern::enh_v_timer, "enh_v_timer", 200, &TFTern::enh_v_timerTimer},
+    {&TFTern::MoLvtimer, "MoLvtimer", 200, &TFTern::MoLvtimerTimer},
+    {&TFTern::kizu_auto_timer, "kizu_auto_timer", 300, &TFTern::kizu_auto_timerTimer},
+};
+
+QPushButton* Button(const QString& name, const QString& caption, QWidget* parent) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    return b;
+}
+
+QLabel* Label(const QString& name, const QString& text, QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    return l;
+}
+
+}  // namespace
+
+TFTern::TFTern(int toolMode, link::CommPort* port, std::function<void(QMessageBox&)> onMessageBox, QWidget* parent)
+    : QMainWindow(parent), OnMessageBox(std::move(onMessageBox)) {
+    setObjectName("FTern");
+    setWindowTitle(" ");
+    setFont(WindowFont());
+    if (port == nullptr) {
+        comm1_ = std::make_unique<link::TComm>();
+        port_ = comm1_.get();
+    } else {
+        port_ = port;
+    }
+    link_ = std::make_unique<link::Link>(*port_, *this);
+    if (comm1_) WireComm1();
+
+    BuildWindow();
+    BuildMenu();
+    BuildStatusBar();
+    BuildTimers();
+    BuildDialogs();
+    tool_type->SetItemIndex(toolMode);
+
+    Guard([this] { FormCreate(); });
+    // Connected once the first page has been chosen: choosing it at start is
+    // not a page switch, and the connection start reads it.
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int) { Guard([this] { PageControl1Change(); }); });
+}
+
+TFTern::~TFTern() {
+    FormDestroy();
+    if (cursorBusy_) SetScreenCursor(false);
+}
+
+void TFTern::WireComm1() {
+    comm1_->SetReceiveNotifySize(7168);
+    comm1_->SetSendNotifySize(8192);
+    comm1_->OnCommReceive = [this](link::TComm& sender, std::uint16_t size) {
+        link_->OnCommReceiveWatchThread(sender, size);
+    };
+    comm1_->OnCommLost = [this](link::TComm& sender, const std::string& reason) {
+        std::string text = "The serial device " + sender.DeviceName() + " went away";
+        if (!reason.empty()) text += ": " + reason;
+        PostToEventThread([this, text] { MessageBox(QString::fromStdString(text), QApplication::applicationName(), true); });
+    };
+    comm1_->OnCommError = [this](link::TComm& sender, const std::string& message) {
+        std::string text = "An error on the serial device " + sender.DeviceName() + ": " + message;
+        PostToEventThread([this, text] {
+            // A storm of the same error is one message.
+            if (text == lastCommProblem_) return;
+            lastCommProblem_ = text;
+            MessageBox(QString::fromStdString(text), QApplication::applicationName(), true);
+        });
+    };
+}
+
+// ---- layout ------------------------------------------------------------------
+
+void TFTern::BuildWindow() {
+    Panelbase = new QWidget(this);
+    Panelbase->setObjectName("Panelbase");
+    Panelbase->setFixedSize(kClientWidth, kClientHeight - kStatusHeight);
+    setCentralWidget(Panelbase);
+
+    BuildTitleStrip(Panelbase);
+
+    PageControl1 = new QTabWidget(Panelbase);
+    PageControl1->setObjectName("PageControl1");
+    PageControl1->setGeometry(7, 52, 692, 452);
+    const struct {
+        QWidget* TFTern::*sheet;
+        const char* name;
+        const char* caption;
+    } pages[] = {
+        {&TFTern::TabSheet1, "TabSheet1", "Adjust"}, {&TFTern::TabSheet2, "TabSheet2", "Debug"},
+        {&TFTern::TabSheet5, "TabSheet5", "CCD Defect"}, {&TFTern::CopySheet, "CopySheet", "Copy"},
+        {&TFTern::TabSheet3, "TabSheet3", "Setup1"}, {&TFTern::TabSheet4, "TabSheet4", "Setup2"},
+    };
+    for (const auto& p : pages) {
+        auto* sheet = new QWidget;
+        sheet->setObjectName(p.name);
+        PageControl1->addTab(sheet, p.caption);
+        this->*(p.sheet) = sheet;
+    }
+    BuildDebugPage(TabSheet2);
+    BuildCopyPage(CopySheet);
+    BuildSetupPages();
+}
+
+void TFTern::BuildTitleStrip(QWidget* base) {
+    Panel1 = new QFrame(base);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFrameShape(QFrame::Panel);
+    Panel1->setFrameShadow(QFrame::Raised);
+    Panel1->setGeometry(12, 8, 208, 33);
+    Panel1->installEventFilter(this);
+    Title = Label("Title", QString(), Panel1);
+    auto* strip = new QHBoxLayout(Panel1);
+    strip->setContentsMargins(4, 2, 4, 2);
+    strip->addWidget(Title);
+    QFont big = Title->font();
+    big.setPixelSize(14);
+    big.setBold(true);
+    Title->setFont(big);
+
+    pwl = new QLineEdit(base);
+    pwl->setObjectName("pwl");
+    pwl->setEchoMode(QLineEdit::Password);
+    pwl->setStyleSheet("lineedit-password-character: 42;");  // '*' for each character
+    pwl->setGeometry(237, 14, 50, 21);
+    pwl->hide();
+
+    tool_type = new widgets::TRadioGroup("tool_type", "tool_type", {"DBG", "APL", "KIZU"}, base);
+    tool_type->hide();
+
+    TV = Label("TV", QString(), base);
+    TV->setGeometry(296, 23, 60, 14);
+    Resolution = Label("Resolution", QString(), base);
+    Resolution->setGeometry(360, 23, 96, 14);
+
+    ResetButton = Button("ResetButton", "Reset", base);
+    ResetButton->setGeometry(460, 16, 75, 25);
+    ExitButton = Button("ExitButton", "Exit", base);
+    ExitButton->setGeometry(551, 16, 75, 25);
+
+    connect(ResetButton, &QPushButton::clicked, this, [this] { Guard([this] { Reset1Click(); }); });
+    connect(ExitButton, &QPushButton::clicked, this, [this] { Guard([this] { ExitClick(); }); });
+    connect(pwl, &QLineEdit::textChanged, this, [this] { Guard([this] { pwlChange(); }); });
+}
+
+void TFTern::BuildCopyPage(QWidget* sheet) {
+    auto* box = new QVBoxLayout(sheet);
+    auto* row = new QHBoxLayout;
+    CtopOK2 = Button("CtopOK2", "Camera->PC", sheet);
+    ptocOk = Button("ptocOk", "PC->Camera(Single)", sheet);
+    ptocOk2 = Button("ptocOk2", "PC->Camera(Batch)", sheet);
+    for (QPushButton* b : {CtopOK2, ptocOk, ptocOk2}) row->addWidget(b);
+    row->addStretch();
+    box->addLayout(row);
+    complete2 = Label("complete2", "Complete", sheet);
+    box->addWidget(complete2);
+    box->addStretch();
+    // Camera->PC and the single-record copy are service functions, shown by the unlock.
+    CtopOK2->hide();
+    ptocOk->hide();
+}
+
+void TFTern::BuildSetupPages() {
+    auto* box1 = new QVBoxLayout(TabSheet3);
+    box1->setContentsMargins(0, 0, 0, 0);
+    Panel4 = new QFrame(TabSheet3);
+    Panel4->setObjectName("Panel4");
+    box1->addWidget(Panel4);
+    auto* inner = new QVBoxLayout(Panel4);
+    inner->addStretch();
+    auto* row1 = new QHBoxLayout;
+    row1->addStretch();
+    exitbtn = Button("exitbtn", "EXIT", Panel4);
+    row1->addWidget(exitbtn);
+    inner->addLayout(row1);
+
+    auto* box2 = new QVBoxLayout(TabSheet4);
+    box2->addStretch();
+    auto* row2 = new QHBoxLayout;
+    row2->addStretch();
+    exitbtn2 = Button("exitbtn2", "EXIT", TabSheet4);
+    row2->addWidget(exitbtn2);
+    box2->addLayout(row2);
+
+    connect(exitbtn, &QPushButton::clicked, this, [this] { Guard([this] { ExitClick(); }); });
+    connect(exitbtn2, &QPushButton::clicked, this, [this] { Guard([this] { ExitClick(); }); });
+}
+
+void TFTern::BuildMenu() {
+    Camera1 = menuBar()->addMenu("&Camera");
+    Camera1->setObjectName("Camera1");
+    ReLoad = Camera1->addAction("&Load");
+    ReLoad->setObjectName("ReLoad");
+    Reset1 = Camera1->addAction("&Reset");
+    Reset1->setObjectName("Reset1");
+    Exit1 = Camera1->addAction("&Exit");
+    Exit1->setObjectName("Exit1");
+    Help1 = menuBar()->addMenu("&Help");
+    Help1->setObjectName("Help1");
+    CameraVersion1 = Help1->addAction("&Camera Version");
+    CameraVersion1->setObjectName("CameraVersion1");
+    PCVersion1 = Help1->addAction("&PC Version");
+    PCVersion1->setObjectName("PCVersion1");
+    Help1->menuAction()->setVisible(false);
+
+    connect(ReLoad, &QAction::triggered, this, [this] { Guard([this] { ReLoadClick(); }); });
+    connect(Reset1, &QAction::triggered, this, [this] { Guard([this] { Reset1Click(); }); });
+    connect(Exit1, &QAction::triggered, this, [this] { Guard([this] { ExitClick(); }); });
+}
+
+void TFTern::BuildStatusBar() {
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setFixedHeight(kStatusHeight);
+    const int widths[4] = {150, 220, 220, 40};
+    for (int i = 0; i < 4; ++i) {
+        auto* panel = Label(QStringLiteral("StatusBar1_%1").arg(i), QString(), StatusBar1);
+        panel->setFixedWidth(widths[i]);
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setFixedHeight(kStatusHeight - 4);
+        StatusBar1->addWidget(panel);
+        StatusPanels[i] = panel;
+    }
+    setStatusBar(StatusBar1);
+    // The client area below the menu is fixed.
+    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+}
+
+void TFTern::BuildTimers() {
+    for (const TimerRow& row : kTimers) {
+        auto* t = new QTimer(this);
+        t->setObjectName(row.name);
+        t->setInterval(row.intervalMs);
+        t->setSingleShot(false);
+        const auto handler = row.handler;
+        connect(t, &QTimer::timeout, this, [this, handler] { Guard([this, handler] { (this->*handler)(); }); });
+        this->*(row.timer) = t;
+    }
+    SendTimer->start();
+}
+
+void TFTern::BuildDialogs() {
+    const QString filter = QString::fromUtf8("データ(*.dat);;すべてのファイル (*)");
+    for (auto [slot, name, mode] : {std::tuple{&TFTern::SaveDialog1, "SaveDialog1", QFileDialog::AcceptSave},
+                                    std::tuple{&TFTern::OpenDialog1, "OpenDialog1", QFileDialog::AcceptOpen}}) {
+        auto* d = new QFileDialog(this);
+        d->setObjectName(name);
+        d->setAcceptMode(mode);
+        d->setNameFilter(filter);
+        d->selectFile("*.dat");
+        d->setOption(QFileDialog::DontUseNativeDialog, true);
+        this->*slot = d;
+    }
+}
+
+QTimer* TFTern::TimerOf(LinkTimer timer) const {
+    switch (timer) {
+        case LinkTimer::Send: return SendTimer;
+        case LinkTimer::Reload: return ReloadTimer;
+        case LinkTimer::Cursor: return cursor_timer;
+    }
+    return nullptr;
+}
+
+// ---- FormCreate -----------------------------------------------------------------
+
+void TFTern::ApplyToolMode(int mode) {
+    struct ModeRow {
+        bool tabs[transfer::kPageCount];
+        bool stripControls;  // ResetButton, ExitButton, TV, Resolution
+        int firstPage;
+    };
+    static const ModeRow kModes[3] = {
+        {{true, true, true, true, true, true}, true, transfer::kPageDebug},        // DBG
+        {{false, false, false, false, true, true}, false, transfer::kPageSetup1},  // APL
+        {{false, false, true, false, false, false}, true, transfer::kPageDefect},  // KIZU
+    };
+    const ModeRow& row = kModes[(mode >= 0 && mode <= 2) ? mode : link::kModeApl];
+    // Show the first page before hiding the others, so the tab bar never
+    // has to pick a page of its own.
+    PageControl1->setTabVisible(row.firstPage, true);
+    PageControl1->setCurrentIndex(row.firstPage);
+    for (int i = 0; i < transfer::kPageCount; ++i) PageControl1->setTabVisible(i, row.tabs[i]);
+    for (QWidget* w : {static_cast<QWidget*>(ExitButton), static_cast<QWidget*>(ResetButton),
+                       static_cast<QWidget*>(TV), static_cast<QWidget*>(Resolution)}) {
+        w->setVisible(row.stripControls);
+    }
+    PageControl1->setEnabled(false);
+    PageControl1->setCurrentIndex(row.firstPage);
+}
+
+void TFTern::FormCreate() {
+    move(0, 0);
+    ApplyToolMode(ToolMode());
+    complete2->hide();
+    pwl->blockSignals(true);  // emptying it is not an entry
+    pwl->clear();
+    pwl->blockSignals(false);
+    defectLock_ = false;
+    loadGuard_ = false;
+    link_->Lock_off();
+    syncReset_ = false;
+    dspDataSkip_ = false;
+    eepDataSkip_ = false;
+    Title->setText(" Camera Adjust Tool");
+    link_->Trans_Create();
+}
+
+void TFTern::SendTimerTimer() { link_->SendTimerTimer(); }
+void TFTern::ReloadTimerTimer() { link_->ReloadTimerTimer(); }
+void TFTern::cursor_timerTimer() { link_->cursor_timerTimer(); }
+
+}  // namespace tern::app

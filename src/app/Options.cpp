@@ -1,0 +1,67 @@
+#include "app/Options.h"
+
+#include <algorithm>
+
+namespace tern::app {
+
+bool ParseAppArgs(const std::vector<std::string>& args, AppOptions& options, std::string& error) {
+    std::vector<std::string> cameraArgs;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        if (a == "--help" || a == "-h") {
+            options.help = true;
+        } else if (a == "--mode") {
+            std::string m;
+            if (!value(m)) return false;
+            std::transform(m.begin(), m.end(), m.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if (m == "dbg") {
+                options.toolMode = link::kModeDbg;
+            } else if (m == "apl") {
+                options.toolMode = link::kModeApl;
+            } else if (m == "kizu") {
+                options.toolMode = link::kModeKizu;
+            } else {
+                error = "--mode takes dbg, apl or kizu, not \"" + m + "\"";
+                return false;
+            }
+        } else if (a == "--port") {
+            if (!value(options.port1)) return false;
+        } else if (a == "--port2") {
+            if (!value(options.port2)) return false;
+        } else if (a == "--simulate") {
+            options.simulate = true;
+        } else if (a == "--screenshot") {
+            if (!value(options.screenshot)) return false;
+        } else {
+            cameraArgs.push_back(a);
+        }
+    }
+    if (cameraArgs.empty()) return true;
+    if (!options.simulate) {
+        error = "unknown argument \"" + cameraArgs.front() + "\" (virtual camera options need --simulate)";
+        return false;
+    }
+    return camera::ParseCameraArgs(cameraArgs, options.camera, error);
+}
+
+std::string AppUsage() {
+    return "Usage: ternab [options] [virtual camera options]\n"
+           "  --mode dbg|apl|kizu   tool mode: all pages, Setup1/Setup2, or CCD Defect (default apl)\n"
+           "  --port DEV            device for COM1 (default /dev/ttyS0)\n"
+           "  --port2 DEV           device for COM2 (default /dev/ttyS1)\n"
+           "  --simulate            start a virtual camera and use it as COM1\n"
+           "  --screenshot FILE     save the window as an image once the first page is read, then end\n"
+           "  --help                this text\n"
+           "Virtual camera options (with --simulate):\n" +
+           camera::CameraOptionsUsage();
+}
+
+}  // namespace tern::app

@@ -1,0 +1,28 @@
+// The command line of ternab.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "camera/options.h"
+#include "link/host.h"
+
+namespace tern::app {
+
+struct AppOptions {
+    int toolMode = link::kModeApl;
+    std::string port1;  ///< device for COM1, empty: the default
+    std::string port2;  ///< device for COM2
+    bool simulate = false;
+    camera::CameraOptions camera;
+    std::string screenshot;  ///< grab the window into this file after the first chain, then end
+    bool help = false;
+};
+
+/// Reads the arguments after the program name. Virtual-camera options are
+/// taken only with --simulate. Returns false with a text for the user in `error`.
+bool ParseAppArgs(const std::vector<std::string>& args, AppOptions& options, std::string& error);
+
+std::string AppUsage();
+
+}  // namespace tern::app

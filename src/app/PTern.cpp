@@ -1,0 +1,104 @@
+#include "app/PTern.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/Fonts.h"
+#include "app/MTern.h"
+#include "app/Options.h"
+#include "camera/pty_camera.h"
+#include "controls/Cmask.h"
+
+namespace tern::app {
+
+namespace {
+
+constexpr int kScreenshotDeadlineMs = 20000;
+
+void GrabAndQuit(TFTern& window, const std::string& file) {
+    const bool saved = window.grab().save(QString::fromStdString(file));
+    if (!saved) std::cerr << "ternab: could not save " << file << "\n";
+    QCoreApplication::exit(saved ? 0 : 1);
+}
+
+}  // namespace
+
+int PTern(int argc, char** argv) {
+    // Our options are read before the application exists, so a wrong one or
+    // --help needs no display; Qt's own (-platform ...) are left to Qt.
+    static const std::set<std::string> kQtWithValue = {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
+                                                       "-display", "-style", "-stylesheet", "-geometry",
+                                                       "-qwindowgeometry", "-qwindowtitle", "-qwindowicon", "-session"};
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a.size() > 1 && a[0] == '-' && a[1] != '-' && a != "-h") {
+            if (kQtWithValue.count(a) != 0) ++i;
+            continue;
+        }
+        args.push_back(a);
+    }
+    AppOptions options;
+    std::string error;
+    if (!ParseAppArgs(args, options, error)) {
+        std::cerr << "ternab: " << error << "\n" << AppUsage();
+        return 2;
+    }
+    if (options.help) {
+        std::cout << AppUsage();
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("TernAB");
+    QApplication::setApplicationDisplayName("TernAB");
+    QApplication::setFont(WindowFont());
+
+    try {
+        std::unique_ptr<camera::PtyCamera> simulated;
+        if (options.simulate) {
+            simulated = std::make_unique<camera::PtyCamera>(options.camera);
+            simulated->Start();
+            link::SetPortDevice(1, simulated->DevicePath());
+        } else if (!options.port1.empty()) {
+            link::SetPortDevice(1, options.port1);
+        }
+        if (!options.port2.empty()) link::SetPortDevice(2, options.port2);
+
+        TFTern window(options.toolMode);
+        controls::TFMask mask;
+        mask.hide();
+        // The mask window may still be open: the main window's end is the tool's end.
+        QObject::connect(&window, &TFTern::Ended, &app, [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+
+        if (!options.screenshot.empty()) {
+            const std::string file = options.screenshot;
+            window.OnReply = [&window, file] {
+                if (window.LoadStep() != 0) return;
+                window.OnReply = nullptr;
+                // Let the replies' texts be laid out before grabbing.
+                QTimer::singleShot(300, &window, [&window, file] { GrabAndQuit(window, file); });
+            };
+            QTimer::singleShot(kScreenshotDeadlineMs, &window, [&window, file] { GrabAndQuit(window, file); });
+        }
+        if (!window.Terminated()) window.show();
+        const int rc = window.Terminated() ? 1 : app.exec();
+        window.FormDestroy();
+        if (simulated) simulated->Stop();
+        return rc;
+    } catch (const std::exception& e) {
+        // What escapes the start-up is shown by the application itself.
+        QMessageBox::critical(nullptr, "TernAB", QString::fromStdString(e.what()));
+        return 1;
+    }
+}
+
+}  // namespace tern::app

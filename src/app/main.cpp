@@ -1,0 +1,3 @@
+#include "app/PTern.h"
+
+int main(int argc, char** argv) { return tern::app::PTern(argc, argv); }

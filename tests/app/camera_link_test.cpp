@@ -1,0 +1,176 @@
+// The real window and its real serial port against the virtual camera on a
+// pseudo-terminal.
+#include <QAction>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "app/MTern.h"
+#include "app/window_fixture.h"
+#include "camera/pty_camera.h"
+#include "widgets/HexEdit.h"
+
+namespace tern::test {
+namespace {
+
+using app::TFTern;
+
+class CameraLink : public ::testing::Test {
+protected:
+    void Start(int mode, camera::CameraOptions options = {}) {
+        camera = std::make_unique<camera::PtyCamera>(options);
+        camera->Start();
+        link::SetPortDevice(1, camera->DevicePath());
+        window = std::make_unique<TFTern>(mode, nullptr, AutoClose);
+        window->OnReply = [this] {
+            const auto& f = window->Link().CmdFrame();
+            sent.push_back(link::HexBytesText(std::span<const std::uint8_t>(f.data() + 1, 3)));
+        };
+    }
+
+    void TearDown() override {
+        window.reset();
+        if (camera) camera->Stop();
+        link::ClearPortDevices();
+    }
+
+    /// Waits until `count` replies have been handled and no chain runs.
+    bool ChainDone(std::size_t count) {
+        return WaitFor([&] { return sent.size() >= count && window->LoadStep() == 0 && !window->Link().LinkBusy(); });
+    }
+
+    std::uint64_t Frames() const { return camera->PeerStatistics().framesReceived; }
+
+    std::unique_ptr<camera::PtyCamera> camera;
+    std::unique_ptr<TFTern> window;
+    std::vector<std::string> sent;  // the first three payload bytes of each request answered
+};
+
+using V = std::vector<std::string>;
+const V kRegisters{"310A01", "310A40"};
+const V kSetup1{"310A01", "310A40", "314500", "314501", "314502", "314503", "314504"};
+
+struct FirstChain {
+    int mode;
+    V chain;
+};
+
+class FirstChainOfMode : public CameraLink, public ::testing::WithParamInterface<FirstChain> {};
+
+TEST_P(FirstChainOfMode, ConnectsAndReadsThePageShown) {
+    Start(GetParam().mode);
+    ASSERT_TRUE(ChainDone(GetParam().chain.size()));
+    EXPECT_EQ(sent, GetParam().chain);
+    EXPECT_EQ(Frames(), GetParam().chain.size());
+    EXPECT_GE(camera->PeerStatistics().enqs, 1u);
+    EXPECT_TRUE(window->PageControl1->isEnabled());
+    EXPECT_EQ(window->Resolution->text(), "Hi-Resolution");
+    EXPECT_EQ(window->TV->text(), "NTSC");
+    EXPECT_EQ(window->SensorWidth(), 800);
+    EXPECT_EQ(window->SensorHeight(), 256);
+    EXPECT_TRUE(window->Messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, FirstChainOfMode,
+                         ::testing::Values(FirstChain{link::kModeDbg, kRegisters}, FirstChain{link::kModeApl, kSetup1},
+                                           FirstChain{link::kModeKizu, kRegisters}));
+
+TEST_F(CameraLink, LowResolutionPalCameraShowsOnTheTitleStrip) {
+    camera::CameraOptions options;
+    options.highResolution = false;
+    options.pal = true;
+    Start(link::kModeDbg, options);
+    ASSERT_TRUE(ChainDone(2));
+    EXPECT_EQ(window->Resolution->text(), "Lo-Resolution");
+    EXPECT_EQ(window->TV->text(), "PAL");
+    EXPECT_EQ(window->SensorWidth(), 544);
+    EXPECT_EQ(window->SensorHeight(), 312);
+    EXPECT_EQ(window->LowResolution(), 1);
+    EXPECT_EQ(window->PalSystem(), 1);
+}
+
+TEST_F(CameraLink, LoadOnSetup1SendsExactlyItsSevenReads) {
+    Start(link::kModeApl);
+    ASSERT_TRUE(ChainDone(7));
+    sent.clear();
+    const auto before = Frames();
+    window->ReLoad->trigger();
+    ASSERT_TRUE(ChainDone(7));
+    EXPECT_EQ(sent, kSetup1);
+    EXPECT_EQ(Frames() - before, 7u);
+    EXPECT_EQ(window->LoadStep(), 0);
+}
+
+TEST_F(CameraLink, CopyPageReadsTheTwoRegistersOnly) {
+    Start(link::kModeDbg);
+    ASSERT_TRUE(ChainDone(2));
+    sent.clear();
+    window->PageControl1->setCurrentIndex(transfer::kPageCopy);
+    ASSERT_TRUE(ChainDone(2));
+    EXPECT_EQ(sent, kRegisters);
+    EXPECT_EQ(Frames(), 4u);
+}
+
+TEST_F(CameraLink, ResetOnTheDebugPageEnablesThePagesWithoutAReload) {
+    Start(link::kModeDbg);
+    ASSERT_TRUE(ChainDone(2));
+    const auto before = Frames();
+    window->Reset1Click();
+    ASSERT_TRUE(WaitFor([&] { return Frames() == before + 1 && !window->Link().LinkBusy(); }));
+    EXPECT_EQ(window->Link().CmdPayload(1), 0xF1);
+    EXPECT_TRUE(window->PageControl1->isEnabled());
+    EXPECT_FALSE(window->ReloadTimer->isActive());
+    EXPECT_EQ(window->LoadStep(), 0);
+}
+
+TEST_F(CameraLink, ResetElsewhereReadsThePageAgainFromTheReloadTimer) {
+    Start(link::kModeApl);
+    ASSERT_TRUE(ChainDone(7));
+    sent.clear();
+    window->Reset1Click();
+    EXPECT_FALSE(window->Panel4->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return window->ReloadTimer->isActive(); }));
+    EXPECT_TRUE(sent.empty());  // the camera ends a reset with its ACK alone
+    EXPECT_FALSE(window->Panel4->isEnabled());
+    window->ReloadTimerTimer();
+    EXPECT_FALSE(window->ReloadTimer->isActive());
+    ASSERT_TRUE(ChainDone(7));
+    EXPECT_EQ(sent, kSetup1);
+    // The page is given back once its settings are in again.
+    EXPECT_TRUE(window->Panel4->isEnabled());
+    EXPECT_FALSE(window->Link().PanelLock());
+}
+
+TEST_F(CameraLink, DebugPageReadsAndWritesRegistersAndMemoryWords) {
+    Start(link::kModeDbg);
+    ASSERT_TRUE(ChainDone(2));
+    TFTern& w = *window;
+    const int reg = camera->WithModel([](camera::CameraModel& m) { return static_cast<int>(m.Register(0x23)); });
+
+    w.DspAdr->setCurrentIndex(0x23);
+    ASSERT_TRUE(ChainDone(3));
+    EXPECT_EQ(w.DspData->text().toStdString(), link::HexWordText(static_cast<std::uint16_t>(reg)));
+    const auto frames = Frames();
+    EXPECT_FALSE(w.DspDataSkip());
+
+    w.DspData->setText(reg == 0x0180 ? "0181" : "0180");
+    ASSERT_TRUE(ChainDone(4));
+    EXPECT_EQ(Frames(), frames + 1);  // the write, and no echo written back
+    EXPECT_EQ(camera->WithModel([](camera::CameraModel& m) { return static_cast<int>(m.Register(0x23)); }),
+              reg == 0x0180 ? 0x0181 : 0x0180);
+
+    w.eepadr->setText("0010");
+    ASSERT_TRUE(ChainDone(5));
+    const int word = camera->WithModel([](camera::CameraModel& m) { return static_cast<int>(m.MemoryWord(0x10)); });
+    EXPECT_EQ(w.Eepdata->text().toStdString(), link::HexWordText(static_cast<std::uint16_t>(word)));
+    w.Eepdata->setText(word == 0x1234 ? "4321" : "1234");
+    ASSERT_TRUE(ChainDone(6));
+    EXPECT_EQ(camera->WithModel([](camera::CameraModel& m) { return static_cast<int>(m.MemoryWord(0x10)); }),
+              word == 0x1234 ? 0x4321 : 0x1234);
+    EXPECT_TRUE(w.Messages.empty());
+}
+
+}  // namespace
+}  // namespace tern::test

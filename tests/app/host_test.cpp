@@ -1,0 +1,130 @@
+// The window as the link's host: errors shown once in one dialog, the busy
+// cursor taken back exactly once, the exit, and the title panel's mouse.
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "app/MTern.h"
+#include "app/window_fixture.h"
+#include "camera/pty_camera.h"
+
+namespace tern::test {
+namespace {
+
+using app::TFTern;
+
+TEST_F(WindowTest, AnOpenErrorIsShownWithItsReasonOnASecondLine) {
+    port.failOpen = true;
+    Make(link::kModeApl);
+    ASSERT_EQ(window->Messages.size(), 1u);
+    EXPECT_EQ(window->Messages[0].text, "オープンエラー ErrorCode = -1\nNo such file or directory");
+    EXPECT_EQ(window->Messages[0].caption, "TernAB");
+    // The attempts go on from SendTimer: COM1 again, then COM2, then the end.
+    // Called directly, the tick hands the open error to its caller; the
+    // timer's own connection shows it like the first.
+    EXPECT_THROW(window->SendTimerTimer(), link::ECommOpenError);
+    EXPECT_THROW(window->SendTimerTimer(), link::ECommOpenError);
+    EXPECT_EQ(port.openedPorts, (std::vector<std::uint8_t>{1, 1, 2}));
+    EXPECT_FALSE(window->Terminated());
+    window->SendTimerTimer();
+    EXPECT_TRUE(window->Terminated());
+    EXPECT_EQ(window->Messages.back().text, " Serial Port not connected ");
+    EXPECT_EQ(window->Messages.back().caption, "Comm.ERR");
+    EXPECT_FALSE(window->SendTimer->isActive());
+}
+
+TEST_F(WindowTest, AnExceptionLeavingPostedWorkIsShownAndTheToolGoesOn) {
+    Make(link::kModeDbg);
+    window->PostToEventThread([] { throw link::ECommReadWriteError(5, "Input/output error"); });
+    window->PostToEventThread([] { throw std::runtime_error("something else"); });
+    ASSERT_TRUE(WaitFor([&] { return window->Messages.size() == 2; }));
+    EXPECT_EQ(window->Messages[0].text, "入出力エラー ErrorCode = 5\nInput/output error");
+    EXPECT_EQ(window->Messages[1].text, "something else");
+}
+
+TEST_F(WindowTest, AWriteRefusedByThePortIsShownFromTheTimerTick) {
+    Make(link::kModeDbg);
+    Connect();  // 31 0A 01 in flight
+    port.refuseWrites = true;
+    // The reply watch runs out and its re-send throws inside the timer's handler.
+    window->SendTimer->start(0);
+    ASSERT_TRUE(WaitFor([&] { return !window->Messages.empty(); }));
+    window->SendTimer->stop();
+    EXPECT_EQ(window->Messages[0].text, "入出力エラー ErrorCode = 5\nInput/output error");
+    EXPECT_EQ(window->Messages[0].caption, "TernAB");
+}
+
+TEST_F(WindowTest, TheHourglassIsSetOnceAndTakenBackOnce) {
+    ASSERT_EQ(QApplication::overrideCursor(), nullptr);
+    Make(link::kModeDbg);  // ENQ is out: busy until the camera answers
+    EXPECT_TRUE(window->BusyCursor());
+    Connect();
+    EXPECT_TRUE(window->BusyCursor());
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    FinishChain();  // each reply restores the cursor on the next cursor_timer tick
+    EXPECT_TRUE(window->cursor_timer->isActive());
+    window->cursor_timerTimer();
+    EXPECT_FALSE(window->cursor_timer->isActive());
+    EXPECT_FALSE(window->BusyCursor());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    window->cursor_timerTimer();  // a second restore takes nothing back
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    // A window closed while busy leaves no hourglass behind.
+    window->DspAdr->setCurrentIndex(3);
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    window.reset();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(WindowTest, ExitButtonsCloseThePortAndTheWindow) {
+    for (const char* name : {"ExitButton", "exitbtn", "exitbtn2"}) {
+        Ready(link::kModeDbg);  // the pages are enabled once connected
+        window->show();
+        ASSERT_TRUE(port.open);
+        window->findChild<QPushButton*>(name)->click();
+        EXPECT_FALSE(port.open) << name;
+        EXPECT_FALSE(window->isVisible()) << name;
+        EXPECT_FALSE(window->SendTimer->isActive()) << name;
+        window.reset();
+    }
+}
+
+TEST_F(WindowTest, PressingTheTitlePanelOnTheCopyPageTogglesTheUnlockBox) {
+    Ready(link::kModeDbg);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    window->PageControl1->setCurrentIndex(transfer::kPageCopy);
+    FinishChain();
+    QTest::mousePress(window->Panel1, Qt::LeftButton);  // hides the service pages
+    EXPECT_FALSE(window->PageControl1->isTabVisible(transfer::kPageDebug));
+    QTest::mousePress(window->Panel1, Qt::LeftButton);
+    EXPECT_FALSE(window->pwl->isHidden());
+    QTest::mousePress(window->Panel1, Qt::LeftButton);
+    EXPECT_TRUE(window->pwl->isHidden());
+}
+
+TEST(CameraGone, APulledCableIsReportedOnce) {
+    camera::PtyCamera cam;
+    cam.Start();
+    link::SetPortDevice(1, cam.DevicePath());
+    {
+        TFTern w(link::kModeDbg, nullptr, AutoClose);
+        ASSERT_TRUE(WaitFor([&] { return w.Resolution->text() == "Hi-Resolution" && w.LoadStep() == 0; }));
+        cam.HangUp();
+        ASSERT_TRUE(WaitFor([&] { return !w.Messages.empty(); }));
+        EXPECT_EQ(w.Messages[0].text.rfind("The serial device " + cam.DevicePath() + " went away", 0), 0u)
+            << w.Messages[0].text;
+        QTest::qWait(50);
+        EXPECT_EQ(w.Messages.size(), 1u);
+    }
+    cam.Stop();
+    link::ClearPortDevices();
+}
+
+}  // namespace
+}  // namespace tern::test

@@ -1,0 +1,323 @@
+// The window's frame: tool modes, page switches, timers, the unlock, the
+// reset, and the order of replies around a message box.
+#include <QAction>
+#include <QComboBox>
+#include <QMenu>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "app/MTern.h"
+#include "app/window_fixture.h"
+#include "widgets/RadioGroup.h"
+
+namespace tern::test {
+namespace {
+
+using app::TFTern;
+
+struct ModeCase {
+    int mode;
+    std::vector<bool> tabs;
+    bool strip;  // ResetButton, ExitButton, TV, Resolution
+    int firstPage;
+};
+
+class ModeTable : public WindowTest, public ::testing::WithParamInterface<ModeCase> {};
+
+TEST_P(ModeTable, TabsButtonsAndFirstPage) {
+    const ModeCase& c = GetParam();
+    Make(c.mode);
+    TFTern& w = *window;
+    ASSERT_EQ(w.PageControl1->count(), 6);  // hidden pages keep their indices
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(w.PageControl1->isTabVisible(i), c.tabs[static_cast<std::size_t>(i)]) << "tab " << i;
+    EXPECT_EQ(w.PageControl1->currentIndex(), c.firstPage);
+    EXPECT_EQ(w.ActivePage(), c.firstPage);
+    EXPECT_EQ(w.ToolMode(), c.mode);
+    for (QWidget* strip : {static_cast<QWidget*>(w.ResetButton), static_cast<QWidget*>(w.ExitButton),
+                           static_cast<QWidget*>(w.TV), static_cast<QWidget*>(w.Resolution)}) {
+        EXPECT_EQ(!strip->isHidden(), c.strip) << strip->objectName().toStdString();
+    }
+    // Pages stay disabled until the camera accepts the connection, which starts
+    // with ENQ on COM1.
+    EXPECT_FALSE(w.PageControl1->isEnabled());
+    EXPECT_EQ(port.openedPorts, std::vector<std::uint8_t>{1});
+    EXPECT_EQ(port.wire, Bytes{link::ENQ});
+    EXPECT_TRUE(w.pwl->isHidden());
+    EXPECT_TRUE(w.complete2->isHidden());
+    EXPECT_TRUE(w.CtopOK2->isHidden());
+    EXPECT_TRUE(w.ptocOk->isHidden());
+    EXPECT_EQ(w.Title->text(), " Camera Adjust Tool");
+    EXPECT_EQ(w.StatusPanels[0]->text(), "Comm. Connecting");
+
+    const Bytes sent = Connect();
+    EXPECT_TRUE(w.PageControl1->isEnabled());
+    // EOT, then the first read of the page shown: register 1.
+    Bytes expected{link::EOT};
+    const Bytes first = Frame({0x31, 0x0A, 0x01});
+    expected.insert(expected.end(), first.begin(), first.end());
+    EXPECT_EQ(sent, expected);
+    EXPECT_EQ(w.LoadStep(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ModeTable,
+                         ::testing::Values(ModeCase{0, {true, true, true, true, true, true}, true, 1},
+                                           ModeCase{1, {false, false, false, false, true, true}, false, 4},
+                                           ModeCase{2, {false, false, true, false, false, false}, true, 2}));
+
+struct SwitchCase {
+    int page;
+    bool labels;
+    bool reset;
+};
+
+class PageSwitch : public WindowTest, public ::testing::WithParamInterface<SwitchCase> {};
+
+TEST_P(PageSwitch, ShowsTheStripAsTabledAndReadsThePage) {
+    const SwitchCase& c = GetParam();
+    Ready(link::kModeDbg);
+    TFTern& w = *window;
+    // Start from a page whose strip differs, so every switch changes something.
+    const int from = c.page == transfer::kPageSetup1 || c.page == transfer::kPageSetup2 ? transfer::kPageDebug : transfer::kPageSetup2;
+    w.PageControl1->setCurrentIndex(from);
+    FinishChain();
+    port.TakeWire();
+
+    w.PageControl1->setCurrentIndex(c.page);
+    EXPECT_EQ(!w.TV->isHidden(), c.labels);
+    EXPECT_EQ(!w.Resolution->isHidden(), c.labels);
+    EXPECT_EQ(!w.ResetButton->isHidden(), c.reset);
+    EXPECT_EQ(port.TakeWire(), Frame({0x31, 0x0A, 0x01}));
+    EXPECT_EQ(w.LoadStep(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, PageSwitch,
+                         ::testing::Values(SwitchCase{0, true, false}, SwitchCase{1, true, true}, SwitchCase{2, true, true},
+                                           SwitchCase{3, true, false}, SwitchCase{4, false, false},
+                                           SwitchCase{5, false, false}));
+
+TEST_F(WindowTest, OnlySendTimerRunsFromTheStart) {
+    Make(link::kModeApl);
+    const auto timers = window->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(timers.size(), 24);
+    for (QTimer* t : timers) {
+        EXPECT_FALSE(t->objectName().isEmpty());
+        EXPECT_FALSE(t->isSingleShot()) << t->objectName().toStdString();
+        EXPECT_EQ(t->isActive(), t == window->SendTimer) << t->objectName().toStdString();
+    }
+    EXPECT_EQ(window->SendTimer->interval(), link::kSendTimerMs);
+}
+
+TEST_F(WindowTest, StatusBarMenuAndDialogsAreAsLaidOut) {
+    Make(link::kModeDbg);
+    TFTern& w = *window;
+    const int widths[4] = {150, 220, 220, 40};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(w.StatusPanels[i]->width(), widths[i]);
+    EXPECT_EQ(w.ReLoad->text(), "&Load");
+    EXPECT_FALSE(w.Help1->menuAction()->isVisible());
+    EXPECT_EQ(w.objectName(), "FTern");
+    EXPECT_EQ(w.windowTitle(), " ");
+    EXPECT_EQ(w.centralWidget()->size(), QSize(702, 530 - w.StatusBar1->height()));
+    // Connected, a reply shows in panel 2 and the command in panel 1.
+    Connect();
+    EXPECT_EQ(w.StatusPanels[1]->text(), "310A01000000000000000000000000");
+    AnswerLast();
+    EXPECT_EQ(w.StatusPanels[2]->text(), "A00A01400000000000000000000000");
+}
+
+TEST_F(WindowTest, KizuModeKeepsFramesOutOfTheStatusBar) {
+    Make(link::kModeKizu);
+    Connect();
+    AnswerLast();
+    EXPECT_EQ(window->StatusPanels[1]->text(), "");
+    EXPECT_EQ(window->StatusPanels[2]->text(), "");
+}
+
+TEST_F(WindowTest, RegisterAnswersSetTheStripAndTheGeometry) {
+    Make(link::kModeDbg);
+    TFTern& w = *window;
+    EXPECT_EQ(w.SensorWidth(), 1);
+    EXPECT_EQ(w.SensorHeight(), 1);
+    Connect();
+    Answer({0xA0, 0x0A, 0x01, 0x00, 0x10});  // bit 14 clear: low resolution
+    EXPECT_EQ(w.Resolution->text(), "Lo-Resolution");
+    EXPECT_EQ(w.SensorWidth(), 544);
+    EXPECT_EQ(w.LowResolution(), 1);
+    EXPECT_EQ(w.SettingsImage[1], 0x0010);
+    Answer({0xA0, 0x0A, 0x40, 0x12, 0x35});  // bit 0 set: PAL
+    EXPECT_EQ(w.TV->text(), "PAL");
+    EXPECT_EQ(w.SensorHeight(), 312);
+    EXPECT_EQ(w.PalSystem(), 1);
+    EXPECT_EQ(w.SettingsImage[0x40], 0x1235);
+    EXPECT_EQ(w.LoadStep(), 0);
+
+    // An answer to a write changes nothing through the common decoder.
+    w.SendBuffer->setText("21 0A 01 40 00");
+    w.RamSendClick();
+    Answer({0xA0, 0x0A, 0x01, 0x40, 0x00});
+    EXPECT_EQ(w.Resolution->text(), "Lo-Resolution");
+    EXPECT_EQ(w.SettingsImage[1], 0x0010);
+    // Nor does a refused read.
+    w.PageControl1->setCurrentIndex(transfer::kPageCopy);
+    Answer({0xA8, 0x0A, 0x01, 0x40, 0x00});
+    EXPECT_EQ(w.SettingsImage[1], 0x0010);
+}
+
+TEST_F(WindowTest, LoadWithDsrOffSaysTheCameraIsGoneAndSendsNothing) {
+    Ready(link::kModeDbg);
+    port.dsr = false;
+    window->ReLoad->trigger();
+    EXPECT_TRUE(port.wire.empty());
+    ASSERT_EQ(window->Messages.size(), 1u);
+    EXPECT_EQ(window->Messages[0].text, "Camera Connection changed (DR OFF)");
+    EXPECT_EQ(window->Messages[0].caption, "KB");
+}
+
+// ---- the unlock ------------------------------------------------------------------
+
+TEST_F(WindowTest, UnlockWordRevealsServiceCopiesAndPages) {
+    Ready(link::kModeDbg);
+    TFTern& w = *window;
+    w.Panel1Click();  // not on the Copy page: nothing
+    EXPECT_TRUE(w.pwl->isHidden());
+    EXPECT_TRUE(w.PageControl1->isTabVisible(transfer::kPageDebug));
+
+    w.PageControl1->setCurrentIndex(transfer::kPageCopy);
+    FinishChain();
+    w.Panel1Click();  // the service pages are shown: hide them
+    EXPECT_FALSE(w.PageControl1->isTabVisible(transfer::kPageDebug));
+    EXPECT_FALSE(w.PageControl1->isTabVisible(transfer::kPageDefect));
+    EXPECT_FALSE(w.PageControl1->isTabVisible(transfer::kPageSetup1));
+    EXPECT_TRUE(w.PageControl1->isTabVisible(transfer::kPageCopy));
+    EXPECT_EQ(w.ActivePage(), transfer::kPageCopy);
+
+    w.Panel1Click();
+    ASSERT_FALSE(w.pwl->isHidden());
+    QTest::keyClicks(w.pwl, "wqxz");
+    EXPECT_TRUE(w.pwl->isHidden());
+    EXPECT_FALSE(w.CtopOK2->isHidden());
+    EXPECT_FALSE(w.ptocOk->isHidden());
+    EXPECT_TRUE(w.PageControl1->isTabVisible(transfer::kPageDebug));
+    EXPECT_TRUE(w.PageControl1->isTabVisible(transfer::kPageDefect));
+    EXPECT_TRUE(w.PageControl1->isTabVisible(transfer::kPageSetup1));
+    EXPECT_EQ(w.pwl->echoMode(), QLineEdit::Password);
+}
+
+TEST_F(WindowTest, WrongWordClosesTheBoxOnItsFourthCharacter) {
+    Ready(link::kModeDbg);
+    TFTern& w = *window;
+    w.PageControl1->setCurrentIndex(transfer::kPageCopy);
+    FinishChain();
+    w.Panel1Click();  // hides the service pages
+    w.Panel1Click();  // opens the box
+    ASSERT_FALSE(w.pwl->isHidden());
+    QTest::keyClicks(w.pwl, "abc");
+    EXPECT_FALSE(w.pwl->isHidden());
+    EXPECT_EQ(w.UnlockTries, 3);
+    QTest::keyClicks(w.pwl, "d");
+    EXPECT_TRUE(w.pwl->isHidden());
+    EXPECT_EQ(w.UnlockTries, 0);
+    EXPECT_TRUE(w.CtopOK2->isHidden());
+    EXPECT_FALSE(w.PageControl1->isTabVisible(transfer::kPageDebug));
+
+    // Opened again, the count starts afresh and the word still works.
+    w.pwl->clear();
+    w.Panel1Click();
+    ASSERT_FALSE(w.pwl->isHidden());
+    EXPECT_EQ(w.UnlockTries, 0);
+    w.pwl->setText("WQXZ");
+    EXPECT_FALSE(w.ptocOk->isHidden());
+}
+
+// ---- reset ---------------------------------------------------------------------------
+
+TEST_F(WindowTest, ResetIsDroppedWhileBusyAndLocksSetup1) {
+    Make(link::kModeDbg);
+    Connect();  // the chain is running
+    port.TakeWire();
+    window->Reset1Click();
+    EXPECT_TRUE(port.wire.empty());
+    FinishChain();
+    port.TakeWire();
+    window->Reset1->trigger();
+    EXPECT_EQ(port.TakeWire(), Frame({0xF1}));
+    EXPECT_FALSE(window->Panel4->isEnabled());
+    EXPECT_TRUE(window->Link().PanelLock());
+}
+
+// ---- the reply watch and a page switch --------------------------------------------
+
+TEST_F(WindowTest, PageSwitchMidFrameResendsTheSameFrameAndReadsTheNewPage) {
+    Make(link::kModeDbg);
+    Connect();
+    FinishChain();
+    window->DspAdr->setCurrentIndex(0x23);  // 31 0A 23 in flight
+    const Bytes first = port.TakeWire();
+    ASSERT_EQ(first, Frame({0x31, 0x0A, 0x23}));
+
+    window->PageControl1->setCurrentIndex(transfer::kPageSetup2);  // its chain cannot go out yet
+    EXPECT_TRUE(port.wire.empty());
+    EXPECT_EQ(window->LoadStep(), 1);
+    for (int i = 0; i < 20; ++i) window->SendTimerTimer();
+    EXPECT_TRUE(port.wire.empty());
+    window->SendTimerTimer();  // the 21st tick: the answer is late
+    EXPECT_EQ(port.TakeWire(), first);
+    EXPECT_TRUE(window->Messages.empty());
+
+    // The late answer is taken by Setup2, whose chain goes on at its next step.
+    EXPECT_EQ(Answer({0xA0, 0x0A, 0x23, 0x00, 0x00}), AckThen(Frame({0x31, 0x0A, 0x40})));
+    EXPECT_EQ(AnswerLast(), AckThen(Frame({0x31, 0x45, 0x05})));
+    EXPECT_EQ(AnswerLast(), AckThen(Frame({0x31, 0x45, 0x06})));
+    EXPECT_EQ(AnswerLast(), Ack());
+    EXPECT_EQ(window->LoadStep(), 0);
+}
+
+// ---- a message box while replies keep coming ----------------------------------------
+
+TEST_F(WindowTest, RepliesArrivingUnderAnErrorBoxWaitForItAndAreHandledOnce) {
+    Make(link::kModeDbg);
+    Connect();
+    TFTern& w = *window;
+    int replies = 0;
+    w.OnReply = [&] { ++replies; };
+    int repliesWhileOpen = -1;
+    bool dispatching = false;
+    w.OnMessageBox = [&](QMessageBox& box) {
+        EXPECT_EQ(box.text(), " Error ");
+        EXPECT_EQ(box.windowTitle(), "ERR");
+        dispatching = w.Link().InDispatch();
+        // The next answer turns up while the box is open, by the same route
+        // the port's watch thread uses.
+        Bytes next{link::ACK};
+        const Bytes frame = Frame({0xA0, 0x0A, 0x40, 0x00, 0x01});
+        next.insert(next.end(), frame.begin(), frame.end());
+        w.PostToEventThread([&w, next] { w.Link().Comm1CommReceive(next); });
+        w.PostToEventThread([&, b = &box] {
+            repliesWhileOpen = replies;
+            b->accept();
+        });
+    };
+    port.TakeWire();
+    // Register 1 is answered with an error status.
+    Feed(AckThen(Frame({0xE0, 0x0A, 0x01, 0x00, 0x00})));
+    ASSERT_TRUE(WaitFor([&] { return replies == 2; }));
+    EXPECT_TRUE(dispatching);
+    EXPECT_EQ(repliesWhileOpen, 0);  // no reply handled inside the box's handler
+    ASSERT_EQ(w.Messages.size(), 1u);
+    EXPECT_EQ(w.Messages[0].text, " Error ");
+    // The chain went on after the box: step 1 went out, and its answer (which
+    // waited) was taken once.
+    Bytes expected{link::ACK};
+    const Bytes step1 = Frame({0x31, 0x0A, 0x40});
+    expected.insert(expected.end(), step1.begin(), step1.end());
+    expected.push_back(link::ACK);
+    EXPECT_EQ(port.TakeWire(), expected);
+    EXPECT_EQ(w.TV->text(), "PAL");
+    EXPECT_EQ(w.LoadStep(), 0);
+}
+
+}  // namespace
+}  // namespace tern::test

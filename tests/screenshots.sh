@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# For the eyes, not for CI: builds ternab and, under a virtual X server,
+# starts it against the virtual camera in each tool mode, saving the window
+# once the first page has been read: build/ternab-dbg.png, -apl.png, -kizu.png.
+# Extra arguments go to the virtual camera (e.g. --pal --lo-res).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" >/dev/null
+cmake --build "$build" --target ternab -j2
+for mode in dbg apl kizu; do
+  out="$build/ternab-$mode.png"
+  xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$build/ternab" --simulate --mode "$mode" --screenshot "$out" "$@"
+  echo "$out"
+done
