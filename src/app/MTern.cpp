@@ -297,7 +297,12 @@ void TFTern::BuildTimers() {
         t->setInterval(row.intervalMs);
         t->setSingleShot(false);
         const auto handler = row.handler;
-        connect(t, &QTimer::timeout, this, [this, handler] { Guard([this, handler] { (this->*handler)(); }); });
+        // A tick that comes while a box opened by the reply dispatcher is up
+        // waits until the dispatcher's reaction is over, so no timer handler
+        // ever runs inside it.
+        connect(t, &QTimer::timeout, this, [this, t, handler] {
+            Guard([this, t, handler] { link_->RunOutsideDispatch(t, [this, handler] { (this->*handler)(); }); });
+        });
         this->*(row.timer) = t;
     }
     SendTimer->start();

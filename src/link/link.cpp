@@ -170,9 +170,29 @@ void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
         Dispatch(b);
     }
     dispatching_ = false;
-    if (tickDeferred_) {
-        tickDeferred_ = false;
-        SendTimerTimer();
+    RunDeferred();
+}
+
+void Link::RunOutsideDispatch(const void* key, std::function<void()> fn) {
+    if (!dispatching_) {
+        fn();
+        return;
+    }
+    for (const auto& waiting : deferred_) {
+        if (key != nullptr && waiting.first == key) return;
+    }
+    deferred_.emplace_back(key, std::move(fn));
+}
+
+void Link::RunDeferred() {
+    while (!deferred_.empty() && !dispatching_) {
+        auto fn = std::move(deferred_.front().second);
+        deferred_.pop_front();
+        try {
+            fn();
+        } catch (const std::exception& e) {
+            host_.ShowException(e);  // the others still run
+        }
     }
 }
 
@@ -303,7 +323,7 @@ void Link::Close() {
 void Link::SendTimerTimer() {
     if (dispatching_) {
         // A box opened by the dispatcher is up; the tick runs once it is over.
-        tickDeferred_ = true;
+        RunOutsideDispatch(this, [this] { SendTimerTimer(); });
         return;
     }
     if (mode_ == LinkMode::Connecting) {

@@ -6,6 +6,9 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
+#include <utility>
 #include <span>
 #include <vector>
 
@@ -83,6 +86,11 @@ public:
     void OnCommReceiveWatchThread(CommPort& port, std::uint16_t size);
     /// True while the dispatcher's reaction to received bytes is running.
     bool InDispatch() const { return dispatching_; }
+    /// Runs fn now or, while the dispatcher's reaction is running (a modal box
+    /// opened from inside it lets the event loop run), once that reaction is
+    /// over. A key already waiting is not queued twice: a timer that ticks
+    /// many times under one box runs once after it.
+    void RunOutsideDispatch(const void* key, std::function<void()> fn);
 
     // ---- control --------------------------------------------------------------
     void Trans_Create();
@@ -126,8 +134,10 @@ private:
     int connectTry_ = 0;
     bool panelLock_ = false;
 
+    void RunDeferred();
+
     bool dispatching_ = false;
-    bool tickDeferred_ = false;
+    std::deque<std::pair<const void*, std::function<void()>>> deferred_;
     std::deque<std::uint8_t> pending_;
     /// Bumped on every (re)open, so bytes read from an earlier opening and
     /// still queued for the event thread are dropped.

@@ -277,6 +277,29 @@ TEST_F(WindowTest, PageSwitchMidFrameResendsTheSameFrameAndReadsTheNewPage) {
 
 // ---- a message box while replies keep coming ----------------------------------------
 
+TEST_F(WindowTest, TimerTicksUnderAnErrorBoxWaitForIt) {
+    Make(link::kModeDbg);
+    Connect();
+    TFTern& w = *window;
+    int replies = 0;
+    w.OnReply = [&] { ++replies; };
+    bool reloadRanUnderBox = true;
+    w.OnMessageBox = [&](QMessageBox& box) {
+        // A timer due while the box is up (here at once, again and again)...
+        w.ReloadTimer->setInterval(0);
+        w.ReloadTimer->start();
+        QTimer::singleShot(50, &box, [&, b = &box] {
+            // ...has not run its handler, which would have stopped it.
+            reloadRanUnderBox = !w.ReloadTimer->isActive();
+            b->accept();
+        });
+    };
+    Feed(AckThen(Frame({0xE0, 0x0A, 0x01, 0x00, 0x00})));
+    ASSERT_TRUE(WaitFor([&] { return replies == 1 && !w.ReloadTimer->isActive(); }));
+    EXPECT_FALSE(reloadRanUnderBox);
+    EXPECT_EQ(w.Messages.size(), 1u);
+}
+
 TEST_F(WindowTest, RepliesArrivingUnderAnErrorBoxWaitForItAndAreHandledOnce) {
     Make(link::kModeDbg);
     Connect();

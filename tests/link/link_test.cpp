@@ -462,6 +462,31 @@ TEST_F(LinkTest, BytesArrivingWhileABoxIsOpenWaitForIt) {
     EXPECT_EQ(host.messages.size(), 1u);
 }
 
+TEST_F(LinkTest, TimerTicksUnderABoxRunOnceAfterIt) {
+    Connect();
+    link.SW_push(1);
+    Feed(ACK);
+    auto bad = ReplyFrame({0xA0, 0x32});
+    bad[16] = 0x00;
+    int reloads = 0;
+    int ticksInsideBox = 0;
+    host.onMessage = [&] {
+        // The event loop runs under the box: timers tick, more than once.
+        for (int i = 0; i < 3; ++i) link.RunOutsideDispatch(&reloads, [&] { ++reloads; });
+        const int before = link.ReplyTimer();
+        link.SendTimerTimer();
+        link.SendTimerTimer();
+        if (link.ReplyTimer() != before) ++ticksInsideBox;
+        EXPECT_EQ(reloads, 0);
+    };
+    Feed(std::vector<std::uint8_t>(bad.begin(), bad.begin() + 17));
+    EXPECT_EQ(ticksInsideBox, 0);
+    EXPECT_EQ(reloads, 1);
+    EXPECT_EQ(link.ReplyTimer(), kReplyTicks - 1);  // one reply-watch tick, after the box
+    link.RunOutsideDispatch(nullptr, [&] { ++reloads; });  // outside: at once
+    EXPECT_EQ(reloads, 2);
+}
+
 TEST_F(LinkTest, WatchThreadBytesFromAnEarlierOpeningAreDropped) {
     struct ScriptedRead : FakePort {
         std::uint32_t Read(void* buffer, std::uint32_t count) override {
