@@ -125,6 +125,12 @@ int main(int argc, char** argv) {
     }
     const std::string cmd = args[0];
     args.erase(args.begin());
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            Usage(std::cout);
+            return 0;
+        }
+    }
     if (cmd == "probe") return Probe(args);
     if (cmd == "simulate") return Simulate(args);
     std::cerr << "ternctl: unknown command '" << cmd << "'\n";
