@@ -17,6 +17,7 @@
 #include "app/DspRegisters.h"
 #include "app/Fonts.h"
 #include "app/MTern.h"
+#include "app/Make.h"
 #include "widgets/HexEdit.h"
 #include "widgets/RadioGroup.h"
 #include "widgets/SpinButton.h"
@@ -29,17 +30,8 @@ using widgets::TRadioGroup;
 
 namespace {
 
-QGroupBox* Group(const QString& name, const QString& caption, QWidget* parent) {
-    auto* g = new QGroupBox(caption, parent);
-    g->setObjectName(name);
-    return g;
-}
-
-QPushButton* Button(const QString& name, const QString& caption, QWidget* parent) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    return b;
-}
+using make::Button;
+using make::Group;
 
 QLabel* Caption(const QString& text, QWidget* parent) { return new QLabel(text, parent); }
 

@@ -1,5 +1,6 @@
 // Building the main window, its timers and FormCreate.
 #include "app/MTern.h"
+#include "app/Make.h"
 
 #include <QAction>
 #include <QApplication>
@@ -63,17 +64,8 @@ const TimerRow kTimers[] = {
     {&TFTern::kizu_auto_timer, "kizu_auto_timer", 300, &TFTern::kizu_auto_timerTimer},
 };
 
-QPushButton* Button(const QString& name, const QString& caption, QWidget* parent) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    return b;
-}
-
-QLabel* Label(const QString& name, const QString& text, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    return l;
-}
+using make::Button;
+using make::Label;
 
 }  // namespace
 
