@@ -27,6 +27,13 @@ void TFTern::MessageBox(const QString& text, const QString& caption, bool error)
     QMessageBox box(error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
     box.setObjectName("MessageBox");
     if (OnMessageBox) OnMessageBox(box);
+    // While the box is up the event loop runs; the link holds the camera's
+    // answers back until the handler that opened the box has returned.
+    struct Hold {
+        link::Link& l;
+        explicit Hold(link::Link& link) : l(link) { l.HoldDispatch(); }
+        ~Hold() { l.ReleaseDispatch(); }
+    } hold{*link_};
     box.exec();
 }
 

@@ -158,7 +158,7 @@ void Link::OnCommReceiveWatchThread(CommPort& port, std::uint16_t size) {
 
 void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
     pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-    if (dispatching_) return;  // a box opened from inside the dispatcher: wait
+    if (dispatching_ || holds_ > 0) return;  // a box is up: wait
     dispatching_ = true;
     struct Done {
         Link& l;
@@ -173,8 +173,15 @@ void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
     RunDeferred();
 }
 
+void Link::ReleaseDispatch() {
+    if (holds_ == 0 || --holds_ > 0) return;
+    if (pending_.empty() && deferred_.empty()) return;
+    // After the handler that opened the box, not inside it.
+    host_.PostToEventThread([this] { Comm1CommReceive({}); });
+}
+
 void Link::RunOutsideDispatch(const void* key, std::function<void()> fn) {
-    if (!dispatching_) {
+    if (!dispatching_ && holds_ == 0) {
         fn();
         return;
     }
@@ -185,7 +192,7 @@ void Link::RunOutsideDispatch(const void* key, std::function<void()> fn) {
 }
 
 void Link::RunDeferred() {
-    while (!deferred_.empty() && !dispatching_) {
+    while (!deferred_.empty() && !dispatching_ && holds_ == 0) {
         auto fn = std::move(deferred_.front().second);
         deferred_.pop_front();
         try {
@@ -321,8 +328,8 @@ void Link::Close() {
 }
 
 void Link::SendTimerTimer() {
-    if (dispatching_) {
-        // A box opened by the dispatcher is up; the tick runs once it is over.
+    if (dispatching_ || holds_ > 0) {
+        // A box is up; the tick runs once it is over.
         RunOutsideDispatch(this, [this] { SendTimerTimer(); });
         return;
     }

@@ -86,9 +86,13 @@ public:
     void OnCommReceiveWatchThread(CommPort& port, std::uint16_t size);
     /// True while the dispatcher's reaction to received bytes is running.
     bool InDispatch() const { return dispatching_; }
-    /// Runs fn now or, while the dispatcher's reaction is running (a modal box
-    /// opened from inside it lets the event loop run), once that reaction is
-    /// over. A key already waiting is not queued twice: a timer that ticks
+    /// The host holds the dispatcher back while it shows a modal box, whoever
+    /// opened it: bytes that arrive meanwhile wait, and are dispatched in
+    /// order once the handler that opened the box has returned.
+    void HoldDispatch() { ++holds_; }
+    void ReleaseDispatch();
+    /// Runs fn now or, while the dispatcher's reaction is running or a box is
+    /// up (a modal box lets the event loop run), once that is over. A key already waiting is not queued twice: a timer that ticks
     /// many times under one box runs once after it.
     void RunOutsideDispatch(const void* key, std::function<void()> fn);
 
@@ -137,6 +141,7 @@ private:
     void RunDeferred();
 
     bool dispatching_ = false;
+    int holds_ = 0;
     std::deque<std::pair<const void*, std::function<void()>>> deferred_;
     std::deque<std::uint8_t> pending_;
     /// Bumped on every (re)open, so bytes read from an earlier opening and

@@ -277,6 +277,30 @@ TEST_F(WindowTest, PageSwitchMidFrameResendsTheSameFrameAndReadsTheNewPage) {
 
 // ---- a message box while replies keep coming ----------------------------------------
 
+TEST_F(WindowTest, AnswerUnderTheGiveUpBoxWaitsForTheTimerHandler) {
+    Ready(link::kModeDbg);
+    TFTern& w = *window;
+    int replies = 0;
+    w.OnReply = [&] { ++replies; };
+    int repliesUnderBox = -1;
+    w.OnMessageBox = [&](QMessageBox& box) {
+        EXPECT_EQ(box.text(), " Serial Port not connected ");
+        // The camera's late answer arrives while the box is up.
+        w.PostToEventThread([&] { Feed(AckThen(Frame({0xA0, 0x32, 0x03}))); });
+        w.PostToEventThread([&, b = &box] {
+            repliesUnderBox = replies;
+            b->accept();
+        });
+    };
+    w.push_up->click();
+    Feed(Ack());
+    for (int i = 0; i < 42; ++i) w.SendTimerTimer();  // the second late answer opens the box
+    EXPECT_EQ(repliesUnderBox, 0);
+    EXPECT_EQ(replies, 0);  // the timer handler is still the one running
+    ASSERT_TRUE(WaitFor([&] { return replies == 1; }));
+    EXPECT_EQ(w.Messages.size(), 1u);
+}
+
 TEST_F(WindowTest, TimerTicksUnderAnErrorBoxWaitForIt) {
     Make(link::kModeDbg);
     Connect();

@@ -487,6 +487,31 @@ TEST_F(LinkTest, TimerTicksUnderABoxRunOnceAfterIt) {
     EXPECT_EQ(reloads, 2);
 }
 
+TEST_F(LinkTest, AnswersUnderAnyBoxWaitForTheHandlerThatOpenedIt) {
+    Connect();
+    link.SW_push(1);
+    Feed(ACK);
+    // The reply watch gives up (its box is up) just as the reply comes in.
+    link.SendTimerTimer();  // ticks left: 19
+    for (int i = 0; i < 20; ++i) link.SendTimerTimer();  // first re-send
+    port.TakeWire();
+    host.onMessage = [&] {
+        link.HoldDispatch();  // what the window does around a modal box
+        Feed(ACK);
+        Feed(ReplyFrame({0xA0, 0x32, 0x01}));
+        EXPECT_EQ(host.ends, 0);
+        link.ReleaseDispatch();
+        EXPECT_EQ(host.ends, 0);  // not yet: the timer handler is still running
+    };
+    for (int i = 0; i < 21; ++i) link.SendTimerTimer();  // second late answer: the box
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.ends, 0);
+    ASSERT_EQ(host.posted.size(), 1u);
+    host.posted[0]();  // after the handler: the answer is taken, once
+    EXPECT_EQ(host.ends, 1);
+    EXPECT_EQ(link.Mode(), LinkMode::Idle);
+}
+
 TEST_F(LinkTest, WatchThreadBytesFromAnEarlierOpeningAreDropped) {
     struct ScriptedRead : FakePort {
         std::uint32_t Read(void* buffer, std::uint32_t count) override {
