@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh --target ternab --target ternctl
 if [[ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]]; then
-  echo "No display to show the window on: run this in a desktop session (or under xvfb-run;"
+  echo "No display to show the window on: run this in a desktop session (or under xvfb-run;" >&2
   echo "bash tests/screenshots.sh saves a picture of each mode into build/)." >&2
   exit 1
 fi
