@@ -431,6 +431,19 @@ TEST_F(LinkTest, LateBlockFrameIsSentAgainWhole) {
     EXPECT_TRUE(port.TakeWire().empty());
 }
 
+TEST_F(LinkTest, AckToABlockAfterAPresetAwaitsTheBlocksReply) {
+    Connect();
+    link.StxCommand(MakePayload({0x21, 0x20, 0x00}), 3);
+    Feed(ACK);  // the preset ends here
+    std::array<std::int32_t, kBlockDataSize> image{};
+    link.SohCommand(image);
+    Feed(ACK);
+    EXPECT_EQ(link.Mode(), LinkMode::AwaitReply);
+    EXPECT_TRUE(link.LinkBusy());
+    Feed(ReplyFrame({0xA0, 0x73}));
+    EXPECT_EQ(host.ends, 1);
+}
+
 TEST_F(LinkTest, RefusedWriteRaises) {
     Connect();
     port.refuseWrites = true;
