@@ -8,12 +8,13 @@
 #include <optional>
 
 #include "link/codec.h"
+#include "link/host.h"
 
 namespace tern::transfer {
 
 /// Pages of PageControl1, by index; hidden pages keep their index.
 inline constexpr int kPageAdjust = 0;
-inline constexpr int kPageDebug = 1;
+inline constexpr int kPageDebug = link::kPageDebug;  // the link tells the reset ending by it
 inline constexpr int kPageDefect = 2;
 inline constexpr int kPageCopy = 3;
 inline constexpr int kPageSetup1 = 4;
