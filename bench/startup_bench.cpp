@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
         tern::link::SetPortDevice(1, camera.DevicePath());
         const auto start = run == 0 ? kProcessStart : Clock::now();
         int replies = 0;
-        tern::app::TFTern window(tern::link::kModeApl, nullptr, [](QMessageBox& box) {
+        tern::app::TFTern window(tern::link::ToolMode::Apl, nullptr, [](QMessageBox& box) {
             QTimer::singleShot(0, &box, &QMessageBox::accept);
         });
         window.OnReply = [&] { ++replies; };

@@ -2,7 +2,6 @@
 // boxes, the timers, the page control, and running work on the event thread.
 #include <QApplication>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -10,6 +9,7 @@
 #include <QTimer>
 
 #include "app/MTern.h"
+#include "controls/Setup1Page.h"
 #include "widgets/RadioGroup.h"
 
 namespace tern::app {
@@ -79,17 +79,28 @@ void TFTern::EnableTimer(link::LinkTimer timer, bool on) {
 
 void TFTern::EnablePageControl(bool on) { PageControl1->setEnabled(on); }
 
-void TFTern::EnablePanel4(bool on) { Panel4->setEnabled(on); }
+void TFTern::EnablePanel4(bool on) { setup1_->Panel4->setEnabled(on); }
 
-int TFTern::ActivePage() const { return PageControl1->currentIndex(); }
+link::Page TFTern::ActivePage() const { return static_cast<link::Page>(PageControl1->currentIndex()); }
 
-int TFTern::ToolMode() const { return tool_type->ItemIndex(); }
+link::ToolMode TFTern::ToolMode() const { return static_cast<link::ToolMode>(tool_type->ItemIndex()); }
 
 void TFTern::Terminate() {
     terminated_ = true;
     FormDestroy();
     close();
     emit Ended(1);
+}
+
+QTimer* TFTern::ConnectTimer(const char* name, std::function<void()> handler) {
+    auto* t = findChild<QTimer*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+    if (t == nullptr) return nullptr;
+    // As the link's timers: a tick never runs inside the reply dispatcher's
+    // reaction or under a box.
+    connect(t, &QTimer::timeout, this, [this, t, handler = std::move(handler)] {
+        Guard([this, t, &handler] { link_->RunOutsideDispatch(t, handler); });
+    });
+    return t;
 }
 
 void TFTern::PostToEventThread(std::function<void()> fn) {
@@ -107,15 +118,6 @@ bool TFTern::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Panel1 && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
         Guard([this] { Panel1Click(); });
         return false;
-    }
-    if (event->type() == QEvent::KeyPress) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        auto* w = qobject_cast<QWidget*>(watched);
-        if (w != nullptr && !key->text().isEmpty()) {
-            bool used = false;
-            Guard([&] { used = push_upKeyPress(w, key->text().at(0)); });
-            if (used) return true;
-        }
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -1,6 +1,5 @@
 // Building the main window, its timers and FormCreate.
 #include "app/MTern.h"
-#include "app/Make.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,7 +15,14 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/DebugPage.h"
 #include "app/Fonts.h"
+#include "controls/AdjustPage.h"
+#include "controls/Setup1Page.h"
+#include "controls/Setup2Page.h"
+#include "copy/CopyPage.h"
+#include "defect/DefectPage.h"
+#include "widgets/Make.h"
 #include "widgets/RadioGroup.h"
 
 namespace tern::app {
@@ -36,40 +42,41 @@ struct TimerRow {
     void (TFTern::*handler)();
 };
 
-// All timers of the window; only SendTimer runs from the start.
+// All timers of the window; only SendTimer runs from the start. The link's
+// three have their handlers here; the pages connect theirs (ConnectTimer).
 const TimerRow kTimers[] = {
     {&TFTern::SendTimer, "SendTimer", 1500, &TFTern::SendTimerTimer},
     {&TFTern::ReloadTimer, "ReloadTimer", 4000, &TFTern::ReloadTimerTimer},
     {&TFTern::cursor_timer, "cursor_timer", 10, &TFTern::cursor_timerTimer},
-    {&TFTern::ZoomTimer, "ZoomTimer", 500, &TFTern::ZoomTimerTimer},
-    {&TFTern::TitleTimer, "TitleTimer", 500, &TFTern::TitleTimerTimer},
-    {&TFTern::LensTimer, "LensTimer", 300, &TFTern::LensTimerTimer},
-    {&TFTern::AGCTimer, "AGCTimer", 300, &TFTern::AGCTimerTimer},
-    {&TFTern::AGCManTimer, "AGCManTimer", 300, &TFTern::AGCManTimerTimer},
-    {&TFTern::RTimer, "RTimer", 1000, &TFTern::RTimerTimer},
-    {&TFTern::BTimer, "BTimer", 500, &TFTern::BTimerTimer},
-    {&TFTern::BLCAreaTimer, "BLCAreaTimer", 300, &TFTern::BLCAreaTimerTimer},
-    {&TFTern::AWC_Timer, "AWC_Timer", 3100, &TFTern::AWC_TimerTimer},
-    {&TFTern::TimerRYP, "TimerRYP", 200, &TFTern::TimerRYPTimer},
-    {&TFTern::TimerBYP, "TimerBYP", 200, &TFTern::TimerBYPTimer},
-    {&TFTern::TimerRYN, "TimerRYN", 200, &TFTern::TimerRYNTimer},
-    {&TFTern::TimerBYN, "TimerBYN", 200, &TFTern::TimerBYNTimer},
-    {&TFTern::PEAKTimer, "PEAKTimer", 300, &TFTern::PEAKTimerTimer},
-    {&TFTern::v_pha_timer, "v_pha_timer", 300, &TFTern::v_pha_timerTimer},
-    {&TFTern::h_pha_timer, "h_pha_timer", 300, &TFTern::h_pha_timerTimer},
-    {&TFTern::kneeTimer, "kneeTimer", 200, &TFTern::kneeTimerTimer},
-    {&TFTern::enh_h_timer, "enh_h_timer", 200, &TFTern::enh_h_timerTimer},
-    {&TFTern::enh_v_timer, "enh_v_timer", 200, &TFTern::enh_v_timerTimer},
-    {&TFTern::MoLvtimer, "MoLvtimer", 200, &TFTern::MoLvtimerTimer},
-    {&TFTern::kizu_auto_timer, "kizu_auto_timer", 300, &TFTern::kizu_auto_timerTimer},
+    {&TFTern::ZoomTimer, "ZoomTimer", 500, nullptr},
+    {&TFTern::TitleTimer, "TitleTimer", 500, nullptr},
+    {&TFTern::LensTimer, "LensTimer", 300, nullptr},
+    {&TFTern::AGCTimer, "AGCTimer", 300, nullptr},
+    {&TFTern::AGCManTimer, "AGCManTimer", 300, nullptr},
+    {&TFTern::RTimer, "RTimer", 1000, nullptr},
+    {&TFTern::BTimer, "BTimer", 500, nullptr},
+    {&TFTern::BLCAreaTimer, "BLCAreaTimer", 300, nullptr},
+    {&TFTern::AWC_Timer, "AWC_Timer", 3100, nullptr},
+    {&TFTern::TimerRYP, "TimerRYP", 200, nullptr},
+    {&TFTern::TimerBYP, "TimerBYP", 200, nullptr},
+    {&TFTern::TimerRYN, "TimerRYN", 200, nullptr},
+    {&TFTern::TimerBYN, "TimerBYN", 200, nullptr},
+    {&TFTern::PEAKTimer, "PEAKTimer", 300, nullptr},
+    {&TFTern::v_pha_timer, "v_pha_timer", 300, nullptr},
+    {&TFTern::h_pha_timer, "h_pha_timer", 300, nullptr},
+    {&TFTern::kneeTimer, "kneeTimer", 200, nullptr},
+    {&TFTern::enh_h_timer, "enh_h_timer", 200, nullptr},
+    {&TFTern::enh_v_timer, "enh_v_timer", 200, nullptr},
+    {&TFTern::MoLvtimer, "MoLvtimer", 200, nullptr},
+    {&TFTern::kizu_auto_timer, "kizu_auto_timer", 300, nullptr},
 };
 
-using make::Button;
-using make::Label;
+using widgets::make::Button;
+using widgets::make::Label;
 
 }  // namespace
 
-TFTern::TFTern(int toolMode, link::CommPort* port, std::function<void(QMessageBox&)> onMessageBox, QWidget* parent)
+TFTern::TFTern(link::ToolMode toolMode, link::CommPort* port, std::function<void(QMessageBox&)> onMessageBox, QWidget* parent)
     : QMainWindow(parent), OnMessageBox(std::move(onMessageBox)) {
     setObjectName("FTern");
     setWindowTitle(" ");
@@ -81,6 +88,7 @@ TFTern::TFTern(int toolMode, link::CommPort* port, std::function<void(QMessageBo
         port_ = port;
     }
     link_ = std::make_unique<link::Link>(*port_, *this);
+    engine_ = std::make_unique<transfer::Engine>(*link_);
     if (comm1_) WireComm1();
 
     BuildWindow();
@@ -88,7 +96,8 @@ TFTern::TFTern(int toolMode, link::CommPort* port, std::function<void(QMessageBo
     BuildStatusBar();
     BuildTimers();
     BuildDialogs();
-    tool_type->SetItemIndex(toolMode);
+    BuildPages();
+    tool_type->SetItemIndex(static_cast<int>(toolMode));
 
     Guard([this] { FormCreate(); });
     // Connected once the first page has been chosen: choosing it at start is
@@ -151,9 +160,17 @@ void TFTern::BuildWindow() {
         PageControl1->addTab(sheet, p.caption);
         this->*(p.sheet) = sheet;
     }
-    BuildDebugPage(TabSheet2);
-    BuildCopyPage(CopySheet);
-    BuildSetupPages();
+}
+
+void TFTern::BuildPages() {
+    adjust_ = new controls::AdjustPage(TabSheet1, *this);
+    debug_ = new DebugPage(TabSheet2, *this);
+    defect_ = new defect::DefectPage(TabSheet5, *this);
+    copy_ = new copy::CopyPage(CopySheet, *this);
+    setup1_ = new controls::Setup1Page(TabSheet3, *this);
+    setup2_ = new controls::Setup2Page(TabSheet4, *this);
+    connect(setup1_, &controls::Setup1Page::ExitRequested, this, [this] { Guard([this] { ExitClick(); }); });
+    connect(setup2_, &controls::Setup2Page::ExitRequested, this, [this] { Guard([this] { ExitClick(); }); });
 }
 
 void TFTern::BuildTitleStrip(QWidget* base) {
@@ -195,49 +212,6 @@ void TFTern::BuildTitleStrip(QWidget* base) {
     connect(ResetButton, &QPushButton::clicked, this, [this] { Guard([this] { Reset1Click(); }); });
     connect(ExitButton, &QPushButton::clicked, this, [this] { Guard([this] { ExitClick(); }); });
     connect(pwl, &QLineEdit::textChanged, this, [this] { Guard([this] { pwlChange(); }); });
-}
-
-void TFTern::BuildCopyPage(QWidget* sheet) {
-    auto* box = new QVBoxLayout(sheet);
-    auto* row = new QHBoxLayout;
-    CtopOK2 = Button("CtopOK2", "Camera->PC", sheet);
-    ptocOk = Button("ptocOk", "PC->Camera(Single)", sheet);
-    ptocOk2 = Button("ptocOk2", "PC->Camera(Batch)", sheet);
-    for (QPushButton* b : {CtopOK2, ptocOk, ptocOk2}) row->addWidget(b);
-    row->addStretch();
-    box->addLayout(row);
-    complete2 = Label("complete2", "Complete", sheet);
-    box->addWidget(complete2);
-    box->addStretch();
-    // Camera->PC and the single-record copy are service functions, shown by the unlock.
-    CtopOK2->hide();
-    ptocOk->hide();
-}
-
-void TFTern::BuildSetupPages() {
-    auto* box1 = new QVBoxLayout(TabSheet3);
-    box1->setContentsMargins(0, 0, 0, 0);
-    Panel4 = new QFrame(TabSheet3);
-    Panel4->setObjectName("Panel4");
-    box1->addWidget(Panel4);
-    auto* inner = new QVBoxLayout(Panel4);
-    inner->addStretch();
-    auto* row1 = new QHBoxLayout;
-    row1->addStretch();
-    exitbtn = Button("exitbtn", "EXIT", Panel4);
-    row1->addWidget(exitbtn);
-    inner->addLayout(row1);
-
-    auto* box2 = new QVBoxLayout(TabSheet4);
-    box2->addStretch();
-    auto* row2 = new QHBoxLayout;
-    row2->addStretch();
-    exitbtn2 = Button("exitbtn2", "EXIT", TabSheet4);
-    row2->addWidget(exitbtn2);
-    box2->addLayout(row2);
-
-    connect(exitbtn, &QPushButton::clicked, this, [this] { Guard([this] { ExitClick(); }); });
-    connect(exitbtn2, &QPushButton::clicked, this, [this] { Guard([this] { ExitClick(); }); });
 }
 
 void TFTern::BuildMenu() {
@@ -288,6 +262,8 @@ void TFTern::BuildTimers() {
         t->setObjectName(row.name);
         t->setInterval(row.intervalMs);
         t->setSingleShot(false);
+        this->*(row.timer) = t;
+        if (row.handler == nullptr) continue;  // a page's timer: the page connects it
         const auto handler = row.handler;
         // A tick that comes while a box opened by the reply dispatcher is up
         // waits until the dispatcher's reaction is over, so no timer handler
@@ -295,7 +271,6 @@ void TFTern::BuildTimers() {
         connect(t, &QTimer::timeout, this, [this, t, handler] {
             Guard([this, t, handler] { link_->RunOutsideDispatch(t, [this, handler] { (this->*handler)(); }); });
         });
-        this->*(row.timer) = t;
     }
     SendTimer->start();
 }
@@ -325,44 +300,43 @@ QTimer* TFTern::TimerOf(LinkTimer timer) const {
 
 // ---- FormCreate -----------------------------------------------------------------
 
-void TFTern::ApplyToolMode(int mode) {
+void TFTern::ApplyToolMode(link::ToolMode mode) {
     struct ModeRow {
-        bool tabs[transfer::kPageCount];
+        bool tabs[link::kPageCount];
         bool stripControls;  // ResetButton, ExitButton, TV, Resolution
-        int firstPage;
+        link::Page firstPage;
     };
     static const ModeRow kModes[3] = {
-        {{true, true, true, true, true, true}, true, transfer::kPageDebug},        // DBG
-        {{false, false, false, false, true, true}, false, transfer::kPageSetup1},  // APL
-        {{false, false, true, false, false, false}, true, transfer::kPageDefect},  // KIZU
+        {{true, true, true, true, true, true}, true, link::Page::Debug},        // DBG
+        {{false, false, false, false, true, true}, false, link::Page::Setup1},  // APL
+        {{false, false, true, false, false, false}, true, link::Page::Defect},  // KIZU
     };
-    const ModeRow& row = kModes[(mode >= 0 && mode <= 2) ? mode : link::kModeApl];
+    const int index = static_cast<int>(mode);
+    const ModeRow& row = kModes[(index >= 0 && index <= 2) ? index : static_cast<int>(link::ToolMode::Apl)];
+    const int first = static_cast<int>(row.firstPage);
     // Show the first page before hiding the others, so the tab bar never
     // has to pick a page of its own.
-    PageControl1->setTabVisible(row.firstPage, true);
-    PageControl1->setCurrentIndex(row.firstPage);
-    for (int i = 0; i < transfer::kPageCount; ++i) PageControl1->setTabVisible(i, row.tabs[i]);
+    PageControl1->setTabVisible(first, true);
+    PageControl1->setCurrentIndex(first);
+    for (int i = 0; i < link::kPageCount; ++i) PageControl1->setTabVisible(i, row.tabs[i]);
     for (QWidget* w : {static_cast<QWidget*>(ExitButton), static_cast<QWidget*>(ResetButton),
                        static_cast<QWidget*>(TV), static_cast<QWidget*>(Resolution)}) {
         w->setVisible(row.stripControls);
     }
     PageControl1->setEnabled(false);
-    PageControl1->setCurrentIndex(row.firstPage);
+    PageControl1->setCurrentIndex(first);
 }
 
 void TFTern::FormCreate() {
     move(0, 0);
     ApplyToolMode(ToolMode());
-    complete2->hide();
+    copy_->complete2->hide();
     pwl->blockSignals(true);  // emptying it is not an entry
     pwl->clear();
     pwl->blockSignals(false);
-    defectLock_ = false;
-    loadGuard_ = false;
+    engine_->ClearFlags();
     link_->Lock_off();
-    syncReset_ = false;
-    dspDataSkip_ = false;
-    eepDataSkip_ = false;
+    debug_->ClearFlags();
     Title->setText(" Camera Adjust Tool");
     link_->Trans_Create();
 }

@@ -1,9 +1,12 @@
-// TFTern, the main window: the title strip, the six pages, the menu, the
-// status bar and the timers, and the link's host. Its methods are spread over
-// one file per concern: MTern.cpp (building, FormCreate, timers), Shell.cpp
-// (page switch, reset, exit, unlock), Host.cpp (what the link asks of the
-// window), Debug.cpp (the Debug page); the transfer engine is in
-// src/transfer/ (Transfer.cpp, DebugReply.cpp).
+// TFTern, the main window's shell: the title strip, the page control with
+// the six pages, the menu, the status bar, the timers, the link's host and
+// the rules that span pages (tool modes, the unlock, the routing of every
+// reply to the page shown). Each page is a class of its own that owns its
+// controls and handlers: app/DebugPage, controls/AdjustPage, Setup1Page,
+// Setup2Page, copy/CopyPage and defect/DefectPage. The methods of TFTern are
+// spread over MTern.cpp (building, FormCreate, timers), Shell.cpp (page
+// switch, reset, exit, unlock, reply routing) and Host.cpp (what the link
+// and the pages ask of the window).
 #pragma once
 
 #include <QMainWindow>
@@ -19,7 +22,8 @@
 #include "link/comm.h"
 #include "link/host.h"
 #include "link/link.h"
-#include "transfer/Chain.h"
+#include "transfer/Engine.h"
+#include "widgets/PageHost.h"
 
 class QAction;
 class QCheckBox;
@@ -36,28 +40,37 @@ class QTabWidget;
 class QTimer;
 
 namespace tern::widgets {
-class TCSpinButton;
-class THexEdit;
 class TRadioGroup;
 }  // namespace tern::widgets
+namespace tern::controls {
+class AdjustPage;
+class Setup1Page;
+class Setup2Page;
+}  // namespace tern::controls
+namespace tern::copy {
+class CopyPage;
+}
+namespace tern::defect {
+class DefectPage;
+}
 
 namespace tern::app {
 
+class DebugPage;
 
-
-class TFTern : public QMainWindow, public link::LinkHost {
+class TFTern : public QMainWindow, public link::LinkHost, public widgets::PageHost {
     Q_OBJECT
 public:
-    /// `toolMode` is the index given to tool_type (0 DBG, 1 APL, 2 KIZU).
-    /// The window talks through `port` when one is given (tests), else
+    /// `toolMode` chooses the pages shown (tool_type). The window talks through `port` when one is given (tests), else
     /// through its own serial port Comm1. FormCreate runs here, so the
     /// connection starts at once; `onMessageBox` (see OnMessageBox) is in
     /// place before it, for a box the start may open.
-    explicit TFTern(int toolMode = link::kModeApl, link::CommPort* port = nullptr,
+    explicit TFTern(link::ToolMode toolMode = link::ToolMode::Apl, link::CommPort* port = nullptr,
                     std::function<void(QMessageBox&)> onMessageBox = {}, QWidget* parent = nullptr);
     ~TFTern() override;
 
-    link::Link& Link() { return *link_; }
+    link::Link& Link() override { return *link_; }
+    transfer::Engine& Engine() override { return *engine_; }
     /// The window's own serial port; null when a port was handed in.
     link::TComm* Comm1() { return comm1_.get(); }
 
@@ -69,15 +82,27 @@ public:
     void EnableTimer(link::LinkTimer timer, bool on) override;
     void EnablePageControl(bool on) override;
     void EnablePanel4(bool on) override;
-    int ActivePage() const override;
-    int ToolMode() const override;
+    link::Page ActivePage() const override;
+    link::ToolMode ToolMode() const override;
     void Terminate() override;
-    int LoadStep() const override { return loadStep_; }
-    bool DefectLock() const override { return defectLock_; }
-    bool LoadGuard() const override { return loadGuard_; }
+    int LoadStep() const override { return engine_->LoadStep(); }
+    bool DefectLock() const override { return engine_->DefectLock(); }
+    bool LoadGuard() const override { return engine_->LoadGuard(); }
     void Trans_init(int step) override;
     void Trans_end() override;
     void PostToEventThread(std::function<void()> fn) override;
+
+    // ---- PageHost -----------------------------------------------------------
+    void Guard(const std::function<void()>& fn) override;
+    QTimer* ConnectTimer(const char* name, std::function<void()> handler) override;
+
+    // ---- pages ----------------------------------------------------------------
+    controls::AdjustPage& Adjust() { return *adjust_; }
+    DebugPage& Debug() { return *debug_; }
+    defect::DefectPage& Defect() { return *defect_; }
+    copy::CopyPage& CopyPage() { return *copy_; }
+    controls::Setup1Page& Setup1() { return *setup1_; }
+    controls::Setup2Page& Setup2() { return *setup2_; }
 
     // ---- shell ------------------------------------------------------------
     void FormCreate();
@@ -89,77 +114,23 @@ public:
     void pwlChange();
     void ReLoadClick();
 
-    // ---- transfer engine --------------------------------------------------
-    void Trans_end_common();
-    void Trans_end_cstm();
-    void Debug_tend();
-    void Trans_end_at_kizu();
-    void Trans_end_copy();
-    void Trans_end_setup1();
-    void Trans_end_setup2();
+    // ---- reply routing and the rules that span pages -------------------------
+    /// Shows what the common decoder found in the title strip.
+    void ApplyCommon(const transfer::CommonDecoded& found);
+    /// Enables and disables the controls that depend on others, after every reply.
     void Trans_cstm_hidden();
-    void PlaceCursorDot();
-    void Trans_rd_dbg();
-
-    // ---- Debug page ---------------------------------------------------------
-    void DspAdrChange();
-    void DspDataChange();
-    void DspRadixChange();
-    void DspDatSpinUpClick();
-    void DspDatSpinDownClick();
-    void eepadrChange();
-    void EepdataChange();
-    void CSpinButton6UpClick();
-    void CSpinButton6DownClick();
-    void CSpinButton7UpClick();
-    void CSpinButton7DownClick();
-    void osdtChange();
-    void RamSendClick();
-    void PresetSaveClick();
-    void push_upClick();
-    void push_dnClick();
-    void push_lClick();
-    void push_rClick();
-    void push_entClick();
-    /// The key handler of the five menu-key buttons; true when the key was one of theirs.
-    bool push_upKeyPress(QWidget* sender, QChar key);
 
     // ---- timers (each tick calls its handler; tests call them directly) ---
     void SendTimerTimer();
     void ReloadTimerTimer();
     void cursor_timerTimer();
-    void ZoomTimerTimer() {}
-    void TitleTimerTimer() {}
-    void LensTimerTimer() {}
-    void AGCTimerTimer() {}
-    void AGCManTimerTimer() {}
-    void RTimerTimer() {}
-    void BTimerTimer() {}
-    void BLCAreaTimerTimer() {}
-    void AWC_TimerTimer() {}
-    void TimerRYPTimer() {}
-    void TimerBYPTimer() {}
-    void TimerRYNTimer() {}
-    void TimerBYNTimer() {}
-    void PEAKTimerTimer() {}
-    void v_pha_timerTimer() {}
-    void h_pha_timerTimer() {}
-    void kneeTimerTimer() {}
-    void enh_h_timerTimer() {}
-    void enh_v_timerTimer() {}
-    void MoLvtimerTimer() {}
-    void kizu_auto_timerTimer() {}
 
-    // ---- shared data of the transfer engine ---------------------------------
-    transfer::SettingsImageArray SettingsImage{};
-    transfer::VideoGeometry Geometry;
-    std::int32_t SensorWidth() const { return Geometry.SensorWidth; }
-    std::int32_t SensorHeight() const { return Geometry.SensorHeight; }
-    std::int32_t LowResolution() const { return Geometry.LowResolution; }
-    std::int32_t PalSystem() const { return Geometry.PalSystem; }
+    // ---- the engine's data, as the window's tests read it ---------------------
+    std::int32_t SensorWidth() const { return engine_->Geometry().SensorWidth; }
+    std::int32_t SensorHeight() const { return engine_->Geometry().SensorHeight; }
+    std::int32_t LowResolution() const { return engine_->Geometry().LowResolution; }
+    std::int32_t PalSystem() const { return engine_->Geometry().PalSystem; }
     int UnlockTries = 0;
-    bool DspDataSkip() const { return dspDataSkip_; }
-    bool EepDataSkip() const { return eepDataSkip_; }
 
     // ---- controls (named as on the window) ------------------------------
     QWidget* Panelbase = nullptr;
@@ -189,42 +160,6 @@ public:
     QAction* PCVersion1 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
     QFileDialog* OpenDialog1 = nullptr;
-
-    // Copy page (what the unlock needs; the transfers come with the page)
-    QPushButton* CtopOK2 = nullptr;
-    QPushButton* ptocOk = nullptr;
-    QPushButton* ptocOk2 = nullptr;
-    QLabel* complete2 = nullptr;
-    // Setup pages
-    QFrame* Panel4 = nullptr;
-    QPushButton* exitbtn = nullptr;
-    QPushButton* exitbtn2 = nullptr;
-
-    // Debug page
-    QWidget* GroupBox3 = nullptr;
-    QComboBox* DspAdr = nullptr;
-    widgets::THexEdit* DspData = nullptr;
-    widgets::THexEdit* DspRadix = nullptr;
-    widgets::TCSpinButton* DspDatSpin = nullptr;
-    QCheckBox* NoWrite = nullptr;
-    QWidget* GroupBox4 = nullptr;
-    widgets::THexEdit* eepadr = nullptr;
-    widgets::THexEdit* Eepdata = nullptr;
-    widgets::TCSpinButton* CSpinButton6 = nullptr;
-    widgets::TCSpinButton* CSpinButton7 = nullptr;
-    QCheckBox* EEP_RAM = nullptr;
-    widgets::TRadioGroup* OSD = nullptr;
-    widgets::THexEdit* osdt = nullptr;
-    QWidget* GroupBox7 = nullptr;
-    QLabel* Label5 = nullptr;
-    QLineEdit* SendBuffer = nullptr;
-    QPushButton* RamSend = nullptr;
-    QPushButton* PresetSave = nullptr;
-    QPushButton* push_up = nullptr;
-    QPushButton* push_dn = nullptr;
-    QPushButton* push_l = nullptr;
-    QPushButton* push_r = nullptr;
-    QPushButton* push_ent = nullptr;
 
     // timers
     QTimer* SendTimer = nullptr;
@@ -276,8 +211,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    /// Runs a handler; an exception that leaves it is shown and the tool goes on.
-    void Guard(const std::function<void()>& fn);
     void MessageBox(const QString& text, const QString& caption, bool error);
 
     void BuildWindow();
@@ -286,24 +219,21 @@ private:
     void BuildStatusBar();
     void BuildTimers();
     void BuildDialogs();
-    void BuildDebugPage(QWidget* sheet);
-    void BuildCopyPage(QWidget* sheet);
-    void BuildSetupPages();
-    void ConnectDebugPage();
+    void BuildPages();
     void WireComm1();
-    void ApplyToolMode(int mode);
+    void ApplyToolMode(link::ToolMode mode);
     QTimer* TimerOf(link::LinkTimer timer) const;
-    void SendWhenIdle(const link::Payload& p, int n);
 
     std::unique_ptr<link::TComm> comm1_;
     link::CommPort* port_ = nullptr;
     std::unique_ptr<link::Link> link_;
-    int loadStep_ = 0;
-    bool defectLock_ = false;
-    bool loadGuard_ = false;
-    bool syncReset_ = false;
-    bool dspDataSkip_ = false;
-    bool eepDataSkip_ = false;
+    std::unique_ptr<transfer::Engine> engine_;
+    controls::AdjustPage* adjust_ = nullptr;
+    DebugPage* debug_ = nullptr;
+    defect::DefectPage* defect_ = nullptr;
+    copy::CopyPage* copy_ = nullptr;
+    controls::Setup1Page* setup1_ = nullptr;
+    controls::Setup2Page* setup2_ = nullptr;
     bool cursorBusy_ = false;
     bool terminated_ = false;
     bool closed_ = false;

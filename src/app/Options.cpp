@@ -23,11 +23,11 @@ bool ParseAppArgs(const std::vector<std::string>& args, AppOptions& options, std
             if (!value(m)) return false;
             std::transform(m.begin(), m.end(), m.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
             if (m == "dbg") {
-                options.toolMode = link::kModeDbg;
+                options.toolMode = link::ToolMode::Dbg;
             } else if (m == "apl") {
-                options.toolMode = link::kModeApl;
+                options.toolMode = link::ToolMode::Apl;
             } else if (m == "kizu") {
-                options.toolMode = link::kModeKizu;
+                options.toolMode = link::ToolMode::Kizu;
             } else {
                 error = "--mode takes dbg, apl or kizu, not \"" + m + "\"";
                 return false;

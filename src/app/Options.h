@@ -10,7 +10,7 @@
 namespace tern::app {
 
 struct AppOptions {
-    int toolMode = link::kModeApl;
+    link::ToolMode toolMode = link::ToolMode::Apl;
     std::string port1;  ///< device for COM1, empty: the default
     std::string port2;  ///< device for COM2
     bool simulate = false;

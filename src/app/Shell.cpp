@@ -1,4 +1,5 @@
-// The page switch, the reset, the exit and the service unlock.
+// The page switch, the reset, the exit, the service unlock and the routing
+// of every reply to the page shown.
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -6,7 +7,13 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "app/DebugPage.h"
 #include "app/MTern.h"
+#include "controls/AdjustPage.h"
+#include "controls/Setup1Page.h"
+#include "controls/Setup2Page.h"
+#include "copy/CopyPage.h"
+#include "defect/DefectPage.h"
 
 namespace tern::app {
 
@@ -14,29 +21,28 @@ namespace {
 constexpr int kUnlockTriesAllowed = 3;
 const char* const kUnlockWord = "wqxz";
 const char* const kUnlockWordUpper = "WQXZ";
+int Tab(link::Page page) { return static_cast<int>(page); }
 }  // namespace
 
 void TFTern::PageControl1Change() {
-    const int page = ActivePage();
+    const link::Page page = ActivePage();
     bool labels = true;
     bool reset = false;
     switch (page) {
-        case transfer::kPageAdjust:
-        case transfer::kPageCopy:
+        case link::Page::Adjust:
+        case link::Page::Copy:
             labels = true;
             reset = false;
             break;
-        case transfer::kPageDebug:
-        case transfer::kPageDefect:
+        case link::Page::Debug:
+        case link::Page::Defect:
             labels = true;
             reset = true;
             break;
-        case transfer::kPageSetup1:
-        case transfer::kPageSetup2:
+        case link::Page::Setup1:
+        case link::Page::Setup2:
             labels = false;
             reset = false;
-            break;
-        default:
             break;
     }
     TV->setVisible(labels);
@@ -50,7 +56,7 @@ void TFTern::ReLoadClick() { link_->ReLoadClick(); }
 void TFTern::Reset1Click() {
     if (!link_->Trans_chk()) return;
     link::Payload p;
-    p[1] = 0xF1;
+    p[1] = link::kGroupReset;
     link_->StxCommand(p, 1);
     link_->Lock_on();
 }
@@ -68,12 +74,12 @@ void TFTern::FormDestroy() {
 }
 
 void TFTern::Panel1Click() {
-    if (ActivePage() != transfer::kPageCopy) return;
-    if (PageControl1->isTabVisible(transfer::kPageDebug)) {
+    if (ActivePage() != link::Page::Copy) return;
+    if (PageControl1->isTabVisible(Tab(link::Page::Debug))) {
         pwl->hide();
-        PageControl1->setTabVisible(transfer::kPageDebug, false);
-        PageControl1->setTabVisible(transfer::kPageDefect, false);
-        PageControl1->setTabVisible(transfer::kPageSetup1, false);
+        PageControl1->setTabVisible(Tab(link::Page::Debug), false);
+        PageControl1->setTabVisible(Tab(link::Page::Defect), false);
+        PageControl1->setTabVisible(Tab(link::Page::Setup1), false);
         return;
     }
     if (pwl->isHidden()) {
@@ -87,11 +93,11 @@ void TFTern::Panel1Click() {
 void TFTern::pwlChange() {
     const QString text = pwl->text();
     if (text == kUnlockWord || text == kUnlockWordUpper) {
-        PageControl1->setTabVisible(transfer::kPageDebug, true);
-        PageControl1->setTabVisible(transfer::kPageDefect, true);
-        PageControl1->setTabVisible(transfer::kPageSetup1, true);
-        CtopOK2->show();
-        ptocOk->show();
+        PageControl1->setTabVisible(Tab(link::Page::Debug), true);
+        PageControl1->setTabVisible(Tab(link::Page::Defect), true);
+        PageControl1->setTabVisible(Tab(link::Page::Setup1), true);
+        copy_->CtopOK2->show();
+        copy_->ptocOk->show();
         pwl->hide();
     } else if (UnlockTries < kUnlockTriesAllowed) {
         if (!text.isEmpty()) ++UnlockTries;
@@ -100,5 +106,32 @@ void TFTern::pwlChange() {
         UnlockTries = 0;
     }
 }
+
+// ---- replies ---------------------------------------------------------------------------
+
+void TFTern::Trans_init(int step) { engine_->Trans_init(ActivePage(), step); }
+
+void TFTern::Trans_end() {
+    ApplyCommon(engine_->Trans_end_common());
+    switch (ActivePage()) {
+        case link::Page::Adjust: adjust_->Trans_end_cstm(); break;
+        case link::Page::Debug: debug_->Debug_tend(); break;
+        case link::Page::Defect: defect_->Trans_end_at_kizu(); break;
+        case link::Page::Copy: copy_->Trans_end_copy(); break;
+        case link::Page::Setup1: setup1_->Trans_end_setup1(); break;
+        case link::Page::Setup2: setup2_->Trans_end_setup2(); break;
+    }
+    Trans_cstm_hidden();
+    defect_->PlaceCursorDot();
+    if (OnReply) OnReply();
+}
+
+void TFTern::ApplyCommon(const transfer::CommonDecoded& found) {
+    if (found.resolution) Resolution->setText(QString::fromStdString(*found.resolution));
+    if (found.tv) TV->setText(QString::fromStdString(*found.tv));
+}
+
+/// The rules come with the Adjust and Setup pages' controls.
+void TFTern::Trans_cstm_hidden() {}
 
 }  // namespace tern::app

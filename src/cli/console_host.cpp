@@ -15,7 +15,9 @@ void RunShowingErrors(link::LinkHost& host, const std::function<void()>& fn) {
 }
 
 ConsoleHost::ConsoleHost(link::EventLoop& loop, link::CommPort& port)
-    : loop_(loop), link_(std::make_unique<link::Link>(port, *this)) {
+    : loop_(loop),
+      link_(std::make_unique<link::Link>(port, *this)),
+      engine_(std::make_unique<transfer::Engine>(*link_)) {
     sendTimer_ = loop_.AddTimer(link::kSendTimerMs, [this] { RunShowingErrors(*this, [this] { link_->SendTimerTimer(); }); });
     reloadTimer_ = loop_.AddTimer(link::kReloadTimerMs, [this] { RunShowingErrors(*this, [this] { link_->ReloadTimerTimer(); }); });
     cursorTimer_ = loop_.AddTimer(link::kCursorTimerMs, [this] { link_->cursor_timerTimer(); });
@@ -69,18 +71,15 @@ void ConsoleHost::Terminate() {
 }
 
 void ConsoleHost::Trans_init(int step) {
+    if (!chain) {
+        engine_->Trans_init(activePage, step);
+        if (engine_->LoadStep() == 0) ++chainsCompleted;
+        return;
+    }
     loadStep = step + 1;
     link::Payload p;
-    p[1] = 0x31;
-    int n = 0;
-    if (chain) {
-        n = chain(step, p);
-    } else if (step == 0 || step == 1) {
-        // Every page reads register 1 (resolution) and 64 (TV standard) first.
-        p[2] = 0x0A;
-        p[3] = step == 0 ? 0x01 : 0x40;
-        n = 3;
-    }
+    p[1] = link::kGroupRead;
+    const int n = chain(step, p);
     if (n == 0) {
         loadStep = 0;
         ++chainsCompleted;
@@ -90,15 +89,10 @@ void ConsoleHost::Trans_init(int step) {
 }
 
 void ConsoleHost::Trans_end() {
-    const link::Link& l = *link_;
-    if (l.Recv(1) == 0xA0 && l.CmdPayload(1) == 0x31 && (l.Recv(2) == 0x0A || l.Recv(2) == 0x0B)) {
-        const int reg = l.Recv(3);
-        const int w = l.Recv(4) * 256 + l.Recv(5);
-        registers[static_cast<std::size_t>(reg)] = w;
-        registerKnown[static_cast<std::size_t>(reg)] = true;
-        if (reg == 1) resolutionText = (w & 0x4000) ? "Hi-Resolution" : "Lo-Resolution";
-        if (reg == 64) tvText = (w & 0x0001) ? "PAL" : "NTSC";
-    }
+    const transfer::CommonDecoded found = engine_->Trans_end_common();
+    if (found.reg) registerKnown[static_cast<std::size_t>(*found.reg)] = true;
+    if (found.resolution) resolutionText = *found.resolution;
+    if (found.tv) tvText = *found.tv;
     if (onReply) onReply();
 }
 

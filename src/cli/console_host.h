@@ -1,7 +1,8 @@
 // The link's host without a window: ternctl and the tests. It runs the
-// link's timers on an EventLoop, prints messages, and reads the Debug page's
-// chain (registers 1 and 64) so it can tell the camera's resolution and TV
-// standard.
+// link's timers on an EventLoop, prints messages, and drives the same
+// transfer engine as the window: the chain of its page (the Debug page's
+// reads registers 1 and 64, so it can tell the camera's resolution and TV
+// standard).
 #pragma once
 
 #include <array>
@@ -15,6 +16,7 @@
 #include "link/event_loop.h"
 #include "link/host.h"
 #include "link/link.h"
+#include "transfer/Engine.h"
 
 namespace tern::cli {
 
@@ -25,6 +27,7 @@ public:
     ~ConsoleHost() override;
 
     link::Link& Link() { return *link_; }
+    transfer::Engine& Engine() { return *engine_; }
     link::EventLoop& Loop() { return loop_; }
 
     // LinkHost ------------------------------------------------------------------
@@ -34,10 +37,12 @@ public:
     void ShowException(const std::exception& e) override;
     void EnableTimer(link::LinkTimer timer, bool on) override;
     void EnablePageControl(bool on) override { pageControlEnabled = on; }
-    int ActivePage() const override { return activePage; }
-    int ToolMode() const override { return toolMode; }
+    link::Page ActivePage() const override { return activePage; }
+    link::ToolMode ToolMode() const override { return toolMode; }
     void Terminate() override;
-    int LoadStep() const override { return loadStep; }
+    int LoadStep() const override { return chain ? loadStep : engine_->LoadStep(); }
+    bool DefectLock() const override { return engine_->DefectLock(); }
+    bool LoadGuard() const override { return engine_->LoadGuard(); }
     void Trans_init(int step) override;
     void Trans_end() override;
     void PostToEventThread(std::function<void()> fn) override { loop_.Post(std::move(fn)); }
@@ -45,28 +50,29 @@ public:
     bool TimerEnabled(link::LinkTimer timer) const;
 
     // what the run showed ------------------------------------------------------
-    int activePage = link::kPageDebug;
-    int toolMode = link::kModeDbg;
-    int loadStep = 0;
+    link::Page activePage = link::Page::Debug;
+    link::ToolMode toolMode = link::ToolMode::Dbg;
     bool busyCursor = false;
     bool pageControlEnabled = false;
     bool terminated = false;
     bool quiet = false;  // no messages on stderr
     std::array<std::string, 4> panels;
     std::vector<std::pair<std::string, std::string>> messages;  // text, caption
-    std::array<std::int32_t, 256> registers{};
-    std::array<bool, 256> registerKnown{};
+    std::array<bool, link::kRegisterCount> registerKnown{};
     std::string resolutionText;  // "Hi-Resolution" / "Lo-Resolution"
     std::string tvText;          // "NTSC" / "PAL"
     int chainsCompleted = 0;
     /// Called after each reply has been handled (tests, benchmarks).
     std::function<void()> onReply;
-    /// Replaces the Debug page's chain when set: returns the payload length, 0 to end.
+    /// Replaces the page's chain when set (benchmarks): returns the payload
+    /// length, 0 to end.
     std::function<int(int step, link::Payload& p)> chain;
 
 private:
     link::EventLoop& loop_;
     std::unique_ptr<link::Link> link_;
+    std::unique_ptr<transfer::Engine> engine_;
+    int loadStep = 0;  // the step of a replaced chain
     int sendTimer_ = -1, reloadTimer_ = -1, cursorTimer_ = -1;
 };
 

@@ -3,19 +3,32 @@
 #pragma once
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 namespace tern::link {
 
 enum class LinkTimer { Send, Reload, Cursor };
 
-/// Tool modes of the window (index of tool_type).
-inline constexpr int kModeDbg = 0;
-inline constexpr int kModeApl = 1;
-inline constexpr int kModeKizu = 2;
+/// Tool modes of the window, by index of tool_type: DBG shows all six
+/// pages, APL Setup1 and Setup2, KIZU the CCD Defect page.
+enum class ToolMode { Dbg = 0, Apl = 1, Kizu = 2 };
 
-/// Index of the Debug page (TabSheet2) in PageControl1.
-inline constexpr int kPageDebug = 1;
+/// Pages of PageControl1, by index; hidden pages keep theirs.
+enum class Page { Adjust = 0, Debug = 1, Defect = 2, Copy = 3, Setup1 = 4, Setup2 = 5 };
+inline constexpr int kPageCount = 6;
+
+inline const char* PageName(Page page) {
+    static const char* const kNames[kPageCount] = {"Adjust", "Debug", "CCD Defect", "Copy", "Setup1", "Setup2"};
+    const int i = static_cast<int>(page);
+    return i >= 0 && i < kPageCount ? kNames[i] : "?";
+}
+inline std::ostream& operator<<(std::ostream& os, Page page) { return os << PageName(page); }
+inline std::ostream& operator<<(std::ostream& os, ToolMode mode) {
+    static const char* const kNames[3] = {"DBG", "APL", "KIZU"};
+    const int i = static_cast<int>(mode);
+    return os << (i >= 0 && i < 3 ? kNames[i] : "?");
+}
 
 class LinkHost {
 public:
@@ -37,9 +50,9 @@ public:
     virtual void EnablePageControl(bool on) = 0;
     /// Panel4 (the Setup1 page's controls), for Lock_on / Lock_off.
     virtual void EnablePanel4(bool on) { (void)on; }
-    /// Index of the page shown in PageControl1.
-    virtual int ActivePage() const = 0;
-    virtual int ToolMode() const = 0;
+    /// The page shown in PageControl1.
+    virtual Page ActivePage() const = 0;
+    virtual link::ToolMode ToolMode() const = 0;
     /// Closes the settings file of a running copy, if any.
     virtual void CloseCopyFile() {}
     /// Ends the program (no camera answered at start).

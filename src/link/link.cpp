@@ -37,7 +37,7 @@ int Link::StxCommand(const Payload& payload, int n) {
     WriteFrame(cmdFrame_.data(), cmdFrame_.size());
     replyTimer_ = kReplyTicks;
     retryCount_ = kReplyRetries;
-    if (host_.ToolMode() != kModeKizu) {
+    if (host_.ToolMode() != ToolMode::Kizu) {
         host_.SetStatusPanel(1, HexBytesText(std::span<const std::uint8_t>(cmdFrame_.data() + 1, kPayloadSize)));
     }
     return 0;
@@ -240,7 +240,7 @@ void Link::OnEvent(int event) {
                 host_.CloseCopyFile();
                 host_.EnablePageControl(true);
                 replyTimer_ = -1;
-                if (host_.ActivePage() != kPageDebug) {
+                if (host_.ActivePage() != Page::Debug) {
                     Cursor_set(1);
                     host_.EnableTimer(LinkTimer::Reload, true);
                 }
@@ -250,7 +250,7 @@ void Link::OnEvent(int event) {
             break;
         case LinkMode::AwaitReply:
             if (event != ETX && event != ACK) break;
-            if (host_.ToolMode() != kModeKizu) {
+            if (host_.ToolMode() != ToolMode::Kizu) {
                 host_.SetStatusPanel(2, HexBytesText(std::span<const std::uint8_t>(recvFrame_.data() + 1, kPayloadSize)));
             } else {
                 host_.SetStatusPanel(2, "");

@@ -11,8 +11,8 @@ struct Step {
 };
 
 // Every page reads register 1 (resolution) and register 64 (TV standard) first.
-constexpr Step kReg1{0x0A, 0x01, 3};
-constexpr Step kReg64{0x0A, 0x40, 3};
+constexpr Step kReg1{link::kItemRegister, link::kRegResolution, 3};
+constexpr Step kReg64{link::kItemRegister, link::kRegVideoStandard, 3};
 constexpr int kMaxSteps = 7;
 
 struct Row {
@@ -34,13 +34,14 @@ constexpr Row kChains[kPageCount] = {
 
 }  // namespace
 
-std::optional<ChainRequest> LoadChainStep(int page, int step) {
-    if (page < 0 || page >= kPageCount) return std::nullopt;
-    const Row& row = kChains[page];
+std::optional<ChainRequest> LoadChainStep(Page page, int step) {
+    const int index = static_cast<int>(page);
+    if (index < 0 || index >= kPageCount) return std::nullopt;
+    const Row& row = kChains[index];
     if (step < 0 || step >= row.count) return std::nullopt;
     const Step& s = row.steps[step];
     ChainRequest r;
-    r.payload[1] = 0x31;
+    r.payload[1] = link::kGroupRead;
     r.payload[2] = s.item;
     if (s.n >= 3) r.payload[3] = s.sub;
     r.n = s.n;
@@ -48,11 +49,11 @@ std::optional<ChainRequest> LoadChainStep(int page, int step) {
 }
 
 void VideoGeometry::ApplyRegister(int reg, int value) {
-    if (reg == kRegResolution) {
+    if (reg == link::kRegResolution) {
         const bool hi = (value & 0x4000) != 0;
         SensorWidth = hi ? 800 : 544;
         LowResolution = hi ? 0 : 1;
-    } else if (reg == kRegVideoStandard) {
+    } else if (reg == link::kRegVideoStandard) {
         const bool pal = (value & 0x0001) != 0;
         SensorHeight = pal ? 312 : 256;
         PalSystem = pal ? 1 : 0;

@@ -9,20 +9,12 @@
 
 #include "link/codec.h"
 #include "link/host.h"
+#include "link/protocol.h"
 
 namespace tern::transfer {
 
-/// Pages of PageControl1, by index; hidden pages keep their index.
-inline constexpr int kPageAdjust = 0;
-inline constexpr int kPageDebug = link::kPageDebug;  // the link tells the reset ending by it
-inline constexpr int kPageDefect = 2;
-inline constexpr int kPageCopy = 3;
-inline constexpr int kPageSetup1 = 4;
-inline constexpr int kPageSetup2 = 5;
-inline constexpr int kPageCount = 6;
-
-inline constexpr int kRegResolution = 1;
-inline constexpr int kRegVideoStandard = 64;
+using link::Page;
+using link::kPageCount;
 
 struct ChainRequest {
     link::Payload payload;
@@ -30,7 +22,7 @@ struct ChainRequest {
 };
 
 /// The request of `step` in `page`'s chain, or nothing when the chain ends there.
-std::optional<ChainRequest> LoadChainStep(int page, int step);
+std::optional<ChainRequest> LoadChainStep(Page page, int step);
 
 /// What registers 1 and 64 say about the picture.
 struct VideoGeometry {
@@ -42,8 +34,5 @@ struct VideoGeometry {
     /// Takes a register value read from the camera; other registers change nothing.
     void ApplyRegister(int reg, int value);
 };
-
-inline constexpr int kSettingsImageSize = 1024;
-using SettingsImageArray = std::array<std::int32_t, kSettingsImageSize>;
 
 }  // namespace tern::transfer

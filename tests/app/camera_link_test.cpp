@@ -7,7 +7,10 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "app/DebugPage.h"
 #include "app/MTern.h"
+#include "controls/Setup1Page.h"
+#include "copy/CopyPage.h"
 #include "app/window_fixture.h"
 #include "camera/pty_camera.h"
 #include "widgets/HexEdit.h"
@@ -19,7 +22,7 @@ using app::TFTern;
 
 class CameraLink : public ::testing::Test {
 protected:
-    void Start(int mode, camera::CameraOptions options = {}) {
+    void Start(link::ToolMode mode, camera::CameraOptions options = {}) {
         camera = std::make_unique<camera::PtyCamera>(options);
         camera->Start();
         link::SetPortDevice(1, camera->DevicePath());
@@ -53,7 +56,7 @@ const V kRegisters{"310A01", "310A40"};
 const V kSetup1{"310A01", "310A40", "314500", "314501", "314502", "314503", "314504"};
 
 struct FirstChain {
-    int mode;
+    link::ToolMode mode;
     V chain;
 };
 
@@ -74,14 +77,14 @@ TEST_P(FirstChainOfMode, ConnectsAndReadsThePageShown) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FirstChainOfMode,
-                         ::testing::Values(FirstChain{link::kModeDbg, kRegisters}, FirstChain{link::kModeApl, kSetup1},
-                                           FirstChain{link::kModeKizu, kRegisters}));
+                         ::testing::Values(FirstChain{link::ToolMode::Dbg, kRegisters}, FirstChain{link::ToolMode::Apl, kSetup1},
+                                           FirstChain{link::ToolMode::Kizu, kRegisters}));
 
 TEST_F(CameraLink, LowResolutionPalCameraShowsOnTheTitleStrip) {
     camera::CameraOptions options;
     options.highResolution = false;
     options.pal = true;
-    Start(link::kModeDbg, options);
+    Start(link::ToolMode::Dbg, options);
     ASSERT_TRUE(ChainDone(2));
     EXPECT_EQ(window->Resolution->text(), "Lo-Resolution");
     EXPECT_EQ(window->TV->text(), "PAL");
@@ -92,7 +95,7 @@ TEST_F(CameraLink, LowResolutionPalCameraShowsOnTheTitleStrip) {
 }
 
 TEST_F(CameraLink, LoadOnSetup1SendsExactlyItsSevenReads) {
-    Start(link::kModeApl);
+    Start(link::ToolMode::Apl);
     ASSERT_TRUE(ChainDone(7));
     sent.clear();
     const auto before = Frames();
@@ -104,17 +107,17 @@ TEST_F(CameraLink, LoadOnSetup1SendsExactlyItsSevenReads) {
 }
 
 TEST_F(CameraLink, CopyPageReadsTheTwoRegistersOnly) {
-    Start(link::kModeDbg);
+    Start(link::ToolMode::Dbg);
     ASSERT_TRUE(ChainDone(2));
     sent.clear();
-    window->PageControl1->setCurrentIndex(transfer::kPageCopy);
+    window->PageControl1->setCurrentIndex(Tab(link::Page::Copy));
     ASSERT_TRUE(ChainDone(2));
     EXPECT_EQ(sent, kRegisters);
     EXPECT_EQ(Frames(), 4u);
 }
 
 TEST_F(CameraLink, ResetOnTheDebugPageEnablesThePagesWithoutAReload) {
-    Start(link::kModeDbg);
+    Start(link::ToolMode::Dbg);
     ASSERT_TRUE(ChainDone(2));
     const auto before = Frames();
     window->Reset1Click();
@@ -126,46 +129,46 @@ TEST_F(CameraLink, ResetOnTheDebugPageEnablesThePagesWithoutAReload) {
 }
 
 TEST_F(CameraLink, ResetElsewhereReadsThePageAgainFromTheReloadTimer) {
-    Start(link::kModeApl);
+    Start(link::ToolMode::Apl);
     ASSERT_TRUE(ChainDone(7));
     sent.clear();
     window->Reset1Click();
-    EXPECT_FALSE(window->Panel4->isEnabled());
+    EXPECT_FALSE(window->Setup1().Panel4->isEnabled());
     ASSERT_TRUE(WaitFor([&] { return window->ReloadTimer->isActive(); }));
     EXPECT_TRUE(sent.empty());  // the camera ends a reset with its ACK alone
-    EXPECT_FALSE(window->Panel4->isEnabled());
+    EXPECT_FALSE(window->Setup1().Panel4->isEnabled());
     window->ReloadTimerTimer();
     EXPECT_FALSE(window->ReloadTimer->isActive());
     ASSERT_TRUE(ChainDone(7));
     EXPECT_EQ(sent, kSetup1);
     // The page is given back once its settings are in again.
-    EXPECT_TRUE(window->Panel4->isEnabled());
+    EXPECT_TRUE(window->Setup1().Panel4->isEnabled());
     EXPECT_FALSE(window->Link().PanelLock());
 }
 
 TEST_F(CameraLink, DebugPageReadsAndWritesRegistersAndMemoryWords) {
-    Start(link::kModeDbg);
+    Start(link::ToolMode::Dbg);
     ASSERT_TRUE(ChainDone(2));
     TFTern& w = *window;
     const int reg = camera->WithModel([](camera::CameraModel& m) { return static_cast<int>(m.Register(0x23)); });
 
-    w.DspAdr->setCurrentIndex(0x23);
+    w.Debug().DspAdr->setCurrentIndex(0x23);
     ASSERT_TRUE(ChainDone(3));
-    EXPECT_EQ(w.DspData->text().toStdString(), link::HexWordText(static_cast<std::uint16_t>(reg)));
+    EXPECT_EQ(w.Debug().DspData->text().toStdString(), link::HexWordText(static_cast<std::uint16_t>(reg)));
     const auto frames = Frames();
-    EXPECT_FALSE(w.DspDataSkip());
+    EXPECT_FALSE(w.Debug().DspDataSkip());
 
-    w.DspData->setText(reg == 0x0180 ? "0181" : "0180");
+    w.Debug().DspData->setText(reg == 0x0180 ? "0181" : "0180");
     ASSERT_TRUE(ChainDone(4));
     EXPECT_EQ(Frames(), frames + 1);  // the write, and no echo written back
     EXPECT_EQ(camera->WithModel([](camera::CameraModel& m) { return static_cast<int>(m.Register(0x23)); }),
               reg == 0x0180 ? 0x0181 : 0x0180);
 
-    w.eepadr->setText("0010");
+    w.Debug().eepadr->setText("0010");
     ASSERT_TRUE(ChainDone(5));
     const int word = camera->WithModel([](camera::CameraModel& m) { return static_cast<int>(m.MemoryWord(0x10)); });
-    EXPECT_EQ(w.Eepdata->text().toStdString(), link::HexWordText(static_cast<std::uint16_t>(word)));
-    w.Eepdata->setText(word == 0x1234 ? "4321" : "1234");
+    EXPECT_EQ(w.Debug().Eepdata->text().toStdString(), link::HexWordText(static_cast<std::uint16_t>(word)));
+    w.Debug().Eepdata->setText(word == 0x1234 ? "4321" : "1234");
     ASSERT_TRUE(ChainDone(6));
     EXPECT_EQ(camera->WithModel([](camera::CameraModel& m) { return static_cast<int>(m.MemoryWord(0x10)); }),
               word == 0x1234 ? 0x4321 : 0x1234);

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 
+#include "app/DebugPage.h"
 #include "app/DspRegisters.h"
 #include "app/MTern.h"
 #include "app/window_fixture.h"
@@ -20,9 +21,9 @@ using app::TFTern;
 
 class DebugPage : public WindowTest {
 protected:
-    void SetUp() override { Ready(link::kModeDbg); }
+    void SetUp() override { Ready(link::ToolMode::Dbg); }
 
-    TFTern& w() { return *window; }
+    app::DebugPage& w() { return window->Debug(); }
 
     /// Chooses a register and answers its read with `value`.
     void ChooseRegister(int reg, int value) {
@@ -58,7 +59,7 @@ TEST_F(DebugPage, ChoosingARegisterReadsItAndShowsTheAnswerWithoutWritingBack) {
     EXPECT_EQ(Answer({0xA0, 0x0A, 0x23, 0x12, 0x34}), Ack());  // only the ACK: no write
     EXPECT_EQ(w().DspData->text(), "1234");
     EXPECT_FALSE(w().DspDataSkip());
-    EXPECT_EQ(w().SettingsImage[0x23], 0x1234);
+    EXPECT_EQ(window->Engine().Registers()[0x23], 0x1234);
 
     // The same value again changes nothing and leaves no flag behind, so the
     // user's next edit goes out.
@@ -93,7 +94,7 @@ TEST_F(DebugPage, AnAnswerArrivingDuringAChainIsNotWrittenBackLater) {
     w().DspAdr->blockSignals(true);
     w().DspAdr->setCurrentIndex(0x01);
     w().DspAdr->blockSignals(false);
-    w().ReLoadClick();
+    window->ReLoadClick();
     port.TakeWire();
     Answer({0xA0, 0x0A, 0x01, 0x40, 0x00});
     EXPECT_EQ(w().DspData->text(), "4000");
@@ -127,7 +128,7 @@ TEST_F(DebugPage, WritesWaitForARegisterAndAnIdleLink) {
     w().DspData->setText("1234");  // no register chosen
     EXPECT_TRUE(port.wire.empty());
     ChooseRegister(0x30, 0x0000);
-    w().ReLoadClick();  // a chain runs: the link is busy
+    window->ReLoadClick();  // a chain runs: the link is busy
     port.TakeWire();
     w().DspData->setText("5678");
     EXPECT_TRUE(port.wire.empty());
@@ -255,8 +256,8 @@ TEST_F(DebugPage, PresetSaveAndMenuKeys) {
     w().PresetSave->click();
     EXPECT_EQ(port.TakeWire(), Frame({0x21, 0x20, 0x01}));
     Feed(Ack());  // the camera ends a preset with its ACK; a reload follows later
-    EXPECT_TRUE(w().ReloadTimer->isActive());
-    w().ReloadTimer->stop();
+    EXPECT_TRUE(window->ReloadTimer->isActive());
+    window->ReloadTimer->stop();
     FinishChain();
 
     const struct {
@@ -294,20 +295,20 @@ TEST_F(DebugPage, ErrorReplyShowsTheErrorBox) {
     w().DspAdr->setCurrentIndex(0x10);
     port.TakeWire();
     Answer({0xE0, 0x0A, 0x10, 0x00, 0x00});
-    ASSERT_EQ(w().Messages.size(), 1u);
-    EXPECT_EQ(w().Messages[0].text, " Error ");
-    EXPECT_EQ(w().Messages[0].caption, "ERR");
+    ASSERT_EQ(window->Messages.size(), 1u);
+    EXPECT_EQ(window->Messages[0].text, " Error ");
+    EXPECT_EQ(window->Messages[0].caption, "ERR");
     EXPECT_EQ(w().DspData->text(), "Data");
 }
 
 TEST_F(DebugPage, ResetOnTheDebugPageEndsWithTheAckAndNoReload) {
-    w().ResetButton->click();
+    window->ResetButton->click();
     EXPECT_EQ(port.TakeWire(), Frame({0xF1}));
-    w().PageControl1->setEnabled(false);
+    window->PageControl1->setEnabled(false);
     Feed(Ack());
-    EXPECT_TRUE(w().PageControl1->isEnabled());
-    EXPECT_FALSE(w().ReloadTimer->isActive());
-    EXPECT_TRUE(w().Link().Trans_chk());
+    EXPECT_TRUE(window->PageControl1->isEnabled());
+    EXPECT_FALSE(window->ReloadTimer->isActive());
+    EXPECT_TRUE(window->Link().Trans_chk());
 }
 
 }  // namespace

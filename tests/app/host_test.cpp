@@ -8,6 +8,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "app/DebugPage.h"
 #include "app/MTern.h"
 #include "app/window_fixture.h"
 #include "camera/pty_camera.h"
@@ -19,7 +20,7 @@ using app::TFTern;
 
 TEST_F(WindowTest, AnOpenErrorIsShownWithItsReasonOnASecondLine) {
     port.failOpen = true;
-    Make(link::kModeApl);
+    Make(link::ToolMode::Apl);
     ASSERT_EQ(window->Messages.size(), 1u);
     EXPECT_EQ(window->Messages[0].text, "オープンエラー ErrorCode = -1\nNo such file or directory");
     EXPECT_EQ(window->Messages[0].caption, "TernAB");
@@ -38,7 +39,7 @@ TEST_F(WindowTest, AnOpenErrorIsShownWithItsReasonOnASecondLine) {
 }
 
 TEST_F(WindowTest, AnExceptionLeavingPostedWorkIsShownAndTheToolGoesOn) {
-    Make(link::kModeDbg);
+    Make(link::ToolMode::Dbg);
     window->PostToEventThread([] { throw link::ECommReadWriteError(5, "Input/output error"); });
     window->PostToEventThread([] { throw std::runtime_error("something else"); });
     ASSERT_TRUE(WaitFor([&] { return window->Messages.size() == 2; }));
@@ -47,7 +48,7 @@ TEST_F(WindowTest, AnExceptionLeavingPostedWorkIsShownAndTheToolGoesOn) {
 }
 
 TEST_F(WindowTest, AWriteRefusedByThePortIsShownFromTheTimerTick) {
-    Make(link::kModeDbg);
+    Make(link::ToolMode::Dbg);
     Connect();  // 31 0A 01 in flight
     port.refuseWrites = true;
     // The reply watch runs out and its re-send throws inside the timer's handler.
@@ -60,7 +61,7 @@ TEST_F(WindowTest, AWriteRefusedByThePortIsShownFromTheTimerTick) {
 
 TEST_F(WindowTest, TheHourglassIsSetOnceAndTakenBackOnce) {
     ASSERT_EQ(QApplication::overrideCursor(), nullptr);
-    Make(link::kModeDbg);  // ENQ is out: busy until the camera answers
+    Make(link::ToolMode::Dbg);  // ENQ is out: busy until the camera answers
     EXPECT_TRUE(window->BusyCursor());
     Connect();
     EXPECT_TRUE(window->BusyCursor());
@@ -75,7 +76,7 @@ TEST_F(WindowTest, TheHourglassIsSetOnceAndTakenBackOnce) {
     window->cursor_timerTimer();  // a second restore takes nothing back
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     // A window closed while busy leaves no hourglass behind.
-    window->DspAdr->setCurrentIndex(3);
+    window->Debug().DspAdr->setCurrentIndex(3);
     EXPECT_NE(QApplication::overrideCursor(), nullptr);
     window.reset();
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -83,7 +84,7 @@ TEST_F(WindowTest, TheHourglassIsSetOnceAndTakenBackOnce) {
 
 TEST_F(WindowTest, ExitButtonsCloseThePortAndTheWindow) {
     for (const char* name : {"ExitButton", "exitbtn", "exitbtn2"}) {
-        Ready(link::kModeDbg);  // the pages are enabled once connected
+        Ready(link::ToolMode::Dbg);  // the pages are enabled once connected
         window->show();
         ASSERT_TRUE(port.open);
         window->findChild<QPushButton*>(name)->click();
@@ -95,13 +96,13 @@ TEST_F(WindowTest, ExitButtonsCloseThePortAndTheWindow) {
 }
 
 TEST_F(WindowTest, PressingTheTitlePanelOnTheCopyPageTogglesTheUnlockBox) {
-    Ready(link::kModeDbg);
+    Ready(link::ToolMode::Dbg);
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    window->PageControl1->setCurrentIndex(transfer::kPageCopy);
+    window->PageControl1->setCurrentIndex(Tab(link::Page::Copy));
     FinishChain();
     QTest::mousePress(window->Panel1, Qt::LeftButton);  // hides the service pages
-    EXPECT_FALSE(window->PageControl1->isTabVisible(transfer::kPageDebug));
+    EXPECT_FALSE(window->PageControl1->isTabVisible(Tab(link::Page::Debug)));
     QTest::mousePress(window->Panel1, Qt::LeftButton);
     EXPECT_FALSE(window->pwl->isHidden());
     QTest::mousePress(window->Panel1, Qt::LeftButton);
@@ -113,7 +114,7 @@ TEST(CameraGone, APulledCableIsReportedOnce) {
     cam.Start();
     link::SetPortDevice(1, cam.DevicePath());
     {
-        TFTern w(link::kModeDbg, nullptr, AutoClose);
+        TFTern w(link::ToolMode::Dbg, nullptr, AutoClose);
         ASSERT_TRUE(WaitFor([&] { return w.Resolution->text() == "Hi-Resolution" && w.LoadStep() == 0; }));
         cam.HangUp();
         ASSERT_TRUE(WaitFor([&] { return !w.Messages.empty(); }));

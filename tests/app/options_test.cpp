@@ -16,9 +16,9 @@ AppOptions Parse(const std::vector<std::string>& args, bool ok = true) {
 }
 
 TEST(CommandLine, ModesPortsAndTheVirtualCamera) {
-    EXPECT_EQ(Parse({}).toolMode, link::kModeApl);
-    EXPECT_EQ(Parse({"--mode", "dbg"}).toolMode, link::kModeDbg);
-    EXPECT_EQ(Parse({"--mode", "KIZU"}).toolMode, link::kModeKizu);
+    EXPECT_EQ(Parse({}).toolMode, link::ToolMode::Apl);
+    EXPECT_EQ(Parse({"--mode", "dbg"}).toolMode, link::ToolMode::Dbg);
+    EXPECT_EQ(Parse({"--mode", "KIZU"}).toolMode, link::ToolMode::Kizu);
     Parse({"--mode", "all"}, false);
     Parse({"--mode"}, false);
 
@@ -32,7 +32,7 @@ TEST(CommandLine, ModesPortsAndTheVirtualCamera) {
     EXPECT_TRUE(sim.simulate);
     EXPECT_TRUE(sim.camera.pal);
     EXPECT_FALSE(sim.camera.highResolution);
-    EXPECT_EQ(sim.toolMode, link::kModeDbg);
+    EXPECT_EQ(sim.toolMode, link::ToolMode::Dbg);
     Parse({"--pal"}, false);                    // not without it
     Parse({"--simulate", "--bogus"}, false);    // nor what the camera does not know
     EXPECT_TRUE(Parse({"--help"}).help);

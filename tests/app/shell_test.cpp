@@ -10,7 +10,10 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "app/DebugPage.h"
 #include "app/MTern.h"
+#include "controls/Setup1Page.h"
+#include "copy/CopyPage.h"
 #include "app/window_fixture.h"
 #include "widgets/RadioGroup.h"
 
@@ -20,10 +23,10 @@ namespace {
 using app::TFTern;
 
 struct ModeCase {
-    int mode;
+    link::ToolMode mode;
     std::vector<bool> tabs;
     bool strip;  // ResetButton, ExitButton, TV, Resolution
-    int firstPage;
+    link::Page firstPage;
 };
 
 class ModeTable : public WindowTest, public ::testing::WithParamInterface<ModeCase> {};
@@ -34,7 +37,7 @@ TEST_P(ModeTable, TabsButtonsAndFirstPage) {
     TFTern& w = *window;
     ASSERT_EQ(w.PageControl1->count(), 6);  // hidden pages keep their indices
     for (int i = 0; i < 6; ++i) EXPECT_EQ(w.PageControl1->isTabVisible(i), c.tabs[static_cast<std::size_t>(i)]) << "tab " << i;
-    EXPECT_EQ(w.PageControl1->currentIndex(), c.firstPage);
+    EXPECT_EQ(w.PageControl1->currentIndex(), Tab(c.firstPage));
     EXPECT_EQ(w.ActivePage(), c.firstPage);
     EXPECT_EQ(w.ToolMode(), c.mode);
     for (QWidget* strip : {static_cast<QWidget*>(w.ResetButton), static_cast<QWidget*>(w.ExitButton),
@@ -47,9 +50,9 @@ TEST_P(ModeTable, TabsButtonsAndFirstPage) {
     EXPECT_EQ(port.openedPorts, std::vector<std::uint8_t>{1});
     EXPECT_EQ(port.wire, Bytes{link::ENQ});
     EXPECT_TRUE(w.pwl->isHidden());
-    EXPECT_TRUE(w.complete2->isHidden());
-    EXPECT_TRUE(w.CtopOK2->isHidden());
-    EXPECT_TRUE(w.ptocOk->isHidden());
+    EXPECT_TRUE(w.CopyPage().complete2->isHidden());
+    EXPECT_TRUE(w.CopyPage().CtopOK2->isHidden());
+    EXPECT_TRUE(w.CopyPage().ptocOk->isHidden());
     EXPECT_EQ(w.Title->text(), " Camera Adjust Tool");
     EXPECT_EQ(w.StatusPanels[0]->text(), "Comm. Connecting");
 
@@ -64,9 +67,9 @@ TEST_P(ModeTable, TabsButtonsAndFirstPage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ModeTable,
-                         ::testing::Values(ModeCase{0, {true, true, true, true, true, true}, true, 1},
-                                           ModeCase{1, {false, false, false, false, true, true}, false, 4},
-                                           ModeCase{2, {false, false, true, false, false, false}, true, 2}));
+                         ::testing::Values(ModeCase{link::ToolMode::Dbg, {true, true, true, true, true, true}, true, link::Page::Debug},
+                                           ModeCase{link::ToolMode::Apl, {false, false, false, false, true, true}, false, link::Page::Setup1},
+                                           ModeCase{link::ToolMode::Kizu, {false, false, true, false, false, false}, true, link::Page::Defect}));
 
 struct SwitchCase {
     int page;
@@ -78,10 +81,10 @@ class PageSwitch : public WindowTest, public ::testing::WithParamInterface<Switc
 
 TEST_P(PageSwitch, ShowsTheStripAsTabledAndReadsThePage) {
     const SwitchCase& c = GetParam();
-    Ready(link::kModeDbg);
+    Ready(link::ToolMode::Dbg);
     TFTern& w = *window;
     // Start from a page whose strip differs, so every switch changes something.
-    const int from = c.page == transfer::kPageSetup1 || c.page == transfer::kPageSetup2 ? transfer::kPageDebug : transfer::kPageSetup2;
+    const int from = c.page == Tab(link::Page::Setup1) || c.page == Tab(link::Page::Setup2) ? Tab(link::Page::Debug) : Tab(link::Page::Setup2);
     w.PageControl1->setCurrentIndex(from);
     FinishChain();
     port.TakeWire();
@@ -100,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(Pages, PageSwitch,
                                            SwitchCase{5, false, false}));
 
 TEST_F(WindowTest, OnlySendTimerRunsFromTheStart) {
-    Make(link::kModeApl);
+    Make(link::ToolMode::Apl);
     const auto timers = window->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
     ASSERT_EQ(timers.size(), 24);
     for (QTimer* t : timers) {
@@ -112,7 +115,7 @@ TEST_F(WindowTest, OnlySendTimerRunsFromTheStart) {
 }
 
 TEST_F(WindowTest, StatusBarMenuAndDialogsAreAsLaidOut) {
-    Make(link::kModeDbg);
+    Make(link::ToolMode::Dbg);
     TFTern& w = *window;
     const int widths[4] = {150, 220, 220, 40};
     for (int i = 0; i < 4; ++i) EXPECT_EQ(w.StatusPanels[i]->width(), widths[i]);
@@ -129,7 +132,7 @@ TEST_F(WindowTest, StatusBarMenuAndDialogsAreAsLaidOut) {
 }
 
 TEST_F(WindowTest, KizuModeKeepsFramesOutOfTheStatusBar) {
-    Make(link::kModeKizu);
+    Make(link::ToolMode::Kizu);
     Connect();
     AnswerLast();
     EXPECT_EQ(window->StatusPanels[1]->text(), "");
@@ -137,7 +140,7 @@ TEST_F(WindowTest, KizuModeKeepsFramesOutOfTheStatusBar) {
 }
 
 TEST_F(WindowTest, RegisterAnswersSetTheStripAndTheGeometry) {
-    Make(link::kModeDbg);
+    Make(link::ToolMode::Dbg);
     TFTern& w = *window;
     EXPECT_EQ(w.SensorWidth(), 1);
     EXPECT_EQ(w.SensorHeight(), 1);
@@ -146,28 +149,28 @@ TEST_F(WindowTest, RegisterAnswersSetTheStripAndTheGeometry) {
     EXPECT_EQ(w.Resolution->text(), "Lo-Resolution");
     EXPECT_EQ(w.SensorWidth(), 544);
     EXPECT_EQ(w.LowResolution(), 1);
-    EXPECT_EQ(w.SettingsImage[1], 0x0010);
+    EXPECT_EQ(w.Engine().Registers()[1], 0x0010);
     Answer({0xA0, 0x0A, 0x40, 0x12, 0x35});  // bit 0 set: PAL
     EXPECT_EQ(w.TV->text(), "PAL");
     EXPECT_EQ(w.SensorHeight(), 312);
     EXPECT_EQ(w.PalSystem(), 1);
-    EXPECT_EQ(w.SettingsImage[0x40], 0x1235);
+    EXPECT_EQ(w.Engine().Registers()[0x40], 0x1235);
     EXPECT_EQ(w.LoadStep(), 0);
 
     // An answer to a write changes nothing through the common decoder.
-    w.SendBuffer->setText("21 0A 01 40 00");
-    w.RamSendClick();
+    w.Debug().SendBuffer->setText("21 0A 01 40 00");
+    w.Debug().RamSendClick();
     Answer({0xA0, 0x0A, 0x01, 0x40, 0x00});
     EXPECT_EQ(w.Resolution->text(), "Lo-Resolution");
-    EXPECT_EQ(w.SettingsImage[1], 0x0010);
+    EXPECT_EQ(w.Engine().Registers()[1], 0x0010);
     // Nor does a refused read.
-    w.PageControl1->setCurrentIndex(transfer::kPageCopy);
+    w.PageControl1->setCurrentIndex(Tab(link::Page::Copy));
     Answer({0xA8, 0x0A, 0x01, 0x40, 0x00});
-    EXPECT_EQ(w.SettingsImage[1], 0x0010);
+    EXPECT_EQ(w.Engine().Registers()[1], 0x0010);
 }
 
 TEST_F(WindowTest, LoadWithDsrOffSaysTheCameraIsGoneAndSendsNothing) {
-    Ready(link::kModeDbg);
+    Ready(link::ToolMode::Dbg);
     port.dsr = false;
     window->ReLoad->trigger();
     EXPECT_TRUE(port.wire.empty());
@@ -179,37 +182,37 @@ TEST_F(WindowTest, LoadWithDsrOffSaysTheCameraIsGoneAndSendsNothing) {
 // ---- the unlock ------------------------------------------------------------------
 
 TEST_F(WindowTest, UnlockWordRevealsServiceCopiesAndPages) {
-    Ready(link::kModeDbg);
+    Ready(link::ToolMode::Dbg);
     TFTern& w = *window;
     w.Panel1Click();  // not on the Copy page: nothing
     EXPECT_TRUE(w.pwl->isHidden());
-    EXPECT_TRUE(w.PageControl1->isTabVisible(transfer::kPageDebug));
+    EXPECT_TRUE(w.PageControl1->isTabVisible(Tab(link::Page::Debug)));
 
-    w.PageControl1->setCurrentIndex(transfer::kPageCopy);
+    w.PageControl1->setCurrentIndex(Tab(link::Page::Copy));
     FinishChain();
     w.Panel1Click();  // the service pages are shown: hide them
-    EXPECT_FALSE(w.PageControl1->isTabVisible(transfer::kPageDebug));
-    EXPECT_FALSE(w.PageControl1->isTabVisible(transfer::kPageDefect));
-    EXPECT_FALSE(w.PageControl1->isTabVisible(transfer::kPageSetup1));
-    EXPECT_TRUE(w.PageControl1->isTabVisible(transfer::kPageCopy));
-    EXPECT_EQ(w.ActivePage(), transfer::kPageCopy);
+    EXPECT_FALSE(w.PageControl1->isTabVisible(Tab(link::Page::Debug)));
+    EXPECT_FALSE(w.PageControl1->isTabVisible(Tab(link::Page::Defect)));
+    EXPECT_FALSE(w.PageControl1->isTabVisible(Tab(link::Page::Setup1)));
+    EXPECT_TRUE(w.PageControl1->isTabVisible(Tab(link::Page::Copy)));
+    EXPECT_EQ(w.ActivePage(), link::Page::Copy);
 
     w.Panel1Click();
     ASSERT_FALSE(w.pwl->isHidden());
     QTest::keyClicks(w.pwl, "wqxz");
     EXPECT_TRUE(w.pwl->isHidden());
-    EXPECT_FALSE(w.CtopOK2->isHidden());
-    EXPECT_FALSE(w.ptocOk->isHidden());
-    EXPECT_TRUE(w.PageControl1->isTabVisible(transfer::kPageDebug));
-    EXPECT_TRUE(w.PageControl1->isTabVisible(transfer::kPageDefect));
-    EXPECT_TRUE(w.PageControl1->isTabVisible(transfer::kPageSetup1));
+    EXPECT_FALSE(w.CopyPage().CtopOK2->isHidden());
+    EXPECT_FALSE(w.CopyPage().ptocOk->isHidden());
+    EXPECT_TRUE(w.PageControl1->isTabVisible(Tab(link::Page::Debug)));
+    EXPECT_TRUE(w.PageControl1->isTabVisible(Tab(link::Page::Defect)));
+    EXPECT_TRUE(w.PageControl1->isTabVisible(Tab(link::Page::Setup1)));
     EXPECT_EQ(w.pwl->echoMode(), QLineEdit::Password);
 }
 
 TEST_F(WindowTest, WrongWordClosesTheBoxOnItsFourthCharacter) {
-    Ready(link::kModeDbg);
+    Ready(link::ToolMode::Dbg);
     TFTern& w = *window;
-    w.PageControl1->setCurrentIndex(transfer::kPageCopy);
+    w.PageControl1->setCurrentIndex(Tab(link::Page::Copy));
     FinishChain();
     w.Panel1Click();  // hides the service pages
     w.Panel1Click();  // opens the box
@@ -220,8 +223,8 @@ TEST_F(WindowTest, WrongWordClosesTheBoxOnItsFourthCharacter) {
     QTest::keyClicks(w.pwl, "d");
     EXPECT_TRUE(w.pwl->isHidden());
     EXPECT_EQ(w.UnlockTries, 0);
-    EXPECT_TRUE(w.CtopOK2->isHidden());
-    EXPECT_FALSE(w.PageControl1->isTabVisible(transfer::kPageDebug));
+    EXPECT_TRUE(w.CopyPage().CtopOK2->isHidden());
+    EXPECT_FALSE(w.PageControl1->isTabVisible(Tab(link::Page::Debug)));
 
     // Opened again, the count starts afresh and the word still works.
     w.pwl->clear();
@@ -229,13 +232,13 @@ TEST_F(WindowTest, WrongWordClosesTheBoxOnItsFourthCharacter) {
     ASSERT_FALSE(w.pwl->isHidden());
     EXPECT_EQ(w.UnlockTries, 0);
     w.pwl->setText("WQXZ");
-    EXPECT_FALSE(w.ptocOk->isHidden());
+    EXPECT_FALSE(w.CopyPage().ptocOk->isHidden());
 }
 
 // ---- reset ---------------------------------------------------------------------------
 
 TEST_F(WindowTest, ResetIsDroppedWhileBusyAndLocksSetup1) {
-    Make(link::kModeDbg);
+    Make(link::ToolMode::Dbg);
     Connect();  // the chain is running
     port.TakeWire();
     window->Reset1Click();
@@ -244,21 +247,21 @@ TEST_F(WindowTest, ResetIsDroppedWhileBusyAndLocksSetup1) {
     port.TakeWire();
     window->Reset1->trigger();
     EXPECT_EQ(port.TakeWire(), Frame({0xF1}));
-    EXPECT_FALSE(window->Panel4->isEnabled());
+    EXPECT_FALSE(window->Setup1().Panel4->isEnabled());
     EXPECT_TRUE(window->Link().PanelLock());
 }
 
 // ---- the reply watch and a page switch --------------------------------------------
 
 TEST_F(WindowTest, PageSwitchMidFrameResendsTheSameFrameAndReadsTheNewPage) {
-    Make(link::kModeDbg);
+    Make(link::ToolMode::Dbg);
     Connect();
     FinishChain();
-    window->DspAdr->setCurrentIndex(0x23);  // 31 0A 23 in flight
+    window->Debug().DspAdr->setCurrentIndex(0x23);  // 31 0A 23 in flight
     const Bytes first = port.TakeWire();
     ASSERT_EQ(first, Frame({0x31, 0x0A, 0x23}));
 
-    window->PageControl1->setCurrentIndex(transfer::kPageSetup2);  // its chain cannot go out yet
+    window->PageControl1->setCurrentIndex(Tab(link::Page::Setup2));  // its chain cannot go out yet
     EXPECT_TRUE(port.wire.empty());
     EXPECT_EQ(window->LoadStep(), 1);
     for (int i = 0; i < 20; ++i) window->SendTimerTimer();
@@ -278,7 +281,7 @@ TEST_F(WindowTest, PageSwitchMidFrameResendsTheSameFrameAndReadsTheNewPage) {
 // ---- a message box while replies keep coming ----------------------------------------
 
 TEST_F(WindowTest, AnswerUnderTheGiveUpBoxWaitsForTheTimerHandler) {
-    Ready(link::kModeDbg);
+    Ready(link::ToolMode::Dbg);
     TFTern& w = *window;
     int replies = 0;
     w.OnReply = [&] { ++replies; };
@@ -292,7 +295,7 @@ TEST_F(WindowTest, AnswerUnderTheGiveUpBoxWaitsForTheTimerHandler) {
             b->accept();
         });
     };
-    w.push_up->click();
+    w.Debug().push_up->click();
     Feed(Ack());
     for (int i = 0; i < 42; ++i) w.SendTimerTimer();  // the second late answer opens the box
     EXPECT_EQ(repliesUnderBox, 0);
@@ -302,7 +305,7 @@ TEST_F(WindowTest, AnswerUnderTheGiveUpBoxWaitsForTheTimerHandler) {
 }
 
 TEST_F(WindowTest, TimerTicksUnderAnErrorBoxWaitForIt) {
-    Make(link::kModeDbg);
+    Make(link::ToolMode::Dbg);
     Connect();
     TFTern& w = *window;
     int replies = 0;
@@ -325,7 +328,7 @@ TEST_F(WindowTest, TimerTicksUnderAnErrorBoxWaitForIt) {
 }
 
 TEST_F(WindowTest, RepliesArrivingUnderAnErrorBoxWaitForItAndAreHandledOnce) {
-    Make(link::kModeDbg);
+    Make(link::ToolMode::Dbg);
     Connect();
     TFTern& w = *window;
     int replies = 0;

@@ -48,7 +48,7 @@ inline void AutoClose(QMessageBox& box) { QTimer::singleShot(0, &box, &QMessageB
 
 class WindowTest : public ::testing::Test {
 protected:
-    void Make(int mode) {
+    void Make(link::ToolMode mode) {
         // Message boxes close themselves once shown; the texts stay in Messages.
         window = std::make_unique<app::TFTern>(mode, &port, AutoClose);
     }
@@ -93,7 +93,7 @@ protected:
     }
 
     /// Connects in `mode` and lets the first chain run to its end.
-    void Ready(int mode) {
+    void Ready(link::ToolMode mode) {
         Make(mode);
         Connect();
         FinishChain();
@@ -105,6 +105,9 @@ protected:
 };
 
 inline Bytes Ack() { return {link::ACK}; }
+
+/// The index of a page's tab in PageControl1.
+inline int Tab(link::Page page) { return static_cast<int>(page); }
 
 /// What the window sends after acknowledging a reply: its ACK, then `frame`.
 inline Bytes AckThen(const Bytes& frame) {

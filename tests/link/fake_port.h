@@ -71,8 +71,8 @@ public:
     void EnableTimer(link::LinkTimer t, bool on) override { timers[static_cast<int>(t)] = on; }
     void EnablePageControl(bool on) override { pagesEnabled = on; }
     void EnablePanel4(bool on) override { panel4 = on; }
-    int ActivePage() const override { return page; }
-    int ToolMode() const override { return mode; }
+    link::Page ActivePage() const override { return page; }
+    link::ToolMode ToolMode() const override { return mode; }
     void CloseCopyFile() override { ++copyFileClosed; }
     void Terminate() override { terminated = true; }
     int LoadStep() const override { return loadStep; }
@@ -107,8 +107,8 @@ public:
     bool timers[3] = {false, false, false};
     bool pagesEnabled = false;
     bool panel4 = true;
-    int page = link::kPageDebug;
-    int mode = link::kModeDbg;
+    link::Page page = link::Page::Debug;
+    link::ToolMode mode = link::ToolMode::Dbg;
     int copyFileClosed = 0;
     bool terminated = false;
     int loadStep = 0;

@@ -273,7 +273,7 @@ TEST_F(LinkTest, ChainContinuesUntilItsEnd) {
 }
 
 TEST_F(LinkTest, KizuModeHidesFrameBytes) {
-    host.mode = kModeKizu;
+    host.mode = ToolMode::Kizu;
     Connect();
     link.SW_push(1);
     EXPECT_EQ(host.panels[1], "");
@@ -301,7 +301,7 @@ TEST_F(LinkTest, PresetEndsWithAckAndReloadsLater) {
 }
 
 TEST_F(LinkTest, ResetEndsWithAckReloadUnlessDebugPage) {
-    for (int page : {kPageDebug, 4}) {
+    for (Page page : {Page::Debug, Page::Setup1}) {
         FakePort p;
         RecordingHost h;
         Link l(p, h);
@@ -317,7 +317,7 @@ TEST_F(LinkTest, ResetEndsWithAckReloadUnlessDebugPage) {
         EXPECT_FALSE(l.LinkBusy());
         EXPECT_EQ(h.copyFileClosed, 1);
         EXPECT_TRUE(h.pagesEnabled);
-        EXPECT_EQ(h.Timer(LinkTimer::Reload), page != kPageDebug) << page;
+        EXPECT_EQ(h.Timer(LinkTimer::Reload), page != Page::Debug) << page;
         EXPECT_EQ(h.ends, 0);
     }
 }

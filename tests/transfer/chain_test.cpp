@@ -9,7 +9,7 @@ namespace tern::transfer {
 namespace {
 
 /// The chain of a page as the hex payloads it sends, "310A01/3" each.
-std::vector<std::string> Chain(int page) {
+std::vector<std::string> Chain(Page page) {
     std::vector<std::string> out;
     for (int step = 0; step < 20; ++step) {
         const auto r = LoadChainStep(page, step);
@@ -21,15 +21,15 @@ std::vector<std::string> Chain(int page) {
 
 TEST(LoadChain, EachPageReadsItsRowAndEndsAtItsDash) {
     using V = std::vector<std::string>;
-    EXPECT_EQ(Chain(kPageAdjust), (V{"310A01", "310A40", "3142", "311B00", "311B01", "3143", "314504"}));
-    EXPECT_EQ(Chain(kPageDebug), (V{"310A01", "310A40"}));
-    EXPECT_EQ(Chain(kPageDefect), (V{"310A01", "310A40"}));
-    EXPECT_EQ(Chain(kPageCopy), (V{"310A01", "310A40"}));
-    EXPECT_EQ(Chain(kPageSetup1), (V{"310A01", "310A40", "314500", "314501", "314502", "314503", "314504"}));
-    EXPECT_EQ(Chain(kPageSetup2), (V{"310A01", "310A40", "314505", "314506"}));
-    EXPECT_FALSE(LoadChainStep(6, 0));
-    EXPECT_FALSE(LoadChainStep(-1, 0));
-    EXPECT_FALSE(LoadChainStep(kPageSetup1, -1));
+    EXPECT_EQ(Chain(Page::Adjust), (V{"310A01", "310A40", "3142", "311B00", "311B01", "3143", "314504"}));
+    EXPECT_EQ(Chain(Page::Debug), (V{"310A01", "310A40"}));
+    EXPECT_EQ(Chain(Page::Defect), (V{"310A01", "310A40"}));
+    EXPECT_EQ(Chain(Page::Copy), (V{"310A01", "310A40"}));
+    EXPECT_EQ(Chain(Page::Setup1), (V{"310A01", "310A40", "314500", "314501", "314502", "314503", "314504"}));
+    EXPECT_EQ(Chain(Page::Setup2), (V{"310A01", "310A40", "314505", "314506"}));
+    EXPECT_FALSE(LoadChainStep(static_cast<Page>(6), 0));
+    EXPECT_FALSE(LoadChainStep(static_cast<Page>(-1), 0));
+    EXPECT_FALSE(LoadChainStep(Page::Setup1, -1));
 }
 
 TEST(VideoGeometry, RegistersOneAndSixtyFourSetTheSensor) {

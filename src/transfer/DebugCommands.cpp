@@ -1,6 +1,6 @@
-#include "app/DebugCommands.h"
+#include "transfer/DebugCommands.h"
 
-namespace tern::app::debug {
+namespace tern::transfer::debug {
 
 using link::HexDigitValue;
 using link::Payload;
@@ -26,16 +26,16 @@ std::optional<int> EepromAddress(std::string_view text) {
 
 Payload DspRead(int reg) {
     Payload p;
-    p[1] = 0x31;
-    p[2] = 0x0A;
+    p[1] = link::kGroupRead;
+    p[2] = link::kItemRegister;
     p[3] = Lo(reg);
     return p;
 }
 
 Payload DspWrite(int reg, int value, bool noWrite) {
     Payload p;
-    p[1] = 0x21;
-    p[2] = noWrite ? 0x0B : 0x0A;  // 0x0B leaves the EEPROM copy alone
+    p[1] = link::kGroupWrite;
+    p[2] = noWrite ? link::kItemRegisterOnly : link::kItemRegister;  // 0x0B leaves the EEPROM copy alone
     p[3] = Lo(reg);
     p[4] = Hi(value);
     p[5] = Lo(value);
@@ -44,8 +44,8 @@ Payload DspWrite(int reg, int value, bool noWrite) {
 
 Payload EepRead(int address) {
     Payload p;
-    p[1] = 0x31;
-    p[2] = 0x0C;
+    p[1] = link::kGroupRead;
+    p[2] = link::kItemMemory;
     p[3] = Hi(address);
     p[4] = Lo(address);
     return p;
@@ -53,8 +53,8 @@ Payload EepRead(int address) {
 
 Payload EepWrite(int address, int value, bool alsoRam) {
     Payload p;
-    p[1] = 0x21;
-    p[2] = alsoRam ? 0x0F : 0x0C;
+    p[1] = link::kGroupWrite;
+    p[2] = alsoRam ? link::kItemMemoryRam : link::kItemMemory;
     p[3] = Hi(address);
     p[4] = Lo(address);
     p[5] = Hi(value);
@@ -64,8 +64,8 @@ Payload EepWrite(int address, int value, bool alsoRam) {
 
 Payload OsdData(int value, bool sixteenBit, int& n) {
     Payload p;
-    p[1] = 0x21;
-    p[2] = 0x0E;
+    p[1] = link::kGroupWrite;
+    p[2] = link::kItemOsd;
     if (sixteenBit) {
         p[3] = 0x01;
         p[4] = Hi(value);
@@ -81,8 +81,8 @@ Payload OsdData(int value, bool sixteenBit, int& n) {
 
 Payload PresetSave() {
     Payload p;
-    p[1] = 0x21;
-    p[2] = 0x20;
+    p[1] = link::kGroupWrite;
+    p[2] = link::kItemPreset;
     p[3] = 0x01;
     return p;
 }
@@ -141,4 +141,21 @@ int MenuKeyForChar(char c) {
     }
 }
 
-}  // namespace tern::app::debug
+}  // namespace tern::transfer::debug
+
+namespace tern::transfer::debug {
+
+std::optional<ReadAnswer> DecodeRead(const link::Reply& reply) {
+    switch (reply.Item()) {
+        case link::kItemRegister:
+            return ReadAnswer{ReadAnswer::Register, reply.Sub(),
+                              link::HexWordText(static_cast<std::uint16_t>(reply.WordHL(4)))};
+        case link::kItemMemory:
+            return ReadAnswer{ReadAnswer::Memory, reply.WordHL(3),
+                              link::HexWordText(static_cast<std::uint16_t>(reply.WordHL(5)))};
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace tern::transfer::debug

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QString>
 
-namespace tern::app::make {
+namespace tern::widgets::make {
 
 inline QPushButton* Button(const QString& name, const QString& caption, QWidget* parent) {
     auto* b = new QPushButton(caption, parent);
@@ -27,4 +27,4 @@ inline QGroupBox* Group(const QString& name, const QString& caption, QWidget* pa
     return g;
 }
 
-}  // namespace tern::app::make
+}  // namespace tern::widgets::make

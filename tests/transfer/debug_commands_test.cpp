@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/DebugCommands.h"
+#include "transfer/DebugCommands.h"
 
-namespace tern::app::debug {
+namespace tern::transfer::debug {
 namespace {
 
 TEST(DebugFields, CompleteMeansFourHexDigits) {
@@ -58,4 +58,4 @@ TEST(DebugFields, AddressStepsWrapAtBothEnds) {
 }
 
 }  // namespace
-}  // namespace tern::app::debug
+}  // namespace tern::transfer::debug

@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "link/codec.h"
+#include "link/protocol.h"
 
-namespace tern::app::debug {
+namespace tern::transfer::debug {
 
 /// The four-digit hex fields (DspData, DspRadix, eepadr, Eepdata, osdt).
 inline constexpr int kHexFieldLength = 4;
@@ -46,4 +48,14 @@ int StepEepromAddress(int address, bool up);
 int MenuKeyForChar(char c);
 inline constexpr int kKeyRight = 0, kKeyLeft = 1, kKeyDown = 2, kKeyUp = 3, kKeyEnter = 4;
 
-}  // namespace tern::app::debug
+/// A read answer as the Debug page shows it: which register or memory word
+/// was read, and its value as four hex digits.
+struct ReadAnswer {
+    enum Kind { Register, Memory } kind;
+    int where;
+    std::string text;
+};
+/// The read answers of the Debug page's own requests; nothing for other items.
+std::optional<ReadAnswer> DecodeRead(const link::Reply& reply);
+
+}  // namespace tern::transfer::debug

@@ -11,18 +11,23 @@
 #include <QListView>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QKeyEvent>
 #include <QVBoxLayout>
 
-#include "app/DebugCommands.h"
 #include "app/DspRegisters.h"
 #include "app/Fonts.h"
-#include "app/MTern.h"
-#include "app/Make.h"
+#include "app/DebugPage.h"
+#include "link/link.h"
+#include "transfer/DebugCommands.h"
+#include "widgets/Make.h"
+#include "widgets/PageHost.h"
 #include "widgets/HexEdit.h"
 #include "widgets/RadioGroup.h"
 #include "widgets/SpinButton.h"
 
 namespace tern::app {
+
+namespace debug = transfer::debug;
 
 using widgets::TCSpinButton;
 using widgets::THexEdit;
@@ -30,8 +35,8 @@ using widgets::TRadioGroup;
 
 namespace {
 
-using make::Button;
-using make::Group;
+using widgets::make::Button;
+using widgets::make::Group;
 
 QLabel* Caption(const QString& text, QWidget* parent) { return new QLabel(text, parent); }
 
@@ -39,7 +44,8 @@ std::string Std(const QString& s) { return s.toStdString(); }
 
 }  // namespace
 
-void TFTern::BuildDebugPage(QWidget* sheet) {
+DebugPage::DebugPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), host_(host) {
+    setObjectName("DebugPage");
     auto* page = new QGridLayout(sheet);
 
     // DSP registers
@@ -154,44 +160,44 @@ void TFTern::BuildDebugPage(QWidget* sheet) {
     page->setRowStretch(3, 1);
     page->setColumnStretch(3, 1);
 
-    ConnectDebugPage();
+    Connect();
 }
 
-void TFTern::ConnectDebugPage() {
+void DebugPage::Connect() {
     // Change events come from the value signals, so a change made from code
     // (a read answer, a spin step) raises the same handler as typing does.
-    auto on = [this](auto* sender, auto signal, void (TFTern::*handler)()) {
-        connect(sender, signal, this, [this, handler] { Guard([this, handler] { (this->*handler)(); }); });
+    auto on = [this](auto* sender, auto signal, void (DebugPage::*handler)()) {
+        connect(sender, signal, this, [this, handler] { host_.Guard([this, handler] { (this->*handler)(); }); });
     };
-    on(DspAdr, &QComboBox::currentIndexChanged, &TFTern::DspAdrChange);
-    on(DspData, &QLineEdit::textChanged, &TFTern::DspDataChange);
-    on(DspRadix, &QLineEdit::textChanged, &TFTern::DspRadixChange);
-    on(DspDatSpin, &TCSpinButton::OnUpClick, &TFTern::DspDatSpinUpClick);
-    on(DspDatSpin, &TCSpinButton::OnDownClick, &TFTern::DspDatSpinDownClick);
-    on(eepadr, &QLineEdit::textChanged, &TFTern::eepadrChange);
-    on(Eepdata, &QLineEdit::textChanged, &TFTern::EepdataChange);
-    on(CSpinButton6, &TCSpinButton::OnUpClick, &TFTern::CSpinButton6UpClick);
-    on(CSpinButton6, &TCSpinButton::OnDownClick, &TFTern::CSpinButton6DownClick);
-    on(CSpinButton7, &TCSpinButton::OnUpClick, &TFTern::CSpinButton7UpClick);
-    on(CSpinButton7, &TCSpinButton::OnDownClick, &TFTern::CSpinButton7DownClick);
-    on(osdt, &QLineEdit::textChanged, &TFTern::osdtChange);
-    on(RamSend, &QPushButton::clicked, &TFTern::RamSendClick);
-    on(PresetSave, &QPushButton::clicked, &TFTern::PresetSaveClick);
-    on(push_up, &QPushButton::clicked, &TFTern::push_upClick);
-    on(push_dn, &QPushButton::clicked, &TFTern::push_dnClick);
-    on(push_l, &QPushButton::clicked, &TFTern::push_lClick);
-    on(push_r, &QPushButton::clicked, &TFTern::push_rClick);
-    on(push_ent, &QPushButton::clicked, &TFTern::push_entClick);
+    on(DspAdr, &QComboBox::currentIndexChanged, &DebugPage::DspAdrChange);
+    on(DspData, &QLineEdit::textChanged, &DebugPage::DspDataChange);
+    on(DspRadix, &QLineEdit::textChanged, &DebugPage::DspRadixChange);
+    on(DspDatSpin, &TCSpinButton::OnUpClick, &DebugPage::DspDatSpinUpClick);
+    on(DspDatSpin, &TCSpinButton::OnDownClick, &DebugPage::DspDatSpinDownClick);
+    on(eepadr, &QLineEdit::textChanged, &DebugPage::eepadrChange);
+    on(Eepdata, &QLineEdit::textChanged, &DebugPage::EepdataChange);
+    on(CSpinButton6, &TCSpinButton::OnUpClick, &DebugPage::CSpinButton6UpClick);
+    on(CSpinButton6, &TCSpinButton::OnDownClick, &DebugPage::CSpinButton6DownClick);
+    on(CSpinButton7, &TCSpinButton::OnUpClick, &DebugPage::CSpinButton7UpClick);
+    on(CSpinButton7, &TCSpinButton::OnDownClick, &DebugPage::CSpinButton7DownClick);
+    on(osdt, &QLineEdit::textChanged, &DebugPage::osdtChange);
+    on(RamSend, &QPushButton::clicked, &DebugPage::RamSendClick);
+    on(PresetSave, &QPushButton::clicked, &DebugPage::PresetSaveClick);
+    on(push_up, &QPushButton::clicked, &DebugPage::push_upClick);
+    on(push_dn, &QPushButton::clicked, &DebugPage::push_dnClick);
+    on(push_l, &QPushButton::clicked, &DebugPage::push_lClick);
+    on(push_r, &QPushButton::clicked, &DebugPage::push_rClick);
+    on(push_ent, &QPushButton::clicked, &DebugPage::push_entClick);
 }
 
-void TFTern::SendWhenIdle(const link::Payload& p, int n) {
-    if (!link_->Trans_chk()) return;
-    link_->StxCommand(p, n);
+void DebugPage::SendWhenIdle(const link::Payload& p, int n) {
+    if (!host_.Link().Trans_chk()) return;
+    host_.Link().StxCommand(p, n);
 }
 
 // ---- DSP registers -------------------------------------------------------------
 
-void TFTern::DspAdrChange() {
+void DebugPage::DspAdrChange() {
     if (DspAdr->currentIndex() < 0) return;
     const QString item = DspAdr->currentText();
     if (item.size() < 2) return;
@@ -200,8 +206,8 @@ void TFTern::DspAdrChange() {
     SendWhenIdle(debug::DspRead(reg), 3);
 }
 
-void TFTern::DspDataChange() {
-    if (!link_->Trans_chk()) return;
+void DebugPage::DspDataChange() {
+    if (!host_.Link().Trans_chk()) return;
     if (dspDataSkip_) {
         // The text is the camera's own answer: nothing to write back.
         dspDataSkip_ = false;
@@ -212,19 +218,19 @@ void TFTern::DspDataChange() {
     if (!value) return;
     const QString item = DspAdr->currentText();
     const int reg = link::HexPairValue(item.at(0).toLatin1(), item.at(1).toLatin1());
-    link_->StxCommand(debug::DspWrite(reg, *value, NoWrite->isChecked()), 5);
-    PageControl1->setEnabled(true);
+    host_.Link().StxCommand(debug::DspWrite(reg, *value, NoWrite->isChecked()), 5);
+    host_.EnablePageControl(true);
     DspData->setFocus();
 }
 
-void TFTern::DspRadixChange() {
+void DebugPage::DspRadixChange() {
     const QString text = DspRadix->text();
     if (text.size() != debug::kHexFieldLength) return;
     const auto value = debug::CompleteHexValue(Std(text));
     DspRadix->setText(QString::fromStdString(link::HexWordText(static_cast<std::uint16_t>(value.value_or(0xFFFF)))));
 }
 
-static void StepDsp(TFTern& w, bool up) {
+static void StepDsp(DebugPage& w, bool up) {
     if (w.DspAdr->currentIndex() < 0) return;
     const auto value = debug::CompleteHexValue(Std(w.DspData->text()));
     if (!value) return;  // "Data" or a half-typed value: nothing to step
@@ -234,22 +240,22 @@ static void StepDsp(TFTern& w, bool up) {
     w.DspData->setText(QString::fromStdString(link::HexWordText(static_cast<std::uint16_t>(next))));
 }
 
-void TFTern::DspDatSpinUpClick() { StepDsp(*this, true); }
-void TFTern::DspDatSpinDownClick() { StepDsp(*this, false); }
+void DebugPage::DspDatSpinUpClick() { StepDsp(*this, true); }
+void DebugPage::DspDatSpinDownClick() { StepDsp(*this, false); }
 
 // ---- EEPROM words ----------------------------------------------------------------
 
-void TFTern::eepadrChange() {
-    if (!link_->Trans_chk()) return;
+void DebugPage::eepadrChange() {
+    if (!host_.Link().Trans_chk()) return;
     const auto text = Std(eepadr->text());
     if (!debug::CompleteHexValue(text)) return;
     const auto address = debug::EepromAddress(text);
     if (!address) return;  // beyond the 512 words
-    link_->StxCommand(debug::EepRead(*address), 4);
+    host_.Link().StxCommand(debug::EepRead(*address), 4);
 }
 
-void TFTern::EepdataChange() {
-    if (!link_->Trans_chk()) return;
+void DebugPage::EepdataChange() {
+    if (!host_.Link().Trans_chk()) return;
     if (eepDataSkip_) {
         eepDataSkip_ = false;
         return;
@@ -258,16 +264,16 @@ void TFTern::EepdataChange() {
     if (!value) return;
     const auto address = debug::EepromAddress(Std(eepadr->text()));
     if (!address) return;
-    link_->StxCommand(debug::EepWrite(*address, *value, EEP_RAM->isChecked()), 6);
+    host_.Link().StxCommand(debug::EepWrite(*address, *value, EEP_RAM->isChecked()), 6);
 }
 
-static void StepAddress(TFTern& w, bool up) {
+static void StepAddress(DebugPage& w, bool up) {
     const auto address = debug::CompleteHexValue(Std(w.eepadr->text()));
     if (!address) return;
     w.eepadr->setText(QString::fromStdString(link::HexWordText(static_cast<std::uint16_t>(debug::StepEepromAddress(*address, up)))));
 }
 
-static void StepWord(TFTern& w, bool up) {
+static void StepWord(DebugPage& w, bool up) {
     if (!debug::EepromAddress(Std(w.eepadr->text()))) return;
     const auto value = debug::CompleteHexValue(Std(w.Eepdata->text()));
     if (!value) return;
@@ -275,40 +281,93 @@ static void StepWord(TFTern& w, bool up) {
     w.Eepdata->setText(QString::fromStdString(link::HexWordText(static_cast<std::uint16_t>(next))));
 }
 
-void TFTern::CSpinButton6UpClick() { StepAddress(*this, true); }
-void TFTern::CSpinButton6DownClick() { StepAddress(*this, false); }
-void TFTern::CSpinButton7UpClick() { StepWord(*this, true); }
-void TFTern::CSpinButton7DownClick() { StepWord(*this, false); }
+void DebugPage::CSpinButton6UpClick() { StepAddress(*this, true); }
+void DebugPage::CSpinButton6DownClick() { StepAddress(*this, false); }
+void DebugPage::CSpinButton7UpClick() { StepWord(*this, true); }
+void DebugPage::CSpinButton7DownClick() { StepWord(*this, false); }
 
 // ---- OSD, raw command, preset, keys -------------------------------------------------
 
-void TFTern::osdtChange() {
-    if (!link_->Trans_chk()) return;
+void DebugPage::osdtChange() {
+    if (!host_.Link().Trans_chk()) return;
     const auto value = debug::CompleteHexValue(Std(osdt->text()));
     if (!value) return;
     int n = 0;
     const link::Payload p = debug::OsdData(*value, OSD->ItemIndex() == 1, n);
-    link_->StxCommand(p, n);
+    host_.Link().StxCommand(p, n);
 }
 
-void TFTern::RamSendClick() { SendWhenIdle(debug::ParseSendBuffer(Std(SendBuffer->text())), 15); }
+void DebugPage::RamSendClick() { SendWhenIdle(debug::ParseSendBuffer(Std(SendBuffer->text())), 15); }
 
-void TFTern::PresetSaveClick() { SendWhenIdle(debug::PresetSave(), 3); }
+void DebugPage::PresetSaveClick() { SendWhenIdle(debug::PresetSave(), 3); }
 
-void TFTern::push_upClick() { link_->SW_push(debug::kKeyUp); }
-void TFTern::push_dnClick() { link_->SW_push(debug::kKeyDown); }
-void TFTern::push_lClick() { link_->SW_push(debug::kKeyLeft); }
-void TFTern::push_rClick() { link_->SW_push(debug::kKeyRight); }
-void TFTern::push_entClick() { link_->SW_push(debug::kKeyEnter); }
+void DebugPage::push_upClick() { host_.Link().SW_push(debug::kKeyUp); }
+void DebugPage::push_dnClick() { host_.Link().SW_push(debug::kKeyDown); }
+void DebugPage::push_lClick() { host_.Link().SW_push(debug::kKeyLeft); }
+void DebugPage::push_rClick() { host_.Link().SW_push(debug::kKeyRight); }
+void DebugPage::push_entClick() { host_.Link().SW_push(debug::kKeyEnter); }
 
-bool TFTern::push_upKeyPress(QWidget* sender, QChar key) {
+bool DebugPage::push_upKeyPress(QWidget* sender, QChar key) {
     const bool keyButton = sender == push_up || sender == push_dn || sender == push_l || sender == push_r ||
                            sender == push_ent;
     if (!keyButton || key.unicode() > 0x7F) return false;
     const int menuKey = debug::MenuKeyForChar(key.toLatin1());
     if (menuKey < 0) return false;
-    link_->SW_push(static_cast<std::uint8_t>(menuKey));
+    host_.Link().SW_push(static_cast<std::uint8_t>(menuKey));
     return true;
+}
+
+// ---- read answers -------------------------------------------------------------------
+
+namespace {
+constexpr char kMsgError[] = " Error ";
+constexpr char kCapError[] = "ERR";
+}  // namespace
+
+void DebugPage::Debug_tend() {
+    const link::Reply reply(host_.Link().RecvFrame());
+    if (!reply.Accepted()) {
+        host_.ShowMessage(kMsgError, kCapError);
+        return;
+    }
+    if (host_.Link().CmdPayload(1) == link::kGroupRead) Trans_rd_dbg();
+}
+
+/// A read answer is shown only while the field still shows the register or
+/// address that was read, and never sent back to the camera as a write.
+void DebugPage::Trans_rd_dbg() {
+    const auto answer = debug::DecodeRead(link::Reply(host_.Link().RecvFrame()));
+    if (!answer) return;
+    const QString text = QString::fromStdString(answer->text);
+    if (answer->kind == debug::ReadAnswer::Register) {
+        if (text == DspData->text()) return;
+        if (answer->where != DspAdr->currentIndex()) return;  // the user has moved on to another register
+        // The flag is for the one change this text causes; the change
+        // handler may return before looking at it (link not idle), so it
+        // does not outlive the setText.
+        dspDataSkip_ = true;
+        DspData->setText(text);
+        dspDataSkip_ = false;
+    } else {
+        if (text == Eepdata->text()) return;
+        if (link::HexTextValue(eepadr->text().toUpper().toStdString()) != answer->where) return;
+        eepDataSkip_ = true;
+        Eepdata->setText(text);
+        eepDataSkip_ = false;
+    }
+}
+
+bool DebugPage::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w != nullptr && !key->text().isEmpty()) {
+            bool used = false;
+            host_.Guard([&] { used = push_upKeyPress(w, key->text().at(0)); });
+            if (used) return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 }  // namespace tern::app

@@ -1,0 +1,37 @@
+// What a page of the main window may ask of the window around it: the link,
+// the transfer engine, message boxes, the window's timers and running a
+// handler so that an exception leaving it is shown. Pages never reach each
+// other; rules that span pages live in the window.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class QTimer;
+
+namespace tern::link {
+class Link;
+}
+namespace tern::transfer {
+class Engine;
+}
+
+namespace tern::widgets {
+
+class PageHost {
+public:
+    virtual ~PageHost() = default;
+    virtual link::Link& Link() = 0;
+    virtual transfer::Engine& Engine() = 0;
+    /// Modal box with one OK button, with exactly this text and caption.
+    virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+    /// Runs a handler; an exception that leaves it is shown and the tool goes on.
+    virtual void Guard(const std::function<void()>& fn) = 0;
+    /// The window's timer of this name, its ticks running `handler` (never
+    /// inside the reply dispatcher's reaction or under a box).
+    virtual QTimer* ConnectTimer(const char* name, std::function<void()> handler) = 0;
+    /// The page control, which a page may enable again after its own send.
+    virtual void EnablePageControl(bool on) = 0;
+};
+
+}  // namespace tern::widgets
