@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 
 #include "app/DspRegisters.h"
-#include "app/Fonts.h"
+#include "widgets/Fonts.h"
 #include "app/DebugPage.h"
 #include "link/link.h"
 #include "transfer/DebugCommands.h"
@@ -53,9 +53,9 @@ DebugPage::DebugPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), 
     GroupBox3 = dsp;
     DspAdr = new QComboBox(dsp);
     DspAdr->setObjectName("DspAdr");
-    DspAdr->setFont(FixedBoldFont());
+    DspAdr->setFont(widgets::FixedBoldFont());
     auto* list = new QListView(DspAdr);
-    list->setFont(FixedBoldFont());
+    list->setFont(widgets::FixedBoldFont());
     list->setStyleSheet("QListView::item { height: 16px; }");
     DspAdr->setView(list);
     DspAdr->setMaxVisibleItems(20);
@@ -119,7 +119,7 @@ DebugPage::DebugPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), 
     Label5->setObjectName("Label5");
     SendBuffer = new QLineEdit("SendBuffer", cmd);
     SendBuffer->setObjectName("SendBuffer");
-    QFont fixed = FixedBoldFont();
+    QFont fixed = widgets::FixedBoldFont();
     fixed.setBold(false);
     Label5->setFont(fixed);
     SendBuffer->setFont(fixed);

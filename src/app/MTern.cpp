@@ -16,7 +16,7 @@
 #include <QVBoxLayout>
 
 #include "app/DebugPage.h"
-#include "app/Fonts.h"
+#include "widgets/Fonts.h"
 #include "controls/AdjustPage.h"
 #include "controls/Setup1Page.h"
 #include "controls/Setup2Page.h"
@@ -80,7 +80,7 @@ TFTern::TFTern(link::ToolMode toolMode, link::CommPort* port, std::function<void
     : QMainWindow(parent), OnMessageBox(std::move(onMessageBox)) {
     setObjectName("FTern");
     setWindowTitle(" ");
-    setFont(WindowFont());
+    setFont(widgets::WindowFont());
     if (port == nullptr) {
         comm1_ = std::make_unique<link::TComm>();
         port_ = comm1_.get();

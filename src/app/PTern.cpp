@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Fonts.h"
+#include "widgets/Fonts.h"
 #include "app/MTern.h"
 #include "app/Options.h"
 #include "camera/pty_camera.h"
@@ -60,7 +60,7 @@ int PTern(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("TernAB");
     QApplication::setApplicationDisplayName("TernAB");
-    QApplication::setFont(WindowFont());
+    QApplication::setFont(widgets::WindowFont());
 
     try {
         std::unique_ptr<camera::PtyCamera> simulated;

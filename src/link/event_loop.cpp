@@ -21,13 +21,19 @@ int EventLoop::AddTimer(int intervalMs, std::function<void()> onTick) {
 void EventLoop::EnableTimer(int id, bool on) {
     std::lock_guard lock(mutex_);
     Timer& t = timers_.at(static_cast<std::size_t>(id));
+    // As a window timer: enabling one that already runs keeps its interval going.
+    if (on && !t.enabled) t.due = Clock::now() + std::chrono::milliseconds(t.intervalMs);
     t.enabled = on;
-    if (on) t.due = Clock::now() + std::chrono::milliseconds(t.intervalMs);
 }
 
 bool EventLoop::TimerEnabled(int id) const {
     std::lock_guard lock(mutex_);
     return timers_.at(static_cast<std::size_t>(id)).enabled;
+}
+
+EventLoop::Clock::time_point EventLoop::TimerDue(int id) const {
+    std::lock_guard lock(mutex_);
+    return timers_.at(static_cast<std::size_t>(id)).due;
 }
 
 void EventLoop::Quit() {

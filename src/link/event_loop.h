@@ -20,9 +20,12 @@ public:
     void Post(std::function<void()> fn);
     /// A periodic timer, disabled until EnableTimer(id, true). Returns its id.
     int AddTimer(int intervalMs, std::function<void()> onTick);
-    /// Enabling (re)starts the interval from now, as a window timer does.
+    /// Enabling a stopped timer starts its interval from now; enabling a
+    /// running one changes nothing, as with a window timer.
     void EnableTimer(int id, bool on);
     bool TimerEnabled(int id) const;
+    /// When an enabled timer ticks next.
+    Clock::time_point TimerDue(int id) const;
 
     /// Runs until Quit.
     void Run();

@@ -7,6 +7,8 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <sstream>
+
 #include "app/DebugPage.h"
 #include "app/MTern.h"
 #include "controls/Setup1Page.h"
@@ -14,6 +16,7 @@
 #include "app/window_fixture.h"
 #include "camera/pty_camera.h"
 #include "widgets/HexEdit.h"
+#include "test_names.h"
 
 namespace tern::test {
 namespace {
@@ -78,7 +81,12 @@ TEST_P(FirstChainOfMode, ConnectsAndReadsThePageShown) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, FirstChainOfMode,
                          ::testing::Values(FirstChain{link::ToolMode::Dbg, kRegisters}, FirstChain{link::ToolMode::Apl, kSetup1},
-                                           FirstChain{link::ToolMode::Kizu, kRegisters}));
+                                           FirstChain{link::ToolMode::Kizu, kRegisters}),
+                         [](const ::testing::TestParamInfo<FirstChain>& i) {
+                             std::ostringstream os;
+                             os << i.param.mode;
+                             return os.str();
+                         });
 
 TEST_F(CameraLink, LowResolutionPalCameraShowsOnTheTitleStrip) {
     camera::CameraOptions options;

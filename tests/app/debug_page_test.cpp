@@ -13,6 +13,7 @@
 #include "widgets/HexEdit.h"
 #include "widgets/RadioGroup.h"
 #include "widgets/SpinButton.h"
+#include "test_names.h"
 
 namespace tern::test {
 namespace {
@@ -250,7 +251,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RawCase{"a-bc,D", {0x0A, 0xBC, 0x0D}}, RawCase{"", {}},
                       // digits past the fifteenth byte are left out
                       RawCase{"0102030405060708090A0B0C0D0E0F1011",
-                              {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}}));
+                              {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}}),
+    [](const ::testing::TestParamInfo<RawCase>& i) { return RowName(i.param.text); });
 
 TEST_F(DebugPage, PresetSaveAndMenuKeys) {
     w().PresetSave->click();

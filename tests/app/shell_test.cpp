@@ -10,12 +10,15 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <sstream>
+
 #include "app/DebugPage.h"
 #include "app/MTern.h"
 #include "controls/Setup1Page.h"
 #include "copy/CopyPage.h"
 #include "app/window_fixture.h"
 #include "widgets/RadioGroup.h"
+#include "test_names.h"
 
 namespace tern::test {
 namespace {
@@ -69,7 +72,12 @@ TEST_P(ModeTable, TabsButtonsAndFirstPage) {
 INSTANTIATE_TEST_SUITE_P(Modes, ModeTable,
                          ::testing::Values(ModeCase{link::ToolMode::Dbg, {true, true, true, true, true, true}, true, link::Page::Debug},
                                            ModeCase{link::ToolMode::Apl, {false, false, false, false, true, true}, false, link::Page::Setup1},
-                                           ModeCase{link::ToolMode::Kizu, {false, false, true, false, false, false}, true, link::Page::Defect}));
+                                           ModeCase{link::ToolMode::Kizu, {false, false, true, false, false, false}, true, link::Page::Defect}),
+                         [](const ::testing::TestParamInfo<ModeCase>& i) {
+                             std::ostringstream os;
+                             os << i.param.mode;
+                             return os.str();
+                         });
 
 struct SwitchCase {
     int page;
@@ -100,7 +108,10 @@ TEST_P(PageSwitch, ShowsTheStripAsTabledAndReadsThePage) {
 INSTANTIATE_TEST_SUITE_P(Pages, PageSwitch,
                          ::testing::Values(SwitchCase{0, true, false}, SwitchCase{1, true, true}, SwitchCase{2, true, true},
                                            SwitchCase{3, true, false}, SwitchCase{4, false, false},
-                                           SwitchCase{5, false, false}));
+                                           SwitchCase{5, false, false}),
+                         [](const ::testing::TestParamInfo<SwitchCase>& i) {
+                             return RowName(link::PageName(static_cast<link::Page>(i.param.page)));
+                         });
 
 TEST_F(WindowTest, OnlySendTimerRunsFromTheStart) {
     Make(link::ToolMode::Apl);

@@ -3,6 +3,7 @@
 
 #include "camera/model.h"
 #include "frames.h"
+#include "test_names.h"
 
 namespace tern::camera {
 namespace {
@@ -66,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTrip{{P({0x21, 0x47, 0x03, 0x02})}, P({0x31, 0x47, 0x03}), P({0xA0, 0x47, 0x03, 0x02})},
         RoundTrip{{P({0x21, 0x48, 0x01, 0x00, 0x00, 0x00, 0x00, 0x80})}, P({0x31, 0x48}),
                   P({0xA0, 0x48, 0x01, 0x00, 0x00, 0x00, 0x00, 0x80})},
-        RoundTrip{{P({0x21, 0x0B, 0x2E, 0x0B, 0x10})}, P({0x31, 0x0B, 0x2E}), P({0xA0, 0x0B, 0x2E, 0x0B, 0x10})}));
+        RoundTrip{{P({0x21, 0x0B, 0x2E, 0x0B, 0x10})}, P({0x31, 0x0B, 0x2E}), P({0xA0, 0x0B, 0x2E, 0x0B, 0x10})}),
+    [](const testing::TestParamInfo<RoundTrip>& i) { return ::tern::test::HexName(i.param.read) + "_" + std::to_string(i.index); });
 
 TEST(CameraModel, BlocksCarryTheSettingsWhereTheToolLooks) {
     CameraModel cam;
@@ -163,7 +165,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{P({0x21, 0x3A, 0x03, 0x0F, 0x01}), kStatusBadValue},
                     Refusal{P({0x21, 0x20, 0x02}), kStatusBadValue}, Refusal{P({0x31, 0x99}), kStatusUnknown},
                     Refusal{P({0x21, 0x99, 0x01}), kStatusUnknown}, Refusal{P({0x55, 0x0A, 0x01}), kStatusUnknown},
-                    Refusal{P({0x21, 0x46, 0x05}), kStatusUnknown}, Refusal{P({0x31, 0x1E}), kStatusUnknown}));
+                    Refusal{P({0x21, 0x46, 0x05}), kStatusUnknown}, Refusal{P({0x31, 0x1E}), kStatusUnknown}),
+    [](const testing::TestParamInfo<Refusal>& i) { return ::tern::test::HexName(i.param.payload); });
 
 TEST(CameraModel, DefectTableInSixPieces) {
     CameraModel cam;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "camera/options.h"
+#include "test_names.h"
 
 namespace tern::camera {
 namespace {
@@ -55,7 +56,12 @@ INSTANTIATE_TEST_SUITE_P(
                     BadArgs{{"--defect", "10"}, "--defect: expected X,Y with X from 0 to 1023 and Y from 0 to 511, got '10'"},
                     BadArgs{{"--defect", "10,512"}, "--defect: expected X,Y with X from 0 to 1023 and Y from 0 to 511, got '10,512'"},
                     BadArgs{{"--pal=1"}, "--pal takes no value"}, BadArgs{{"--trace", ""}, "--trace needs a file name"},
-                    BadArgs{{"--speed", "9600"}, "unknown camera option '--speed'"}));
+                    BadArgs{{"--speed", "9600"}, "unknown camera option '--speed'"}),
+    [](const testing::TestParamInfo<BadArgs>& i) {
+        std::string args;
+        for (const auto& a : i.param.args) args += a + " ";
+        return ::tern::test::RowName(args);
+    });
 
 }  // namespace
 }  // namespace tern::camera

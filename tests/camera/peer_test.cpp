@@ -3,6 +3,7 @@
 
 #include "camera/peer.h"
 #include "frames.h"
+#include "test_names.h"
 
 namespace tern::camera {
 namespace {
@@ -46,7 +47,10 @@ TEST_P(Resolution, RegistersOneAndSixtyFourShowTheSensorAndStandard) {
 
 INSTANTIATE_TEST_SUITE_P(Straps, Resolution,
                          testing::Values(Straps{true, false, 0x40, 0x00}, Straps{false, false, 0x00, 0x00},
-                                         Straps{true, true, 0x40, 0x01}, Straps{false, true, 0x00, 0x01}));
+                                         Straps{true, true, 0x40, 0x01}, Straps{false, true, 0x00, 0x01}),
+                         [](const testing::TestParamInfo<Straps>& i) {
+                             return std::string(i.param.hiRes ? "Hi" : "Lo") + (i.param.pal ? "Pal" : "Ntsc");
+                         });
 
 TEST(CameraPeer, PresetPresetSaveAndResetEndWithTheAck) {
     CameraPeer cam;

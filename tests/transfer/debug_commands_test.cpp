@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "transfer/DebugCommands.h"
 
 namespace tern::transfer::debug {
@@ -46,7 +48,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, MaskedSteps,
                                            StepCase{0x0000, 0xFFFF, false, 0xFFFF},
                                            StepCase{0x1234, 0x0000, true, 0x1234},   // no bits: no step
                                            StepCase{0x0F00, 0x0A00, true, 0x0500},   // step is the lowest mask bit
-                                           StepCase{0x8000, 0x8000, true, 0x0000}));
+                                           StepCase{0x8000, 0x8000, true, 0x0000}),
+                         [](const ::testing::TestParamInfo<StepCase>& i) {
+                             char name[32];
+                             std::snprintf(name, sizeof name, "v%04X_mask%04X_%s", i.param.value, i.param.mask,
+                                           i.param.up ? "up" : "down");
+                             return std::string(name);
+                         });
 
 TEST(DebugFields, AddressStepsWrapAtBothEnds) {
     EXPECT_EQ(StepEepromAddress(0x1FF, true), 0);

@@ -1,9 +1,9 @@
-#include "app/Fonts.h"
+#include "widgets/Fonts.h"
 
 #include <QFontDatabase>
 #include <QStringList>
 
-namespace tern::app {
+namespace tern::widgets {
 
 namespace {
 QString FirstInstalled(const QStringList& wanted) {
@@ -37,4 +37,4 @@ QFont FixedBoldFont() {
     return font;
 }
 
-}  // namespace tern::app
+}  // namespace tern::widgets

@@ -4,11 +4,11 @@
 
 #include <QFont>
 
-namespace tern::app {
+namespace tern::widgets {
 
 /// "ＭＳ Ｐゴシック" at 12 pixels, or the nearest installed Japanese sans.
 QFont WindowFont();
 /// The bold fixed-pitch font of the register list: "ＭＳ ゴシック" or a monospace face.
 QFont FixedBoldFont();
 
-}  // namespace tern::app
+}  // namespace tern::widgets
