@@ -59,25 +59,26 @@
 
 #include "camera/options.h"
 #include "link/codec.h"
+#include "link/protocol.h"
 
 namespace tern::camera {
 
-inline constexpr std::uint8_t kStatusAccepted = 0xA0;
-inline constexpr std::uint8_t kStatusRefused = 0xA8;
+using link::kGroupRead;
+using link::kGroupReset;
+using link::kGroupWrite;
+using link::kItemBlock;
+using link::kItemDefect;
+using link::kMemoryWords;
+using link::kRegisterCount;
+using link::kStatusAccepted;
+using link::kStatusRefused;
 /// No such command or item.
 inline constexpr std::uint8_t kStatusUnknown = 0xE0;
 /// A known item with a sub-item, address or slot the camera does not have.
 inline constexpr std::uint8_t kStatusBadValue = 0xE1;
 
-inline constexpr std::uint8_t kGroupWrite = 0x21;
-inline constexpr std::uint8_t kGroupRead = 0x31;
-inline constexpr std::uint8_t kGroupReset = 0xF1;
 
-inline constexpr std::uint8_t kItemDefect = 0x3A;  // ':'
-inline constexpr std::uint8_t kItemBlock = 0x45;
 
-inline constexpr std::size_t kRegisterCount = 256;
-inline constexpr std::size_t kMemoryWords = 512;
 inline constexpr std::size_t kDefectSlots = 15;
 inline constexpr std::size_t kSettingsBytes = 0x60;
 
