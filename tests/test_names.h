@@ -10,7 +10,7 @@
 
 namespace tern::test {
 
-/// "--drop-every -1" → "drop_every_1"; an empty text → "empty".
+/// "--drop-every -1" → "drop_every_1".
 inline std::string RowName(std::string_view text) {
     std::string out;
     for (char c : text) {
@@ -21,7 +21,7 @@ inline std::string RowName(std::string_view text) {
         }
     }
     while (!out.empty() && out.back() == '_') out.pop_back();
-    return out.empty() ? "empty" : out;
+    return out.empty() ? "no_letters_or_digits" : out;
 }
 
 /// Bytes as hex digits, trailing zero bytes left out: "310A01".

@@ -247,10 +247,10 @@ void DebugPage::DspDatSpinDownClick() { StepDsp(*this, false); }
 
 void DebugPage::eepadrChange() {
     if (!host_.Link().Trans_chk()) return;
-    const auto text = Std(eepadr->text());
-    if (!debug::CompleteHexValue(text)) return;
-    const auto address = debug::EepromAddress(text);
-    if (!address) return;  // beyond the 512 words
+    // Any four-digit address is read: beyond the 512 words the camera's
+    // error reply tells the user so.
+    const auto address = debug::CompleteHexValue(Std(eepadr->text()));
+    if (!address) return;
     host_.Link().StxCommand(debug::EepRead(*address), 4);
 }
 
@@ -268,9 +268,10 @@ void DebugPage::EepdataChange() {
 }
 
 static void StepAddress(DebugPage& w, bool up) {
-    const auto address = debug::CompleteHexValue(Std(w.eepadr->text()));
-    if (!address) return;
-    w.eepadr->setText(QString::fromStdString(link::HexWordText(static_cast<std::uint16_t>(debug::StepEepromAddress(*address, up)))));
+    const std::string text = Std(w.eepadr->text());
+    const long address = link::HexTextValue(text);
+    if (text.empty() || address < 0) return;  // not an address
+    w.eepadr->setText(QString::fromStdString(link::HexWordText(static_cast<std::uint16_t>(debug::StepEepromAddress(static_cast<int>(address), up)))));
 }
 
 static void StepWord(DebugPage& w, bool up) {
@@ -297,7 +298,10 @@ void DebugPage::osdtChange() {
     host_.Link().StxCommand(p, n);
 }
 
-void DebugPage::RamSendClick() { SendWhenIdle(debug::ParseSendBuffer(Std(SendBuffer->text())), 15); }
+void DebugPage::RamSendClick() {
+    const auto payload = debug::ParseSendBuffer(Std(SendBuffer->text()));
+    if (payload) SendWhenIdle(*payload, 15);
+}
 
 void DebugPage::PresetSaveClick() { SendWhenIdle(debug::PresetSave(), 3); }
 

@@ -87,7 +87,19 @@ Payload PresetSave() {
     return p;
 }
 
-Payload ParseSendBuffer(std::string_view text) {
+std::optional<Payload> ParseSendBuffer(std::string_view text) {
+    const auto separator = [](char c) {
+        return c == ' ' || c == '\t' || c == ',' || c == '-' || c == ':' || c == ';' || c == '.';
+    };
+    bool anyDigit = false;
+    for (char c : text) {
+        if (HexDigitValue(c) >= 0) {
+            anyDigit = true;
+        } else if (!separator(c)) {
+            return std::nullopt;  // not a command typed in hex
+        }
+    }
+    if (!anyDigit) return std::nullopt;
     Payload p;
     int pos = 1;
     int digits = 0;  // digits in the byte being filled

@@ -32,10 +32,11 @@ link::Payload EepWrite(int address, int value, bool alsoRam);    // 21 0C|0F ah 
 link::Payload OsdData(int value, bool sixteenBit, int& n);
 link::Payload PresetSave();                                      // 21 20 01
 
-/// A raw command typed in hex: two digits make a byte, any other character
-/// ends the byte being filled (a lone digit is the byte's value). Digits
-/// past the fifteenth byte are ignored.
-link::Payload ParseSendBuffer(std::string_view text);
+/// A raw command typed in hex: two digits make a byte, a separator (space,
+/// comma, dash, colon, semicolon, dot) ends the byte being filled (a lone
+/// digit is the byte's value). Digits past the fifteenth byte are ignored.
+/// Nothing for a text with no digit or with any other character ("SendBuffer").
+std::optional<link::Payload> ParseSendBuffer(std::string_view text);
 
 /// Steps the bits of `value` under `mask` by the mask's lowest set bit,
 /// leaving the other bits alone; 16 bits wide.

@@ -162,6 +162,14 @@ TEST_F(DebugPage, SpinDoesNothingWithoutACompleteValue) {
     EXPECT_TRUE(port.wire.empty());
 }
 
+TEST_F(DebugPage, AddressSpinStepsAShortAddress) {
+    w().eepadr->setText("1A0");  // three digits: not read yet
+    EXPECT_TRUE(port.wire.empty());
+    w().CSpinButton6->UpClick();
+    EXPECT_EQ(w().eepadr->text(), "01A1");
+    EXPECT_EQ(port.TakeWire(), Frame({0x31, 0x0C, 0x01, 0xA1}));
+}
+
 TEST_F(DebugPage, AddressSpinWrapsAndReads) {
     ChooseAddress("01FF", 0x1FF, 0xBEEF);
     EXPECT_EQ(w().Eepdata->text(), "BEEF");
@@ -183,9 +191,14 @@ TEST_F(DebugPage, WordSpinWritesWithinTheMemoryOnly) {
     EXPECT_EQ(port.TakeWire(), Frame({0x21, 0x0F, 0x00, 0x10, 0x00, 0x00}));
     Answer({0xA0, 0x0F, 0x00, 0x10, 0x00, 0x00});
 
-    // Beyond the 512 words: no read, and the data spin and field write nothing.
+    // Beyond the 512 words: the read goes out and the camera's error reply
+    // tells the user; the data spin and field write nothing.
     w().eepadr->setText("0200");
-    EXPECT_TRUE(port.wire.empty());
+    EXPECT_EQ(port.TakeWire(), Frame({0x31, 0x0C, 0x02, 0x00}));
+    Answer({0xE1, 0x0C});
+    ASSERT_EQ(window->Messages.size(), 1u);
+    EXPECT_EQ(window->Messages[0].text, " Error ");
+    EXPECT_EQ(window->Messages[0].caption, "ERR");
     w().CSpinButton7->UpClick();
     EXPECT_EQ(w().Eepdata->text(), "0000");
     w().Eepdata->setText("1111");
@@ -238,6 +251,10 @@ class RawCommand : public DebugPage, public ::testing::WithParamInterface<RawCas
 TEST_P(RawCommand, SendsTheTypedBytesAsAFullPayload) {
     w().SendBuffer->setText(GetParam().text);
     w().RamSend->click();
+    if (GetParam().payload.empty()) {
+        EXPECT_TRUE(port.wire.empty());  // no bytes typed: nothing to send
+        return;
+    }
     link::Payload p;
     for (std::size_t i = 0; i < GetParam().payload.size(); ++i) p[static_cast<int>(i) + 1] = GetParam().payload[i];
     const link::FrameBytes f = link::BuildStxFrame(p, 15);
@@ -249,10 +266,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RawCase{"21 32 04", {0x21, 0x32, 0x04}}, RawCase{"213204", {0x21, 0x32, 0x04}},
                       RawCase{"1 2", {0x01, 0x02}}, RawCase{"123", {0x12, 0x03}},
                       RawCase{"a-bc,D", {0x0A, 0xBC, 0x0D}}, RawCase{"", {}},
+                      // the field's placeholder and other words are not commands
+                      RawCase{"SendBuffer", {}}, RawCase{"21 3G 04", {}}, RawCase{" ,-", {}},
                       // digits past the fifteenth byte are left out
                       RawCase{"0102030405060708090A0B0C0D0E0F1011",
                               {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}}),
-    [](const ::testing::TestParamInfo<RawCase>& i) { return RowName(i.param.text); });
+    [](const ::testing::TestParamInfo<RawCase>& i) { return *i.param.text == 0 ? std::string("empty") : RowName(i.param.text); });
 
 TEST_F(DebugPage, PresetSaveAndMenuKeys) {
     w().PresetSave->click();
