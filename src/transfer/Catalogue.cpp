@@ -151,8 +151,8 @@ std::uint8_t Low8(int v) { return static_cast<std::uint8_t>(v & 0xFF); }
 
 }  // namespace
 
-std::basic_string<std::uint8_t> SettingCommand::Bytes() const {
-    std::basic_string<std::uint8_t> out;
+std::vector<std::uint8_t> SettingCommand::Bytes() const {
+    std::vector<std::uint8_t> out;
     for (int i = 1; i <= n; ++i) out.push_back(payload[i]);
     return out;
 }
@@ -234,11 +234,15 @@ std::optional<std::uint8_t> TitleCharCode(char32_t c) {
 }
 
 char TitleCodeChar(std::uint8_t code) {
-    for (char32_t c = 1; c < 0x80; ++c) {
-        const auto mapped = TitleCharCode(c);
-        if (mapped && *mapped == code) return static_cast<char>(c);
-    }
-    return '\0';
+    // Built once: for each code, the smallest character that maps to it.
+    static const std::array<char, 256> kBackward = [] {
+        std::array<char, 256> t{};
+        for (char32_t c = 0x7F; c >= 1; --c) {
+            if (const auto mapped = TitleCharCode(c)) t[*mapped] = static_cast<char>(c);
+        }
+        return t;
+    }();
+    return kBackward[code];
 }
 
 std::array<std::uint8_t, kTitleLength> TitleCodes(std::u32string_view text) {

@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/codec.h"
 
@@ -76,7 +77,7 @@ struct SettingCommand {
     link::Payload payload;
     int n = 0;
     /// Payload bytes 1..n.
-    std::basic_string<std::uint8_t> Bytes() const;
+    std::vector<std::uint8_t> Bytes() const;
 };
 
 std::span<const CatalogueRow> CatalogueRows();

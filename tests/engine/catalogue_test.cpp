@@ -124,6 +124,26 @@ TEST(Catalogue, EveryControlHasOneRowAndItsNameFindsIt) {
     }
 }
 
+TEST(Catalogue, EveryRowsCountCoversPrefixValueAndSuffix) {
+    for (const CatalogueRow& row : CatalogueRows()) {
+        int value = 0;
+        switch (row.encoding) {
+            case Encoding::None: value = 0; break;
+            case Encoding::Byte:
+            case Encoding::InverseFlag:
+            case Encoding::HexByte: value = 1; break;
+            case Encoding::Word:
+            case Encoding::Nibbles:
+            case Encoding::HueWord: value = 2; break;
+            case Encoding::Title: value = kTitleLength; break;
+            case Encoding::Grid: value = kGridBytes; break;
+            case Encoding::MaskRect: value = row.prefix[0] == 0x31 ? 1 : 5; break;
+        }
+        EXPECT_EQ(row.n, row.prefixLength + value + row.suffixLength) << row.name;
+        EXPECT_TRUE(row.prefix[0] == 0x21 || row.prefix[0] == 0x31) << row.name;
+    }
+}
+
 TEST(Catalogue, GridCellsAndDelayFieldsFindTheirCommand) {
     EXPECT_EQ(ControlByName("BLCCheck01"), Control::BLCArea);
     EXPECT_EQ(ControlByName("BLCCheck48"), Control::BLCArea);
