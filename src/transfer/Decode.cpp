@@ -269,6 +269,24 @@ AdjustAction AdjustReplyAction(const Reply& r, const Payload& lastCommand, std::
 
 // ---- enabling rules ---------------------------------------------------------------------
 
+EnablingInputs EnablingInputsFrom(const std::function<int(std::string_view)>& valueOf) {
+    EnablingInputs in;
+    in.wb_sel = valueOf("wb_sel") != 0;
+    in.Ctitle = valueOf("Ctitle");
+    in.Zoom = valueOf("Zoom");
+    in.wb_select = valueOf("wb_select");
+    in.WB_preset = valueOf("WB_preset");
+    in.Lens = valueOf("Lens");
+    in.Sync = valueOf("Sync");
+    in.AGC_SEL = valueOf("AGC_SEL");
+    in.BLC = valueOf("BLC");
+    in.BlcPreset = valueOf("BlcPreset") != 0;
+    in.MoDetect = valueOf("MoDetect");
+    in.MoPre = valueOf("MoPre") != 0;
+    in.Freeze = valueOf("Freeze") != 0;
+    return in;
+}
+
 std::vector<Enabling> EnablingRules(const EnablingInputs& in) {
     std::vector<Enabling> e;
     const auto set = [&](std::string_view c, bool on) { e.push_back({c, on}); };

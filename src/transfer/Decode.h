@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -127,6 +128,10 @@ struct EnablingInputs {
     bool MoPre = false;
     bool Freeze = false;
 };
+
+/// The inputs read through the page's own lookup: `valueOf(name)` gives a
+/// selection's item index (kNoSelection for none) or a check box's 0/1.
+EnablingInputs EnablingInputsFrom(const std::function<int(std::string_view)>& valueOf);
 
 struct Enabling {
     std::string_view control;  ///< objectName; blc_panel and MoArea2 hold the grid cells

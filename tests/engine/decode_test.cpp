@@ -565,6 +565,31 @@ INSTANTIATE_TEST_SUITE_P(
         EnableRow{"freeze", With([](auto& i) { i.Freeze = true; }), {{"Mirror", false}, {"v_rev", false}, {"Zoom", false}}},
         EnableRow{"no_freeze", With([](auto& i) { i.Freeze = false; }), {{"Mirror", true}, {"v_rev", true}, {"Zoom", true}}}));
 
+TEST(Enabling, InputsReadByObjectName) {
+    const std::map<std::string_view, int> values = {
+        {"wb_sel", 1}, {"Ctitle", 1}, {"Zoom", 0}, {"wb_select", 2}, {"WB_preset", 2}, {"Lens", -1}, {"Sync", 1},
+        {"AGC_SEL", 2}, {"BLC", 1}, {"BlcPreset", 0}, {"MoDetect", 0}, {"MoPre", 1}, {"Freeze", 1}};
+    std::vector<std::string_view> asked;
+    const EnablingInputs in = EnablingInputsFrom([&](std::string_view name) {
+        asked.push_back(name);
+        return values.at(name);
+    });
+    EXPECT_EQ(asked.size(), values.size());
+    EXPECT_TRUE(in.wb_sel);
+    EXPECT_EQ(in.Ctitle, 1);
+    EXPECT_EQ(in.Zoom, 0);
+    EXPECT_EQ(in.wb_select, 2);
+    EXPECT_EQ(in.WB_preset, 2);
+    EXPECT_EQ(in.Lens, -1);
+    EXPECT_EQ(in.Sync, 1);
+    EXPECT_EQ(in.AGC_SEL, 2);
+    EXPECT_EQ(in.BLC, 1);
+    EXPECT_FALSE(in.BlcPreset);
+    EXPECT_EQ(in.MoDetect, 0);
+    EXPECT_TRUE(in.MoPre);
+    EXPECT_TRUE(in.Freeze);
+}
+
 TEST(Enabling, RowsComeInTheirOrder) {
     EnablingInputs in;
     in.wb_select = 2;
