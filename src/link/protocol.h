@@ -39,14 +39,19 @@ inline constexpr std::uint8_t kItemAgc = 0x1A;
 inline constexpr std::uint8_t kItemWhiteBalance = 0x1B;
 inline constexpr std::uint8_t kItemSync = 0x1C;
 inline constexpr std::uint8_t kItemPicture = 0x1D;  // masks, nega, mirror, gamma, aperture, knee, colour bar
-inline constexpr std::uint8_t kItemAwc = 0x1E;
+inline constexpr std::uint8_t kItemSave = 0x1E;  // store the current settings in the camera
+/// 0x1E is the save command; one-push white balance is kItemWhiteBalance sub-item 4.
+[[deprecated("0x1E is the save command: use kItemSave")]] inline constexpr std::uint8_t kItemAwc = kItemSave;
 inline constexpr std::uint8_t kItemZoom = 0x1F;
 inline constexpr std::uint8_t kItemPreset = 0x20;  // 21 20 00 preset, 21 20 01 store: ACK alone
+/// A reply with this item makes a Setup page read its settings again.
+inline constexpr std::uint8_t kItemReloadRequest = 0x21;
 inline constexpr std::uint8_t kItemPeak = 0x22;
 inline constexpr std::uint8_t kItemAtwPreset = 0x30;
 inline constexpr std::uint8_t kItemMenuKey = 0x32;
 inline constexpr std::uint8_t kItemUse = 0x37;
 inline constexpr std::uint8_t kItemDefect = 0x3A;  // ':'
+inline constexpr std::uint8_t kItemWriteBack = 0x41;  // 'A': 0 colour-matrix write-back, 1 reload
 inline constexpr std::uint8_t kItemDelay = 0x42;
 inline constexpr std::uint8_t kItemPwmRef = 0x43;
 inline constexpr std::uint8_t kItemBlock = 0x45;
