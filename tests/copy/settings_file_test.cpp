@@ -14,58 +14,16 @@
 #include <sstream>
 #include <string>
 
+#include "copy/temp_dir.h"
 #include "transfer/SettingsFile.h"
 
 using namespace tern;
 using namespace tern::transfer;
+using tern::test::Put;
+using tern::test::Slurp;
+using tern::test::TempDir;
 
 namespace {
-
-/// A fresh folder under /tmp, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/tern-settings-XXXXXX";
-        const char* d = ::mkdtemp(tmpl);
-        if (d == nullptr) throw std::runtime_error("mkdtemp");
-        path_ = d;
-    }
-    ~TempDir() {
-        ::chmod(path_.c_str(), 0700);
-        const std::string cmd = "rm -rf '" + path_ + "'";
-        if (std::system(cmd.c_str()) != 0) {
-        }
-    }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Path() const { return path_; }
-    /// Names in the folder, "." and ".." left out.
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        if (DIR* d = ::opendir(path_.c_str())) {
-            while (dirent* e = ::readdir(d)) {
-                const std::string n = e->d_name;
-                if (n != "." && n != "..") names.push_back(n);
-            }
-            ::closedir(d);
-        }
-        return names;
-    }
-
-private:
-    std::string path_;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void Put(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 MemoryWords Pattern() {
     MemoryWords w{};
