@@ -98,6 +98,13 @@ CopyStart CopyEngine::StartSingle(const SettingsScript& script) {
                            "line " + std::to_string(r.line) + ": a preset command, which the camera does not answer");
         }
     }
+    for (std::size_t i = 0; i + 1 < script.records.size(); ++i) {
+        // The reset's ACK ends the copy: what follows would never be sent.
+        if (script.records[i].IsReset()) {
+            return Refused(kMsgFileRead, kCapFile,
+                           "line " + std::to_string(script.records[i + 1].line) + ": a record after the reset record");
+        }
+    }
     CopyStart s = Begin(CopyMode::PcToCameraSingle);
     if (!s) return s;
     records_ = script.records;

@@ -85,7 +85,9 @@ public:
     CopyStart StartCameraToPc(const std::string& path);
     /// Reads all 512 words and keeps them (Words()); writes no file.
     CopyStart StartReadBack();
-    /// Replays the file `path` record by record.
+    /// Replays the file `path` record by record. A file with records after a
+    /// reset record, or with a preset (which the camera answers with its ACK
+    /// alone), is refused: the copy could not send them all.
     CopyStart StartSingle(const std::string& path);
     CopyStart StartSingle(const SettingsScript& script);
     /// Sends the file `path` as one block, then resets the camera.

@@ -447,6 +447,9 @@ TEST(CopyPcToCamera, BadFilesAreRefusedBeforeAnythingIsSent) {
     EXPECT_FALSE(s);
     EXPECT_NE(s.detail.find("line 2"), std::string::npos) << s.detail;
     EXPECT_FALSE(b.engine.StartSingle(dir.File("absent.dat")));
+    s = b.engine.StartSingle(ParseSettings("210C00010001\r\nF1\r\n\r\n210C00020002\r\n"));
+    EXPECT_FALSE(s) << "the record after the reset would never be sent";
+    EXPECT_NE(s.detail.find("line 4"), std::string::npos) << s.detail;
     EXPECT_FALSE(b.engine.StartBatch(ParseSettings("F1\r\n"))) << "a file that writes no word";
     b.Pump();
     EXPECT_TRUE(b.sent.empty());
