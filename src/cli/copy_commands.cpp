@@ -292,6 +292,12 @@ int Backup(const std::vector<std::string>& args) {
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         return Fail("backup", std::string(transfer::kMsgFileWrite) + ": " + path + ": not a regular file");
     }
+    // A folder that is not there is known now, not after 512 reads.
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return Fail("backup", std::string(transfer::kMsgFileWrite) + ": " + dir + ": no such folder");
+    }
     ProgressPrinter progress(o.quiet, "reading");
     Session s(o, progress);
     std::string error;
