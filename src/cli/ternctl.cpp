@@ -1,6 +1,7 @@
 // ternctl: the headless companion of the window.
 //   ternctl probe [--port DEV] [--port2 DEV]
 //   ternctl simulate [--link PATH] [camera options]
+//   ternctl backup / restore / show / diff (copy_commands.h)
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -10,6 +11,7 @@
 #include "camera/options.h"
 #include "camera/pty_camera.h"
 #include "cli/console_host.h"
+#include "cli/copy_commands.h"
 #include "link/comm.h"
 #include "link/event_loop.h"
 
@@ -23,8 +25,9 @@ void Usage(std::ostream& out) {
            "         print its resolution and TV standard\n"
            "       ternctl simulate [--link PATH] [camera options]\n"
            "         run the virtual camera on a pseudo-terminal, print its device path,\n"
-           "         serve until interrupted\n"
-           "\n"
+           "         serve until interrupted\n";
+    cli::CopyUsage(out);
+    out << "\n"
            "  --port DEV    device for COM1 (default /dev/ttyS0)\n"
            "  --port2 DEV   device for COM2 (default /dev/ttyS1)\n"
            "  --link PATH   also make a symbolic link PATH to the camera's device\n"
@@ -133,6 +136,10 @@ int main(int argc, char** argv) {
     }
     if (cmd == "probe") return Probe(args);
     if (cmd == "simulate") return Simulate(args);
+    if (cmd == "backup") return cli::Backup(args);
+    if (cmd == "restore") return cli::Restore(args);
+    if (cmd == "show") return cli::Show(args);
+    if (cmd == "diff") return cli::Diff(args);
     std::cerr << "ternctl: unknown command '" << cmd << "'\n";
     Usage(std::cerr);
     return 2;

@@ -1,0 +1,29 @@
+// ternctl's copy commands: the camera's settings memory to a settings file
+// and back, a file listed, and two memories compared.
+//
+//   ternctl backup  [--port DEV] [--port2 DEV] [--quiet] FILE
+//   ternctl restore [--port DEV] [--port2 DEV] (--single|--batch) [--verify] [--quiet] FILE
+//   ternctl show    FILE
+//   ternctl diff    A B
+//   ternctl diff    FILE --port DEV [--port2 DEV] [--quiet]
+//
+// Exit 0 on success; 1 with one line on stderr on any failure (and, for
+// diff, when words differ); 2 for a usage error (and for diff's trouble).
+// Progress goes to stderr, a bar on a terminal and plain counts otherwise.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tern::cli {
+
+int Backup(const std::vector<std::string>& args);
+int Restore(const std::vector<std::string>& args);
+int Show(const std::vector<std::string>& args);
+int Diff(const std::vector<std::string>& args);
+
+/// The copy commands' part of ternctl's usage text.
+void CopyUsage(std::ostream& out);
+
+}  // namespace tern::cli

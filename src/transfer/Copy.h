@@ -1,0 +1,153 @@
+// The copy engine: the camera's settings memory to a settings file and back,
+// as reply-driven state machines over the link. The window's Copy page and
+// ternctl drive the same engine.
+//
+//   Camera->PC      31 0C 00 00, and for each reply 31 0C (address + 1) up to
+//                   0x1FF; words that no reply carried are asked for once more;
+//                   then the file is written (or, for a read-back, nothing is).
+//   PC->Camera      the file's records one command at a time (count 15), each
+//   single          sent on the accepted reply to the one before; a reset record
+//                   ends the copy with the camera's ACK.
+//   PC->Camera      the words the file does not name are read from the camera
+//   batch           first; then the 1024-byte block, and on its accepted reply
+//                   the reset command (F1, count 1), whose ACK ends the copy.
+//
+// How a host drives it:
+//   - Start*() when the user asks (they test Trans_chk and send the first frame);
+//   - OnReply() from Trans_end, for every reply while Active(); it returns false
+//     and does nothing for a reply that is not to the copy's own last frame;
+//   - OnResetAck() when the camera acknowledges the reset command (where the
+//     link asks the host to close the copy file);
+//   - Abort(text) when the link gives up or the device goes away.
+// The engine keeps a memory image of its own; the DSP register shadow is never
+// touched. Files are read whole before anything is sent and written only once
+// every word has arrived, atomically.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/link.h"
+#include "transfer/SettingsFile.h"
+
+namespace tern::transfer {
+
+/// Which copy runs; the values are the Copy page's Copy_select indices.
+enum class CopyMode { CameraToPc = 0, PcToCameraSingle = 1, PcToCameraBatch = 2, ReadBack = 3 };
+
+enum class CopyResult {
+    Complete,
+    ErrorReply,     ///< the camera answered with a status other than A0, or with another item
+    MissingWords,   ///< words still not received after being asked again; no file written
+    FileWrite,      ///< the settings file could not be written; an old file is as it was
+    NoProgress,     ///< the camera's replies did not move through the memory
+    Aborted,        ///< the link gave up, the device went away, or the host stopped it
+};
+
+inline constexpr const char* kMsgErrorReply = " Error ";
+inline constexpr const char* kCapErrorReply = "ERR";
+
+struct CopyOutcome {
+    CopyResult result = CopyResult::Complete;
+    /// For the user: the message box text and caption of the window, and a
+    /// one-line detail (the reason, the words missing) for ternctl.
+    std::string message;
+    std::string caption;
+    std::string detail;
+    /// The copy ended with the camera's ACK to a reset record (single mode).
+    bool endedByReset = false;
+    std::vector<int> missing;
+};
+
+struct CopyEvents {
+    /// done of total units: words for the reads, records for single, steps for batch.
+    std::function<void(int done, int total)> progress;
+    /// Called once when a copy ends, however it ends.
+    std::function<void(const CopyOutcome&)> finished;
+};
+
+/// Why a copy did not start; nothing was sent.
+struct CopyStart {
+    bool ok = false;
+    std::string message;  ///< "File read Error occured", or empty when the link is busy
+    std::string caption;
+    std::string detail;
+    explicit operator bool() const { return ok; }
+};
+
+class CopyEngine {
+public:
+    CopyEngine(link::Link& link, CopyEvents events = {});
+
+    /// Reads all 512 words and writes the settings file `path`.
+    CopyStart StartCameraToPc(const std::string& path);
+    /// Reads all 512 words and keeps them (Words()); writes no file.
+    CopyStart StartReadBack();
+    /// Replays the file `path` record by record. A file with records after a
+    /// reset record, or with a preset (which the camera answers with its ACK
+    /// alone), is refused: the copy could not send them all.
+    CopyStart StartSingle(const std::string& path);
+    CopyStart StartSingle(const SettingsScript& script);
+    /// Sends the file `path` as one block, then resets the camera.
+    CopyStart StartBatch(const std::string& path);
+    CopyStart StartBatch(const SettingsScript& script);
+
+    bool OnReply();
+    void OnResetAck();
+    /// Ends a running copy: the link gave up (its message and caption), the
+    /// device went away, the user stopped it.
+    void Abort(const std::string& why, const std::string& caption = "");
+
+    bool Active() const { return phase_ != Phase::Idle; }
+    CopyMode Mode() const { return mode_; }
+    /// The copy's memory image: what was read (Camera->PC, read-back) or what
+    /// the block carried (batch).
+    const MemoryWords& Words() const { return words_; }
+    /// The last outcome (valid once a copy has ended).
+    const CopyOutcome& Outcome() const { return outcome_; }
+
+private:
+    enum class Phase { Idle, Sweep, Reask, Records, Prefetch, Block, Reset };
+
+    CopyStart Begin(CopyMode mode);
+    bool Send(const link::Payload& p, int n);
+    void SendRead(int address);
+    bool IsOurReply() const;
+    void OnWordReply();
+    void NextAsk();
+    void AfterReads();
+    void SendNextRecord();
+    void SendBlock();
+    void Progress(int done, int total);
+    void Finish(CopyOutcome outcome);
+    void FailReply(const std::string& detail);
+
+    link::Link& link_;
+    CopyEvents events_;
+    CopyMode mode_ = CopyMode::CameraToPc;
+    Phase phase_ = Phase::Idle;
+    CopyOutcome outcome_;
+
+    std::string path_;
+    MemoryWords words_ = NoWords();
+    /// Words to be read (a re-ask, or the words a batch file does not name).
+    std::vector<int> asks_;
+    std::size_t askPos_ = 0;
+    /// Passes over the missing words still allowed: one re-ask.
+    int passesLeft_ = 0;
+    /// Batch: the words the file names (never overwritten by a read), and how
+    /// many it does not name.
+    MemoryWords fileWords_ = NoWords();
+    int batchAsks_ = 0;
+    int requests_ = 0;
+    std::vector<SettingsRecord> records_;
+    std::size_t recordPos_ = 0;
+    MemoryBytes block_{};
+    /// The frame the copy sent last: a reply counts only when the link's
+    /// last frame is still this one.
+    link::FrameBytes sent_{};
+};
+
+}  // namespace tern::transfer
