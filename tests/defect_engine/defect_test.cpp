@@ -238,6 +238,26 @@ TEST(SearchReply, SlotNumberReturnCodeAndUnmaskedPosition) {
     EXPECT_TRUE(wide.rev);
 }
 
+TEST(SearchReply, TheVirtualCameraFindsItsPlantedDefectsOnePerNext) {
+    camera::CameraOptions o;
+    o.defects = {{300, 200, false, true}, {0x3FF, 20, true, false}};
+    camera::CameraModel cam(o);
+    const auto press = [&](const DefectCommand& c) {
+        const FrameBytes f = Ask(cam, c);
+        return DecodeSearchReply(Reply(f), c.payload[1]);
+    };
+    const auto first = press(SearchStartCommand(SearchParametersFor("Hi-Resolution", "NTSC")));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(*first, (SearchResult{0, 1, 0x3FF, 20, true, false})) << "raster order: the upper one first";
+    EXPECT_EQ(cam.SearchParameters(), (SearchParameters{0xC9, 0x0C, 0x78}));
+    EXPECT_EQ(*press(SearchNextCommand()), (SearchResult{0, 2, 300, 200, false, true}));
+    EXPECT_EQ(*press(SearchRetryCommand()), (SearchResult{0, 2, 300, 200, false, true}));
+    const auto end = press(SearchNextCommand());
+    ASSERT_TRUE(end);
+    EXPECT_FALSE(end->Success());
+    EXPECT_EQ(end->Slot(), std::nullopt) << "the end names no slot";
+}
+
 // ---- the lock and the table read --------------------------------------------------
 
 TEST(DefectLock, AWholeReadHoldsTheLockFromLoadToTheLastPiece) {
@@ -262,7 +282,9 @@ TEST(DefectLock, AWholeReadHoldsTheLockFromLoadToTheLastPiece) {
 }
 
 TEST(DefectLock, AReadFailingAtPieceAReleasesTheLockAndKeepsTheRest) {
-    camera::CameraModel cam;
+    camera::CameraOptions o;
+    o.failPiece = 1;
+    camera::CameraModel cam(o);
     cam.SetSlot(2, camera::DefectSlot{0x111, 0x022, true, true, false});
     DT1 table;  // what the rows showed before: C and D from an earlier read
     table.slots[2] = DefectSlot{0x0AA, 0x0BB, false, false, true};
@@ -274,7 +296,7 @@ TEST(DefectLock, AReadFailingAtPieceAReleasesTheLockAndKeepsTheRest) {
     const DefectReplyAction a0 = lock.OnReply(Reply(Ask(cam, first)), kRead);
     table.Apply(*a0.piece);
     ASSERT_TRUE(a0.next);
-    const DefectReplyAction a1 = lock.OnReply(Reply(Frame({0xE0, 0x3A, 0x41})), kRead);
+    const DefectReplyAction a1 = lock.OnReply(Reply(Ask(cam, *a0.next)), kRead);
     EXPECT_TRUE(a1.showError);
     EXPECT_FALSE(a1.piece) << "an error reply's data is not shown";
     EXPECT_FALSE(a1.next) << "no further piece is requested";
