@@ -207,6 +207,9 @@ CameraModel::CameraModel(CameraOptions options) : options_(std::move(options)), 
         SetSettingByte(static_cast<int>(k), factory[k]);
         SetSettingByte(at::kPresetCopy + static_cast<int>(k), factory[k]);
     }
+    for (const StoredDefect& d : options_.table) {
+        if (d.slot >= 0 && d.slot < static_cast<int>(kDefectSlots)) SetSlot(d.slot, DefectSlot{d.x, d.y, d.enabled, d.fix, d.rev});
+    }
     Reset();
 }
 
@@ -460,6 +463,7 @@ Answer CameraModel::ReadDefect(const Bytes15& p) {
     r[1] = kItemDefect;
     r[2] = code;
     const int piece = code - 0x40;
+    if (piece == options_.failPiece) return Reply(Echo(p, options_.errorStatus));
     for (int i = 0; i < 10; ++i) r[static_cast<std::size_t>(3 + i)] = SettingByte(at::kDefectTable + 10 * piece + i);
     return Reply(r);
 }
@@ -476,8 +480,9 @@ Answer CameraModel::WriteDefect(const Bytes15& p) {
         cursorDisplay_ = slot;
         return ok;
     case 0x02: {  // cursor position, written into the slot (0xFF: no slot chosen)
+        if (slot != 0xFF && !slotOk) return bad;
+        lastCursor_ = CursorCommand{slot, Word(p[4], p[5]), Word(p[6], p[7]), p[8], p[9]};
         if (slot == 0xFF) return ok;
-        if (!slotOk) return bad;
         DefectSlot s = Slot(slot);
         s.x = Word(p[4], p[5]);
         s.y = Word(p[6], p[7]);
@@ -497,15 +502,20 @@ Answer CameraModel::WriteDefect(const Bytes15& p) {
     case 0x30:
     case 0x31:
     case 0x32:
-        return Search(code);
+        return Search(p);
     default:
         return bad;
     }
 }
 
-Answer CameraModel::Search(std::uint8_t code) {
+Answer CameraModel::Search(const Bytes15& p) {
+    const std::uint8_t code = p[2];
     const int found = static_cast<int>(std::min(searchOrder_.size(), kDefectSlots));
     if (code == 0x30) {  // a new search starts from an empty table
+        if (!std::equal(kSearchStartFixed.begin(), kSearchStartFixed.end(), p.begin() + 3) || p[13] != 0x00) {
+            return Reply(Echo(p, kStatusBadValue));
+        }
+        searchParameters_ = std::array<std::uint8_t, 3>{p[10], p[11], p[12]};
         for (int s = 0; s < static_cast<int>(kDefectSlots); ++s) SetSlot(s, DefectSlot{});
         searchPos_ = 0;
     } else if (code == 0x31 && searchPos_ < found) {

@@ -107,6 +107,19 @@ struct DefectSlot {
     bool operator==(const DefectSlot&) const = default;
 };
 
+/// The last cursor position command as the camera took it.
+struct CursorCommand {
+    int slot = 0;  ///< 0..14, or 0xFF when the tool had no slot chosen
+    std::uint16_t x = 0;
+    std::uint16_t y = 0;
+    std::uint8_t mark1 = 0;  ///< payload bytes 9 and 10
+    std::uint8_t mark2 = 0;
+    bool operator==(const CursorCommand&) const = default;
+};
+
+/// Payload bytes 4..10 of a search start: the same for every camera.
+inline constexpr std::array<std::uint8_t, 7> kSearchStartFixed = {0x00, 0x01, 0xFF, 0xFC, 0x00, 0x00, 0x01};
+
 class CameraModel {
 public:
     explicit CameraModel(CameraOptions options = {});
@@ -133,6 +146,9 @@ public:
     void SetSlot(int s, const DefectSlot& slot);
     /// 0 when the camera shows no defect cursor, else the slot index + 1.
     int CursorDisplay() const { return cursorDisplay_; }
+    std::optional<CursorCommand> LastCursor() const { return lastCursor_; }
+    /// Payload bytes 11..13 of the last search start.
+    std::optional<std::array<std::uint8_t, 3>> SearchParameters() const { return searchParameters_; }
     const CameraOptions& Options() const { return options_; }
 
     std::uint64_t CommandsSeen() const { return commands_; }
@@ -153,7 +169,7 @@ private:
     Answer Write(const Bytes15& p);
     Answer ReadDefect(const Bytes15& p);
     Answer WriteDefect(const Bytes15& p);
-    Answer Search(std::uint8_t code);
+    Answer Search(const Bytes15& p);
     Bytes15 Block(int block) const;
     void ApplyStraps();
 
@@ -163,6 +179,8 @@ private:
     MemoryImage mem_{};
     int cursorDisplay_ = 0;
     int searchPos_ = -1;  // defect last reported, -1 before the first
+    std::optional<CursorCommand> lastCursor_;
+    std::optional<std::array<std::uint8_t, 3>> searchParameters_;
 
     std::uint64_t commands_ = 0;
     std::array<std::uint64_t, 256> itemCounts_{};

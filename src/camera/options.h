@@ -18,6 +18,17 @@ struct DefectPixel {
     bool operator==(const DefectPixel&) const = default;
 };
 
+/// A correction the camera's defect table holds when it starts.
+struct StoredDefect {
+    int slot = 0;  ///< 0..14, "A".."O"
+    std::uint16_t x = 0;
+    std::uint16_t y = 0;
+    bool enabled = true;
+    bool fix = false;
+    bool rev = false;
+    bool operator==(const StoredDefect&) const = default;
+};
+
 struct CameraOptions {
     bool highResolution = true;  ///< register 1 bit 14
     bool pal = false;            ///< register 0x40 bit 0
@@ -40,6 +51,11 @@ struct CameraOptions {
     std::string tracePath;
     /// Pixels the automatic search finds, reported in raster order.
     std::vector<DefectPixel> defects;
+    /// The defect table at start; the slots not named are empty.
+    std::vector<StoredDefect> table;
+    /// The defect-table piece (0..5) whose read the camera answers with
+    /// `errorStatus`; -1: none.
+    int failPiece = -1;
 };
 
 /// Reads the camera options from program arguments. On a bad value or an

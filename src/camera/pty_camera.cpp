@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -268,6 +269,65 @@ std::optional<std::uint8_t> Item(std::string text) {
     return static_cast<std::uint8_t>(value);
 }
 
+std::vector<std::string> Split(const std::string& text, char by) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (;;) {
+        const auto at = text.find(by, from);
+        parts.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        if (at == std::string::npos) return parts;
+        from = at + 1;
+    }
+}
+
+/// --defect X,Y[,fix][,rev]: a pixel the search finds, with the switches it reports.
+/// --slot L:X,Y[,fix][,rev][,off]: slot L ("A".."O") of the table at start.
+bool Defect(const std::string& name, const std::string& text, CameraOptions& options, std::string& error) {
+    const bool slot = name == "--slot";
+    std::string rest = text;
+    int letter = 0;
+    if (slot) {
+        const auto colon = text.find(':');
+        const std::string l = text.substr(0, colon);
+        if (colon == std::string::npos || l.size() != 1 || std::toupper(static_cast<unsigned char>(l[0])) < 'A' ||
+            std::toupper(static_cast<unsigned char>(l[0])) > 'O') {
+            error = "--slot: expected L:X,Y with a slot letter from A to O, got '" + text + "'";
+            return false;
+        }
+        letter = std::toupper(static_cast<unsigned char>(l[0])) - 'A';
+        rest = text.substr(colon + 1);
+    }
+    const std::vector<std::string> parts = Split(rest, ',');
+    const auto x = parts.size() >= 2 ? Number(parts[0]) : std::nullopt;
+    const auto y = parts.size() >= 2 ? Number(parts[1]) : std::nullopt;
+    bool fix = false, rev = false, off = false;
+    bool flagsOk = true;
+    for (std::size_t k = 2; k < parts.size(); ++k) {
+        if (parts[k] == "fix") {
+            fix = true;
+        } else if (parts[k] == "rev") {
+            rev = true;
+        } else if (parts[k] == "off" && slot) {
+            off = true;
+        } else {
+            flagsOk = false;
+        }
+    }
+    if (!x || !y || *x < 0 || *x > 1023 || *y < 0 || *y > 511 || !flagsOk) {
+        error = name + ": expected " + (slot ? "L:" : "") + "X,Y with X from 0 to 1023 and Y from 0 to 511, got '" +
+                text + "'";
+        return false;
+    }
+    const auto ux = static_cast<std::uint16_t>(*x);
+    const auto uy = static_cast<std::uint16_t>(*y);
+    if (slot) {
+        options.table.push_back(StoredDefect{letter, ux, uy, !off, fix, rev});
+    } else {
+        options.defects.push_back(DefectPixel{ux, uy, fix, rev});
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseCameraArgs(const std::vector<std::string>& args, CameraOptions& options, std::string& error) {
@@ -331,17 +391,12 @@ bool ParseCameraArgs(const std::vector<std::string>& args, CameraOptions& option
                 return false;
             }
             options.tracePath = *text;
-        } else if (name == "--defect") {
+        } else if (name == "--defect" || name == "--slot") {
             const auto text = value();
             if (!text) return false;
-            const auto comma = text->find(',');
-            const auto x = comma == std::string::npos ? std::nullopt : Number(text->substr(0, comma));
-            const auto y = comma == std::string::npos ? std::nullopt : Number(text->substr(comma + 1));
-            if (!x || !y || *x < 0 || *x > 1023 || *y < 0 || *y > 511) {
-                error = "--defect: expected X,Y with X from 0 to 1023 and Y from 0 to 511, got '" + *text + "'";
-                return false;
-            }
-            options.defects.push_back(DefectPixel{static_cast<std::uint16_t>(*x), static_cast<std::uint16_t>(*y)});
+            if (!Defect(name, *text, options, error)) return false;
+        } else if (name == "--fail-piece") {
+            if (!count(5, options.failPiece)) return false;
         } else {
             error = "unknown camera option '" + args[i] + "'";
             return false;
@@ -359,7 +414,13 @@ std::string CameraOptionsUsage() {
            "  --hi-res, --lo-res sensor resolution (default high)\n"
            "  --ntsc, --pal      TV standard (default NTSC)\n"
            "  --trace FILE       write every byte each way, with a timestamp, to FILE\n"
-           "  --defect X,Y       a defective pixel the automatic search finds; repeatable\n";
+           "  --defect X,Y[,fix][,rev]\n"
+           "                     a defective pixel the automatic search finds, with the switches\n"
+           "                     it reports; repeatable\n"
+           "  --slot L:X,Y[,fix][,rev][,off]\n"
+           "                     slot L (A to O) of the defect table at start, enabled unless off;\n"
+           "                     repeatable\n"
+           "  --fail-piece P     answer the read of defect-table piece P (0 to 5) with status E0\n";
 }
 
 }  // namespace tern::camera

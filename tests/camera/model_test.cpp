@@ -168,6 +168,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{P({0x21, 0x46, 0x05}), kStatusUnknown}, Refusal{P({0x31, 0x1E}), kStatusUnknown}),
     [](const testing::TestParamInfo<Refusal>& i) { return ::tern::test::HexName(i.param.payload); });
 
+/// Search start as a high-resolution NTSC camera's tool sends it.
+const Bytes15 kStart = P({0x21, 0x3A, 0x30, 0x00, 0x01, 0xFF, 0xFC, 0x00, 0x00, 0x01, 0xC9, 0x0C, 0x78, 0x00});
+
 TEST(CameraModel, DefectTableInSixPieces) {
     CameraModel cam;
     // Slot C straddles pieces "@" and "A"; slot O ends piece "E".
@@ -192,7 +195,10 @@ TEST(CameraModel, AutomaticSearchReportsTheDefectsInRasterOrder) {
     CameraOptions o;
     o.defects = {{300, 200, false, false}, {0x3FF, 20, true, true}, {5, 400, false, false}};
     CameraModel cam(o);
-    const auto search = [&](std::uint8_t code) { return cam.Handle(P({0x21, 0x3A, code})).reply; };
+    const auto search = [&](std::uint8_t code) {
+        if (code == 0x30) return cam.Handle(kStart).reply;
+        return cam.Handle(P({0x21, 0x3A, code})).reply;
+    };
     EXPECT_EQ(search(0x32), P({0xA0, 0x3A, 0x32, 0x01})) << "retry before a start finds nothing";
     EXPECT_EQ(search(0x30), P({0xA0, 0x3A, 0x30, 0x00, 0x01, 0x03, 0xFF, 0x00, 0x14, 0x01, 0x01}));
     EXPECT_EQ(search(0x31), P({0xA0, 0x3A, 0x31, 0x00, 0x02, 0x01, 0x2C, 0x00, 0xC8}));
@@ -208,6 +214,61 @@ TEST(CameraModel, AutomaticSearchReportsTheDefectsInRasterOrder) {
     search(0x30);
     EXPECT_EQ(cam.Slot(9), DefectSlot{});
     EXPECT_EQ(cam.Slot(1), DefectSlot{});
+}
+
+TEST(CameraModel, SearchStartKeepsItsParametersAndRefusesWrongFixedBytes) {
+    CameraModel cam(With([](CameraOptions& o) { o.defects = {{7, 8}}; }));
+    EXPECT_FALSE(cam.SearchParameters());
+    EXPECT_EQ(cam.Handle(kStart).reply[3], 0x00);
+    EXPECT_EQ(cam.SearchParameters(), (std::array<std::uint8_t, 3>{0xC9, 0x0C, 0x78}));
+
+    for (int i = 3; i <= 9; ++i) {
+        Bytes15 wrong = kStart;
+        wrong[static_cast<std::size_t>(i)] ^= 0x01;
+        EXPECT_EQ(cam.Handle(wrong).reply[0], kStatusBadValue) << "payload byte " << i + 1;
+    }
+    Bytes15 tail = kStart;
+    tail[13] = 0x01;
+    EXPECT_EQ(cam.Handle(tail).reply[0], kStatusBadValue) << "payload byte 14";
+    EXPECT_EQ(cam.Handle(P({0x21, 0x3A, 0x30})).reply[0], kStatusBadValue) << "a bare start";
+    EXPECT_EQ(cam.SearchParameters(), (std::array<std::uint8_t, 3>{0xC9, 0x0C, 0x78}));
+}
+
+TEST(CameraModel, CursorCommandsReachTheCamera) {
+    CameraModel cam;
+    EXPECT_FALSE(cam.LastCursor());
+    cam.SetSlot(4, DefectSlot{1, 2, true, true, false});
+    EXPECT_EQ(cam.Handle(P({0x21, 0x3A, 0x02, 0x04, 0x01, 0x90, 0x00, 0x80, 0x00, 0x00, 0x01})).reply[0], kStatusAccepted);
+    EXPECT_EQ(cam.LastCursor(), (CursorCommand{4, 0x190, 0x80, 0, 0}));
+    EXPECT_EQ(cam.Slot(4), (DefectSlot{0x190, 0x80, true, true, false})) << "the switches stay";
+
+    const MemoryImage before = cam.Memory();
+    cam.Handle(P({0x21, 0x3A, 0x02, 0xFF, 0x00, 0x10, 0x00, 0x20, 0x00, 0x00, 0x01}));
+    EXPECT_EQ(cam.LastCursor(), (CursorCommand{0xFF, 0x10, 0x20, 0, 0})) << "no slot chosen: the cursor moves";
+    EXPECT_EQ(cam.Memory(), before) << "and no slot changes";
+
+    cam.Handle(P({0x21, 0x3A, 0x02, 0x0E, 0x00, 0x01, 0x00, 0x02, 0x01, 0x0F, 0x01}));
+    EXPECT_EQ(cam.LastCursor(), (CursorCommand{14, 1, 2, 0x01, 0x0F}));
+    EXPECT_EQ(cam.Handle(P({0x21, 0x3A, 0x02, 0x0F, 0x00, 0x01, 0x00, 0x02})).reply[0], kStatusBadValue);
+    EXPECT_EQ(cam.LastCursor(), (CursorCommand{14, 1, 2, 0x01, 0x0F}));
+
+    cam.Handle(P({0x21, 0x3A, 0x01, 0x0F, 0x00}));
+    EXPECT_EQ(cam.CursorDisplay(), 15);
+    cam.Handle(P({0x21, 0x3A, 0x01, 0x00, 0x00}));
+    EXPECT_EQ(cam.CursorDisplay(), 0);
+    EXPECT_EQ(cam.Handle(P({0x21, 0x3A, 0x01, 0x10, 0x00})).reply[0], kStatusBadValue);
+}
+
+TEST(CameraModel, TableAtStartAndAPieceThatFails) {
+    CameraModel cam(With([](CameraOptions& o) {
+        o.table = {{2, 0x123, 0x045, true, false, true}, {14, 0x3FF, 0x1FF, false, true, false}};
+        o.failPiece = 1;
+    }));
+    EXPECT_EQ(cam.Slot(2), (DefectSlot{0x123, 0x045, true, false, true}));
+    EXPECT_EQ(cam.Handle(P({0x31, 0x3A, 0x40})).reply, P({0xA0, 0x3A, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x23}));
+    EXPECT_EQ(cam.Handle(P({0x31, 0x3A, 0x41})).reply, P({0xE0, 0x3A, 0x41})) << "piece \"A\" fails";
+    EXPECT_EQ(cam.Handle(P({0x31, 0x3A, 0x45})).reply,
+              P({0xA0, 0x3A, 0x45, 0, 0, 0, 0, 0, 0, 0x03, 0xFF, 0x05, 0xFF}));
 }
 
 TEST(CameraModel, ServiceCommands) {

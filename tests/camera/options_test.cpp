@@ -31,6 +31,18 @@ TEST(CameraOptions, ReadsEveryOption) {
     EXPECT_FALSE(CameraOptionsUsage().empty());
 }
 
+TEST(CameraOptions, DefectsTheSearchFindsAndTheTableAtStart) {
+    CameraOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseCameraArgs({"--defect", "100,20,fix,rev", "--defect=5,6,rev", "--slot", "c:0x123,0x45,rev",
+                                 "--slot=O:1023,511,fix,off", "--fail-piece", "1"},
+                                o, error))
+        << error;
+    EXPECT_EQ(o.defects, (std::vector<DefectPixel>{{100, 20, true, true}, {5, 6, false, true}}));
+    EXPECT_EQ(o.table, (std::vector<StoredDefect>{{2, 0x123, 0x45, true, false, true}, {14, 1023, 511, false, true, false}}));
+    EXPECT_EQ(o.failPiece, 1);
+}
+
 struct BadArgs {
     std::vector<std::string> args;
     const char* error;
@@ -55,6 +67,11 @@ INSTANTIATE_TEST_SUITE_P(
                     BadArgs{{"--error", "zz"}, "--error: expected an item code in hexadecimal (00 to FF), got 'zz'"},
                     BadArgs{{"--defect", "10"}, "--defect: expected X,Y with X from 0 to 1023 and Y from 0 to 511, got '10'"},
                     BadArgs{{"--defect", "10,512"}, "--defect: expected X,Y with X from 0 to 1023 and Y from 0 to 511, got '10,512'"},
+                    BadArgs{{"--defect", "10,20,off"}, "--defect: expected X,Y with X from 0 to 1023 and Y from 0 to 511, got '10,20,off'"},
+                    BadArgs{{"--slot", "P:1,2"}, "--slot: expected L:X,Y with a slot letter from A to O, got 'P:1,2'"},
+                    BadArgs{{"--slot", "1,2"}, "--slot: expected L:X,Y with a slot letter from A to O, got '1,2'"},
+                    BadArgs{{"--slot", "A:1024,2"}, "--slot: expected L:X,Y with X from 0 to 1023 and Y from 0 to 511, got 'A:1024,2'"},
+                    BadArgs{{"--fail-piece", "6"}, "--fail-piece: expected a number from 0 to 5, got '6'"},
                     BadArgs{{"--pal=1"}, "--pal takes no value"}, BadArgs{{"--trace", ""}, "--trace needs a file name"},
                     BadArgs{{"--speed", "9600"}, "unknown camera option '--speed'"}),
     [](const testing::TestParamInfo<BadArgs>& i) {
