@@ -199,6 +199,8 @@ public:
     std::function<void(QMessageBox&)> OnMessageBox;
     /// Called after each reply has been handled (Trans_end).
     std::function<void()> OnReply;
+    /// Called with each mask rectangle the camera reports (the mask window draws it).
+    std::function<void(const transfer::MaskReply&)> OnMaskReply;
     bool Terminated() const { return terminated_; }
     bool BusyCursor() const { return cursorBusy_; }
 

@@ -14,6 +14,7 @@
 #include "controls/Setup2Page.h"
 #include "copy/CopyPage.h"
 #include "defect/DefectPage.h"
+#include "widgets/Apply.h"
 
 namespace tern::app {
 
@@ -127,11 +128,20 @@ void TFTern::Trans_end() {
 }
 
 void TFTern::ApplyCommon(const transfer::CommonDecoded& found) {
-    if (found.resolution) Resolution->setText(QString::fromStdString(*found.resolution));
-    if (found.tv) TV->setText(QString::fromStdString(*found.tv));
+    // Block 6 goes into controls whose handlers must not send meanwhile.
+    const bool guard = found.loadGuard;
+    if (guard) engine_->SetLoadGuard(true);
+    for (const transfer::ControlUpdate& u : found.updates) widgets::ApplyUpdate(this, u);
+    if (guard) engine_->SetLoadGuard(false);
+    if (found.mask && OnMaskReply) OnMaskReply(*found.mask);
 }
 
-/// The rules come with the Adjust and Setup pages' controls.
-void TFTern::Trans_cstm_hidden() {}
+void TFTern::Trans_cstm_hidden() {
+    const transfer::EnablingInputs in =
+        transfer::EnablingInputsFrom([this](std::string_view name) { return widgets::ControlValue(this, name); });
+    for (const transfer::Enabling& rule : transfer::EnablingRules(in)) {
+        if (QWidget* w = widgets::FindControl(this, rule.control)) w->setEnabled(rule.enabled);
+    }
+}
 
 }  // namespace tern::app

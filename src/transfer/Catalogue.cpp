@@ -25,14 +25,14 @@ constexpr std::uint8_t kPicGamma = 0x14;
 constexpr std::uint8_t kPicKnee = 0x16;
 constexpr std::uint8_t kPicColorBar = 0x17;
 
-constexpr CatalogueRow Row(Control c, std::string_view name, Page page, std::array<std::uint8_t, 5> prefix,
+constexpr CatalogueRow Row(Control c, std::string_view name, ControlPage page, std::array<std::uint8_t, 5> prefix,
                            int prefixLength, Encoding e, int n, int suffixLength = 0) {
     return CatalogueRow{c, name, page, prefix, prefixLength, e, 0x01, suffixLength, n};
 }
 
 using E = Encoding;
 using C = Control;
-using P = Page;
+using P = ControlPage;
 
 // clang-format off
 constexpr CatalogueRow kRows[] = {

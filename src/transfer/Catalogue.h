@@ -56,14 +56,15 @@ enum class Encoding {
     MaskRect,     ///< mask m's selector and rectangle (MaskWriteCommand / MaskReadCommand)
 };
 
-enum class Page { Adjust, Debug, Setup1, Setup2, MaskWindow };
+/// Where a catalogue control lives.
+enum class ControlPage { Adjust, Debug, Setup1, Setup2, MaskWindow };
 
 /// One row of the catalogue: the payload is `prefix`, then the value bytes,
 /// then `suffix`; `n` is the count handed to StxCommand.
 struct CatalogueRow {
     Control control;
     std::string_view name;
-    Page page;
+    ControlPage page;
     std::array<std::uint8_t, 5> prefix;
     int prefixLength;
     Encoding encoding;

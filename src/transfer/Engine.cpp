@@ -18,37 +18,35 @@ void Engine::Trans_init(link::Page page, int step) {
 }
 
 CommonDecoded Engine::Trans_end_common() {
-    return Trans_end_common(link::Reply(link_.RecvFrame()), link_.CmdPayload(1));
+    link::Payload last;
+    for (int i = 1; i <= static_cast<int>(link::kPayloadSize); ++i) last[i] = link_.CmdPayload(i);
+    return Trans_end_common(link::Reply(link_.RecvFrame()), last);
 }
 
-CommonDecoded Engine::Trans_end_common(const link::Reply& reply, std::uint8_t commandGroup) {
+CommonDecoded Engine::Trans_end_common(const link::Reply& reply, const link::Payload& lastCommand) {
     CommonDecoded out;
     // Only answers to reads carry settings; the pages look at write echoes.
-    if (!reply.Accepted() || commandGroup != link::kGroupRead) return out;
-    switch (reply.Item()) {
-        case link::kItemRegister:
-        case link::kItemRegisterOnly: {
-            const int reg = reply.Sub();
-            const int w = reply.WordHL(4);
-            registers_[static_cast<std::size_t>(reg)] = w;
-            geometry_.ApplyRegister(reg, w);
-            out.reg = reg;
-            out.value = w;
-            if (reg == link::kRegResolution) {
-                out.resolution = (w & 0x4000) ? "Hi-Resolution" : "Lo-Resolution";
-            } else if (reg == link::kRegVideoStandard) {
-                out.tv = (w & 0x0001) ? "PAL" : "NTSC";
-            }
-            break;
+    if (!reply.Accepted() || lastCommand[1] != link::kGroupRead) return out;
+    DecodedReply d = DecodeReply(reply, lastCommand, MaskVideo{geometry_.PalSystem != 0, geometry_.LowResolution != 0});
+    if (d.reg) {
+        const int reg = d.reg->reg;
+        const int w = d.reg->word;
+        registers_[static_cast<std::size_t>(reg & 0xFF)] = w;
+        geometry_.ApplyRegister(reg, w);
+        out.reg = reg;
+        out.value = w;
+        if (reg == link::kRegResolution) {
+            out.resolution = (w & 0x4000) ? "Hi-Resolution" : "Lo-Resolution";
+        } else if (reg == link::kRegVideoStandard) {
+            out.tv = (w & 0x0001) ? "PAL" : "NTSC";
         }
-        case link::kItemBlock:
-            // Block 4 is the last of the Setup1 settings: once it is back, a
-            // preset or reset lock on the page is released.
-            if (reply.Sub() == 4 && link_.PanelLock()) link_.Lock_off();
-            break;
-        default:
-            break;
     }
+    // Block 4 is the last of the Setup1 settings: once it is back, a preset
+    // or reset lock on the page is released.
+    if (d.releasePanelLock && link_.PanelLock()) link_.Lock_off();
+    out.updates = std::move(d.updates);
+    out.mask = d.mask;
+    out.loadGuard = d.loadGuard;
     return out;
 }
 

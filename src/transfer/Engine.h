@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "link/host.h"
 #include "link/link.h"
 #include "link/protocol.h"
 #include "transfer/Chain.h"
+#include "transfer/Decode.h"
 
 namespace tern::transfer {
 
@@ -29,6 +31,13 @@ struct CommonDecoded {
     int value = 0;
     std::optional<std::string> resolution;  ///< "Hi-Resolution" / "Lo-Resolution"
     std::optional<std::string> tv;          ///< "NTSC" / "PAL"
+    /// The controls to set, by objectName, in order (the title strip's
+    /// Resolution and TV labels among them).
+    std::vector<ControlUpdate> updates;
+    /// A mask rectangle, for the mask window.
+    std::optional<MaskReply> mask;
+    /// Block 6: the updates are applied with LoadGuard raised.
+    bool loadGuard = false;
 };
 
 class Engine {
@@ -66,7 +75,7 @@ public:
     /// reads carry settings. Stores register values in the shadow, follows
     /// registers 1 and 64 in the geometry, and releases a preset or reset lock
     /// once block 4 is back.
-    CommonDecoded Trans_end_common(const link::Reply& reply, std::uint8_t commandGroup);
+    CommonDecoded Trans_end_common(const link::Reply& reply, const link::Payload& lastCommand);
     /// The same for the link's current reply and command.
     CommonDecoded Trans_end_common();
 
