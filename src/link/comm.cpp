@@ -333,7 +333,7 @@ private:
                 emptyWakes = 0;
                 const std::uint64_t before = owner->rxTaken_.load();
                 try {
-                    owner->DoCommReceive();
+                    owner->NotifyReceive(static_cast<std::uint32_t>(waiting));
                 } catch (const std::exception& e) {
                     Report(owner, e.what());
                 } catch (...) {
@@ -760,8 +760,12 @@ void TComm::DoCommEvent(TCommEventMask mask) {
 
 void TComm::DoCommReceive() {
     if (!IsOpen() || !OnCommReceive) return;
-    const std::uint32_t n = BytesWaiting();
-    if (n > 0) OnCommReceive(*this, static_cast<std::uint16_t>(std::min<std::uint32_t>(n, 65535)));
+    NotifyReceive(BytesWaiting());
+}
+
+void TComm::NotifyReceive(std::uint32_t waiting) {
+    if (waiting == 0 || !IsOpen() || !OnCommReceive) return;
+    OnCommReceive(*this, static_cast<std::uint16_t>(std::min<std::uint32_t>(waiting, 65535)));
     // Nothing after the handler: it may have closed the port.
 }
 

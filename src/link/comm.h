@@ -184,6 +184,8 @@ private:
     /// Applies every configuration property to the open port, in the
     /// documented order (BaudRate, ByteSize, ParityBits, StopBits, FlowControls).
     void ApplyAll(int fd);
+    /// Reports `waiting` received bytes, just counted by the watch loop.
+    void NotifyReceive(std::uint32_t waiting);
     /// Bytes waiting in the driver's input queue (0 when closed or unknown).
     std::uint32_t BytesWaiting() const;
     // Each applies one property to the open descriptor with its own

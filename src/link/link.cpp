@@ -7,7 +7,7 @@
 namespace tern::link {
 
 Link::Link(CommPort& comm, LinkHost& host)
-    : comm_(comm), host_(host), generation_(std::make_shared<std::atomic<unsigned>>(0)) {}
+    : comm_(comm), host_(host) {}
 
 // ---- sending ------------------------------------------------------------------
 
@@ -166,21 +166,40 @@ int Link::r_data(std::uint8_t byte) {
 // ---- receive dispatcher ------------------------------------------------------------
 
 void Link::OnCommReceiveWatchThread(CommPort& port, std::uint16_t size) {
-    std::vector<std::uint8_t> bytes(size);
-    std::uint32_t got = 0;
-    while (got < size) {
-        const std::uint32_t n = port.Read(bytes.data() + got, size - got);
+    std::array<std::uint8_t, 512> chunk;
+    std::uint32_t left = size;
+    while (left > 0) {
+        const std::uint32_t n = port.Read(chunk.data(), std::min<std::uint32_t>(left, chunk.size()));
         if (n == 0) break;
-        got += n;
+        left -= n;
+        bool post = false;
+        {
+            std::lock_guard lock(inboxMutex_);
+            inbox_.insert(inbox_.end(), chunk.begin(), chunk.begin() + n);
+            post = !inboxPosted_;
+            inboxPosted_ = true;
+        }
+        if (post) host_.PostToEventThread([this] { TakeInbox(); });
     }
-    bytes.resize(got);
-    if (bytes.empty()) return;
-    const unsigned gen = generation_->load();
-    auto generation = generation_;
-    host_.PostToEventThread([this, generation, gen, bytes = std::move(bytes)] {
-        if (generation->load() != gen) return;  // read from an earlier opening
-        Comm1CommReceive(bytes);
-    });
+}
+
+void Link::TakeInbox() {
+    std::vector<std::uint8_t> bytes;
+    {
+        std::lock_guard lock(inboxMutex_);
+        bytes.swap(inbox_);
+        inboxPosted_ = false;
+    }
+    if (!bytes.empty()) Comm1CommReceive(bytes);
+    // Hand the buffer back, so the next bytes need no new allocation.
+    bytes.clear();
+    std::lock_guard lock(inboxMutex_);
+    if (inbox_.empty() && inbox_.capacity() < bytes.capacity()) inbox_.swap(bytes);
+}
+
+void Link::ClearInbox() {
+    std::lock_guard lock(inboxMutex_);
+    inbox_.clear();
 }
 
 void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
@@ -341,7 +360,7 @@ void Link::Trans_Create() {
 
 void Link::CnctDataLink(std::uint8_t port, std::int32_t baud) {
     comm_.Close();
-    generation_->fetch_add(1);
+    ClearInbox();
     comm_.SetBaudRate(baud);
     comm_.SetPort(port);
     comm_.Open();
@@ -380,7 +399,7 @@ void Link::Cursor_set(int cursor) {
 
 void Link::Close() {
     comm_.Close();
-    generation_->fetch_add(1);
+    ClearInbox();
 }
 
 void Link::SendTimerTimer() {

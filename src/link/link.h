@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <span>
 #include <vector>
@@ -93,7 +94,9 @@ public:
     /// queued and dispatched in order once the running reaction is over.
     void Comm1CommReceive(std::span<const std::uint8_t> bytes);
     /// Watch-thread side: reads the `size` bytes reported waiting and hands
-    /// them to the event thread. Install as TComm::OnCommReceive.
+    /// them to the event thread (through the inbox; one wake-up is posted
+    /// while the event thread has not yet taken what is there). Install as
+    /// TComm::OnCommReceive.
     void OnCommReceiveWatchThread(CommPort& port, std::uint16_t size);
     /// True while the dispatcher's reaction to received bytes is running.
     bool InDispatch() const { return dispatching_; }
@@ -169,9 +172,17 @@ private:
     int holds_ = 0;
     std::deque<std::pair<const void*, std::function<void()>>> deferred_;
     std::deque<std::uint8_t> pending_;
-    /// Bumped on every (re)open, so bytes read from an earlier opening and
-    /// still queued for the event thread are dropped.
-    std::shared_ptr<std::atomic<unsigned>> generation_;
+    /// Event thread: takes what the watch thread has read and dispatches it.
+    void TakeInbox();
+    /// Drops bytes read from an earlier opening (after the port is closed).
+    void ClearInbox();
+
+    /// Bytes read by the watch thread and not yet taken by the event thread.
+    /// Emptied on every close, so bytes of an earlier opening are dropped.
+    std::mutex inboxMutex_;
+    std::vector<std::uint8_t> inbox_;
+    /// A wake-up for the inbox is queued on the event thread.
+    bool inboxPosted_ = false;
 };
 
 }  // namespace tern::link
