@@ -182,6 +182,29 @@ TEST_F(LinkFaultTest, RefusedEotAndFirstReadStillConnectAndTheReadIsRepeated) {
     EXPECT_EQ(host.inits, (std::vector<int>{0, 1}));
 }
 
+TEST_F(LinkFaultTest, RefusedEnqLeavesTheConnectionAttemptsGoing) {
+    port.refuseWrites = true;
+    EXPECT_THROW(link.Trans_Create(), ECommReadWriteError);
+    EXPECT_TRUE(host.Timer(LinkTimer::Send));
+    EXPECT_EQ(link.ReplyTimer(), kReplyTicks);
+    // The camera answers anyway (its ACK to an ENQ that did go out, say).
+    port.refuseWrites = false;
+    host.chainLength = 0;
+    Feed(ACK);
+    EXPECT_EQ(link.Mode(), LinkMode::Idle);
+    EXPECT_FALSE(link.LinkBusy());
+    ExpectNextCommandGoesOut(1);
+}
+
+TEST_F(LinkFaultTest, RefusedEnqWithNoCameraStillGivesUpAfterThreeTicks) {
+    port.refuseWrites = true;
+    EXPECT_THROW(link.Trans_Create(), ECommReadWriteError);
+    Ticks(3);
+    EXPECT_TRUE(host.terminated);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].first, kMsgNotConnected);
+}
+
 // ---- ACKs that no frame of ours awaits ----------------------------------------------------
 
 TEST_F(LinkFaultTest, StrayAckWhileNothingIsInFlightIsIgnored) {
