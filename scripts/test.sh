@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: everything in build/, then the Qt-free tests again
-# under AddressSanitizer and UndefinedBehaviorSanitizer in build/san/.
+# under AddressSanitizer and UndefinedBehaviorSanitizer in build/san/, and the
+# port and link tests under ThreadSanitizer in build/tsan/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -9,10 +10,14 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 cmake -S . -B build/san -DCMAKE_BUILD_TYPE=Debug -DTERN_SANITIZE=ON -DTERN_GUI=OFF -DTERN_BENCH=OFF >/dev/null
 cmake --build build/san -j"$jobs"
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DTERN_TSAN=ON -DTERN_GUI=OFF -DTERN_BENCH=OFF >/dev/null
+cmake --build build/tsan -j"$jobs" --target link_tests
 export QT_QPA_PLATFORM=offscreen
 status=0
 echo "== tests =="
 (cd build && ctest --output-on-failure -j"$jobs") || status=1
 echo "== tests under ASan/UBSan =="
 (cd build/san && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs") || status=1
+echo "== port and link tests under TSan =="
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/tests/link_tests || status=1
 exit $status

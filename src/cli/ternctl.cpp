@@ -12,6 +12,7 @@
 #include "camera/pty_camera.h"
 #include "cli/console_host.h"
 #include "cli/copy_commands.h"
+#include "cli/probe.h"
 #include "link/comm.h"
 #include "link/event_loop.h"
 
@@ -36,16 +37,14 @@ void Usage(std::ostream& out) {
 }
 
 int Probe(const std::vector<std::string>& args) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if ((a == "--port" || a == "--port2") && i + 1 < args.size()) {
-            link::SetPortDevice(a == "--port" ? 1 : 2, args[++i]);
-        } else {
-            std::cerr << "ternctl probe: unknown argument '" << a << "'\n";
-            Usage(std::cerr);
-            return 2;
-        }
+    cli::ProbeOptions options;
+    if (const std::string error = cli::ParseProbeArgs(args, options); !error.empty()) {
+        std::cerr << "ternctl probe: " << error << "\n";
+        Usage(std::cerr);
+        return 2;
     }
+    if (!options.port1.empty()) link::SetPortDevice(1, options.port1);
+    if (!options.port2.empty()) link::SetPortDevice(2, options.port2);
     link::EventLoop loop;
     link::TComm comm;
     comm.SetReceiveNotifySize(7168);
@@ -60,18 +59,11 @@ int Probe(const std::vector<std::string>& args) {
         host.PostToEventThread([&host, message] { host.ShowMessage(message, "Comm.ERR"); });
     };
     host.Link().Trans_Create();
-    loop.RunUntil([&] { return host.terminated || host.chainsCompleted > 0; }, std::chrono::hours(24));
-    for (const auto& [text, caption] : host.messages) {
-        if (text != link::kMsgNotConnected) std::cerr << text << "\n";
-    }
-    if (host.chainsCompleted > 0 && !host.resolutionText.empty() && !host.tvText.empty()) {
-        host.Link().Close();
-        std::cout << host.resolutionText << "\n" << host.tvText << "\n";
-        return 0;
-    }
+    // Ends with the answer, or when the link gives up (its reply watch bounds
+    // the wait after the handshake); the deadline is only a backstop.
+    loop.RunUntil([&] { return cli::ProbeOver(host); }, std::chrono::hours(24));
     host.Link().Close();
-    std::cout << link::kMsgNotConnected << "\n";
-    return 1;
+    return cli::ProbeReport(host, std::cout, std::cerr);
 }
 
 int Simulate(const std::vector<std::string>& args) {

@@ -28,12 +28,15 @@
 // failing FIONREAD (EIO) or POLLNVAL end the loop and are reported once via
 // OnCommLost. Exceptions from handlers go to OnCommError and the loop goes on.
 //
-// Close from a handler (on the watch thread) does not join its own thread: it
-// detaches it; the loop notices the stop flag as soon as the handler returns
-// and ends without touching the TComm or the (closed) descriptor again. The
-// loop's own state (stop flag, eventfd) is shared-owned by the thread for that
-// reason. Destroying the TComm from inside one of its own handlers is not
-// supported.
+// Close from a handler (on the watch thread) cannot join its own thread: it
+// stops the loop, closes the descriptor and keeps the thread aside; the loop
+// ends as soon as the handler returns, and the next Open, Close or the
+// destructor on another thread joins it. So a TComm is never freed while its
+// watch thread still runs, whichever thread closes it. Open, Close and the
+// destructor are serialised by lifeMutex_; a handler that closes while another
+// thread is already closing (and joining it) gives way to that Close.
+// Destroying the TComm from inside one of its own handlers is not supported
+// (asserted).
 #include "link/comm.h"
 
 #include <fcntl.h>
@@ -46,6 +49,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -227,8 +231,7 @@ void ClearPortDevices() {
 // ---- the watch thread ---------------------------------------------------------
 
 namespace {
-/// What the watch thread and its TCommWatch share; owned by both so that a
-/// detached thread (Close from a handler) never touches freed memory.
+/// What the watch thread and its TCommWatch share.
 struct WatchState {
     explicit WatchState(int wake) : wakeFd(wake) {}
     ~WatchState() {
@@ -239,20 +242,28 @@ struct WatchState {
     std::atomic<bool> stop{false};
     const int wakeFd;
 };
+
+/// Set on a watch thread for its whole run: whose thread it is and its state.
+thread_local const TComm* tlsWatchOwner = nullptr;
+thread_local const WatchState* tlsWatchState = nullptr;
 }  // namespace
+
+bool TComm::OnOwnWatchThread() const { return tlsWatchOwner == this; }
+
+bool TComm::OwnWatchStopped() {
+    return tlsWatchState != nullptr && tlsWatchState->stop.load();
+}
 
 class TCommWatch {
 public:
     TCommWatch(TComm& owner, int fd, int wakeFd) : state_(std::make_shared<WatchState>(wakeFd)) {
         thread_ = std::thread(&TCommWatch::Run, &owner, fd, state_);
     }
+    /// Only ever destroyed off its own thread, once joined (see TComm::Close).
     ~TCommWatch() {
         if (thread_.joinable()) {
             Stop();
-            if (OnThisThread())
-                thread_.detach();
-            else
-                thread_.join();
+            thread_.join();
         }
     }
     TCommWatch(const TCommWatch&) = delete;
@@ -263,12 +274,8 @@ public:
         const std::uint64_t one = 1;
         [[maybe_unused]] ssize_t n = ::write(state_->wakeFd, &one, sizeof one);
     }
-    bool OnThisThread() const { return thread_.get_id() == std::this_thread::get_id(); }
     void Join() {
         if (thread_.joinable()) thread_.join();
-    }
-    void Detach() {
-        if (thread_.joinable()) thread_.detach();
     }
 
 private:
@@ -294,6 +301,8 @@ private:
 
     static void Run(TComm* owner, int fd, std::shared_ptr<WatchState> st) {
         ::pthread_setname_np(::pthread_self(), "TCommWatch");
+        tlsWatchOwner = owner;
+        tlsWatchState = st.get();
         bool backoff = false;
         int emptyWakes = 0;
         while (!st->stop.load()) {
@@ -324,7 +333,7 @@ private:
                 emptyWakes = 0;
                 const std::uint64_t before = owner->rxTaken_.load();
                 try {
-                    owner->DoCommReceive();
+                    owner->NotifyReceive(static_cast<std::uint32_t>(waiting));
                 } catch (const std::exception& e) {
                     Report(owner, e.what());
                 } catch (...) {
@@ -363,6 +372,9 @@ private:
 TComm::TComm() = default;
 
 TComm::~TComm() {
+    // Destroying the port from one of its own handlers cannot be made safe:
+    // the handler runs on the thread that would have to be joined.
+    assert(!OnOwnWatchThread());
     Close();
 }
 
@@ -526,7 +538,9 @@ void TComm::ApplyFlowControls(int fd) {
 // ---- open / close ---------------------------------------------------------------------
 
 void TComm::Open() {
-    if (closing_.load()) return;
+    std::unique_lock life(lifeMutex_, std::defer_lock);
+    if (!LockLifeFromAnyThread(life)) throw ECommOpenError(-1, "the port is being closed");
+    if (!OnOwnWatchThread()) JoinRetired();
     std::unique_lock lk(ioMutex_);
     if (fd_.load() >= 0) return;
 
@@ -582,34 +596,54 @@ void TComm::Open() {
     ModemBits(fd, TIOCMBIS, TIOCM_DTR);  // ignored where there is no DTR (pty)
 }
 
-void TComm::StopWatch() {
-    if (!watch_) return;
-    watch_->Stop();
-    if (watch_->OnThisThread())
-        watch_->Detach();  // Close from a handler: the loop ends when it returns
-    else
-        watch_->Join();
+bool TComm::LockLifeFromAnyThread(std::unique_lock<std::mutex>& life) {
+    if (!OnOwnWatchThread()) {
+        life.lock();
+        return true;
+    }
+    // On the watch thread (from a handler): another thread that holds the
+    // lock may be joining this very thread, having stopped its loop first.
+    // Waiting for the lock then would never end; give way instead.
+    while (!life.try_lock()) {
+        if (OwnWatchStopped()) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+void TComm::JoinRetired() {
+    for (auto& w : retired_) w->Join();
+    retired_.clear();
 }
 
 void TComm::Close() {
-    if (fd_.load() < 0) return;
-    if (closing_.exchange(true)) return;  // Close from a handler while another Close joins
-    StopWatch();
-    {
-        std::unique_lock lk(ioMutex_);
-        const int fd = fd_.load();
-        if (fd >= 0) {
-            ModemBits(fd, TIOCMBIC, TIOCM_DTR);  // fails on a pty: ignored
-            ::tcflush(fd, TCIOFLUSH);
-            ::ioctl(fd, TIOCNXCL);  // a pty outlives our close: leave it openable
-            ::flock(fd, LOCK_UN);
-            ::close(fd);
+    std::unique_lock life(lifeMutex_, std::defer_lock);
+    // From a handler while another thread closes: that Close finishes the job.
+    if (!LockLifeFromAnyThread(life)) return;
+    if (watch_) {
+        watch_->Stop();
+        if (OnOwnWatchThread()) {
+            // From a handler: the loop ends as soon as the handler returns;
+            // the thread is joined by the next Open, Close or the destructor
+            // on another thread, so the TComm outlives everything it runs.
+            retired_.push_back(std::move(watch_));
+        } else {
+            watch_->Join();
+            watch_.reset();  // closes the eventfd
         }
-        fd_.store(-1);
-        wakeFd_.store(-1);
     }
-    watch_.reset();  // closes the eventfd (a detached loop keeps its own)
-    closing_.store(false);
+    if (!OnOwnWatchThread()) JoinRetired();
+    std::unique_lock lk(ioMutex_);
+    const int fd = fd_.load();
+    if (fd >= 0) {
+        ModemBits(fd, TIOCMBIC, TIOCM_DTR);  // fails on a pty: ignored
+        ::tcflush(fd, TCIOFLUSH);
+        ::ioctl(fd, TIOCNXCL);  // a pty outlives our close: leave it openable
+        ::flock(fd, LOCK_UN);
+        ::close(fd);
+    }
+    fd_.store(-1);
+    wakeFd_.store(-1);
 }
 
 // ---- I/O ----------------------------------------------------------------------------------
@@ -726,8 +760,12 @@ void TComm::DoCommEvent(TCommEventMask mask) {
 
 void TComm::DoCommReceive() {
     if (!IsOpen() || !OnCommReceive) return;
-    const std::uint32_t n = BytesWaiting();
-    if (n > 0) OnCommReceive(*this, static_cast<std::uint16_t>(std::min<std::uint32_t>(n, 65535)));
+    NotifyReceive(BytesWaiting());
+}
+
+void TComm::NotifyReceive(std::uint32_t waiting) {
+    if (waiting == 0 || !IsOpen() || !OnCommReceive) return;
+    OnCommReceive(*this, static_cast<std::uint16_t>(std::min<std::uint32_t>(waiting, 65535)));
     // Nothing after the handler: it may have closed the port.
 }
 

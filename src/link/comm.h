@@ -10,7 +10,9 @@
 // received bytes (OnCommReceive) and a vanished device (OnCommLost, once per
 // opening), not OnCommEvent/OnCommTransmit. Close joins the watch thread
 // before the descriptor is released, so no handler runs after it returns;
-// called from a handler (on the watch thread) it does not wait for itself.
+// called from a handler (on the watch thread) it does not wait for itself,
+// and the thread is joined by the next Open, Close or the destructor. Close
+// may be called from a handler; destroying the TComm from one may not.
 // Write raises ECommReadWriteError when the device takes no byte for 1000 ms.
 #pragma once
 
@@ -23,6 +25,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tern::link {
 
@@ -181,6 +184,8 @@ private:
     /// Applies every configuration property to the open port, in the
     /// documented order (BaudRate, ByteSize, ParityBits, StopBits, FlowControls).
     void ApplyAll(int fd);
+    /// Reports `waiting` received bytes, just counted by the watch loop.
+    void NotifyReceive(std::uint32_t waiting);
     /// Bytes waiting in the driver's input queue (0 when closed or unknown).
     std::uint32_t BytesWaiting() const;
     // Each applies one property to the open descriptor with its own
@@ -193,9 +198,15 @@ private:
     /// Waits for `events` on the device, or for Close's wake-up; deadline in
     /// milliseconds. Returns the device's revents, 0 on timeout, -1 on wake-up.
     int WaitDevice(int fd, short events, int timeoutMs) const;
-    /// Stops the watch thread: joins it, or detaches it when Close runs on
-    /// the watch thread itself (from a handler).
-    void StopWatch();
+    /// True on this port's watch thread (inside one of its handlers).
+    bool OnOwnWatchThread() const;
+    /// On a watch thread: its loop has been told to stop.
+    static bool OwnWatchStopped();
+    /// Takes lifeMutex_; on the watch thread, gives up (false) when another
+    /// thread holding it has stopped this thread's loop and is joining it.
+    bool LockLifeFromAnyThread(std::unique_lock<std::mutex>& life);
+    /// Joins watch threads stopped from their own handlers. Not on a watch thread.
+    void JoinRetired();
 
     // Properties: written by the event thread, read by whichever thread calls
     // Write/Read/DoComm*, hence atomic.
@@ -219,9 +230,12 @@ private:
     std::atomic<int> wakeFd_{-1};          // Close's wake-up (an eventfd), or -1
     std::atomic<bool> lost_{false};        // the device went away (OnCommLost sent)
     std::atomic<std::uint64_t> rxTaken_{0};  // bytes Read so far (anti-spin test)
-    std::atomic<bool> closing_{false};     // a Close is under way
     std::string device_;
+    // Open, Close and the destructor hold lifeMutex_; it guards watch_ and
+    // retired_ (watch threads stopped from their own handlers, not yet joined).
+    std::mutex lifeMutex_;
     std::unique_ptr<TCommWatch> watch_;
+    std::vector<std::unique_ptr<TCommWatch>> retired_;
     mutable std::shared_mutex ioMutex_;
 };
 

@@ -7,7 +7,7 @@
 namespace tern::link {
 
 Link::Link(CommPort& comm, LinkHost& host)
-    : comm_(comm), host_(host), generation_(std::make_shared<std::atomic<unsigned>>(0)) {}
+    : comm_(comm), host_(host) {}
 
 // ---- sending ------------------------------------------------------------------
 
@@ -15,13 +15,31 @@ void Link::WriteFrame(const std::uint8_t* data, std::size_t count) {
     comm_.Write(data, static_cast<std::uint32_t>(count));
 }
 
+void Link::BeginExchange(int ticks, int retries) {
+    linkBusy_ = true;
+    // The new frame needs its own ACK before a reply can count.
+    if (mode_ != LinkMode::Connecting) mode_ = LinkMode::Idle;
+    replyTimer_ = ticks;
+    retryCount_ = retries;
+    nakCount_ = 0;
+    writeErrorShown_ = false;
+}
+
 int Link::SendSeq(std::uint8_t code) {
     Cursor_set(1);
     linkBusy_ = true;
-    WriteFrame(&code, 1);
     replyTimer_ = kReplyTicks;
     retryCount_ = kReplyRetries;
+    WriteFrame(&code, 1);
     return 0;
+}
+
+void Link::SendControl(std::uint8_t code) {
+    try {
+        WriteFrame(&code, 1);
+    } catch (const ECommError& e) {
+        host_.ShowException(e);
+    }
 }
 
 int Link::StxCommand(const Payload& payload, int n) {
@@ -30,15 +48,20 @@ int Link::StxCommand(const Payload& payload, int n) {
     // Built apart and committed only once it is going out: a refused send
     // must not disturb the frame in flight, which the reply watch re-sends.
     const FrameBytes frame = BuildStxFrame(payload, n);
-    linkBusy_ = true;
     Cursor_set(1);
     cmdFrame_ = frame;
     lastWasBlock_ = false;
-    WriteFrame(cmdFrame_.data(), cmdFrame_.size());
-    replyTimer_ = kReplyTicks;
-    retryCount_ = kReplyRetries;
+    // Everything the reply watch needs is in place before the write: if the
+    // write raises, the frame counts as sent with its answer late.
+    BeginExchange(kReplyTicks, kReplyRetries);
     if (host_.ToolMode() != ToolMode::Kizu) {
         host_.SetStatusPanel(1, HexBytesText(std::span<const std::uint8_t>(cmdFrame_.data() + 1, kPayloadSize)));
+    }
+    try {
+        WriteFrame(cmdFrame_.data(), cmdFrame_.size());
+    } catch (const ECommError&) {
+        writeErrorShown_ = true;  // the caller shows it
+        throw;
     }
     return 0;
 }
@@ -48,7 +71,6 @@ void Link::SohCommand(std::span<const std::int32_t, kBlockDataSize> image) {
         host_.SetStatusPanel(1, "Busy");
         return;
     }
-    linkBusy_ = true;
     host_.EnablePageControl(false);
     Cursor_set(1);
     std::array<std::uint8_t, kBlockDataSize> data{};
@@ -56,10 +78,14 @@ void Link::SohCommand(std::span<const std::int32_t, kBlockDataSize> image) {
     blockFrame_ = BuildBlockFrame(data);
     cmdFrame_[0] = SOH;
     lastWasBlock_ = true;
-    WriteFrame(blockFrame_.data(), 512);
-    WriteFrame(blockFrame_.data() + 512, kBlockFrameSize - 512);
-    replyTimer_ = kBlockReplyTicks;
-    retryCount_ = kBlockReplyRetries;
+    BeginExchange(kBlockReplyTicks, kBlockReplyRetries);
+    try {
+        WriteFrame(blockFrame_.data(), 512);
+        WriteFrame(blockFrame_.data() + 512, kBlockFrameSize - 512);
+    } catch (const ECommError&) {
+        writeErrorShown_ = true;
+        throw;
+    }
     host_.AdvanceCopyProgress(static_cast<int>(kBlockDataSize));
 }
 
@@ -121,7 +147,8 @@ int Link::r_data(std::uint8_t byte) {
                 recvState_ = 5;
             } else {
                 recvState_ = 0;
-                SendSeq(NAK);
+                SendControl(NAK);
+                OnNakSent();
             }
             break;
         }
@@ -139,21 +166,40 @@ int Link::r_data(std::uint8_t byte) {
 // ---- receive dispatcher ------------------------------------------------------------
 
 void Link::OnCommReceiveWatchThread(CommPort& port, std::uint16_t size) {
-    std::vector<std::uint8_t> bytes(size);
-    std::uint32_t got = 0;
-    while (got < size) {
-        const std::uint32_t n = port.Read(bytes.data() + got, size - got);
+    std::array<std::uint8_t, 512> chunk;
+    std::uint32_t left = size;
+    while (left > 0) {
+        const std::uint32_t n = port.Read(chunk.data(), std::min<std::uint32_t>(left, chunk.size()));
         if (n == 0) break;
-        got += n;
+        left -= n;
+        bool post = false;
+        {
+            std::lock_guard lock(inboxMutex_);
+            inbox_.insert(inbox_.end(), chunk.begin(), chunk.begin() + n);
+            post = !inboxPosted_;
+            inboxPosted_ = true;
+        }
+        if (post) host_.PostToEventThread([this] { TakeInbox(); });
     }
-    bytes.resize(got);
-    if (bytes.empty()) return;
-    const unsigned gen = generation_->load();
-    auto generation = generation_;
-    host_.PostToEventThread([this, generation, gen, bytes = std::move(bytes)] {
-        if (generation->load() != gen) return;  // read from an earlier opening
-        Comm1CommReceive(bytes);
-    });
+}
+
+void Link::TakeInbox() {
+    std::vector<std::uint8_t> bytes;
+    {
+        std::lock_guard lock(inboxMutex_);
+        bytes.swap(inbox_);
+        inboxPosted_ = false;
+    }
+    if (!bytes.empty()) Comm1CommReceive(bytes);
+    // Hand the buffer back, so the next bytes need no new allocation.
+    bytes.clear();
+    std::lock_guard lock(inboxMutex_);
+    if (inbox_.empty() && inbox_.capacity() < bytes.capacity()) inbox_.swap(bytes);
+}
+
+void Link::ClearInbox() {
+    std::lock_guard lock(inboxMutex_);
+    inbox_.clear();
 }
 
 void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
@@ -167,7 +213,13 @@ void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
     while (!pending_.empty()) {
         const std::uint8_t b = pending_.front();
         pending_.pop_front();
-        Dispatch(b);
+        try {
+            Dispatch(b);
+        } catch (const std::exception& e) {
+            // A send refused inside the reaction (the next step of a chain,
+            // say): shown, and the bytes behind it are still dispatched.
+            host_.ShowException(e);
+        }
     }
     dispatching_ = false;
     RunDeferred();
@@ -203,6 +255,25 @@ void Link::RunDeferred() {
     }
 }
 
+void Link::OnNakSent() {
+    // A NAK for noise while no exchange of ours is open changes nothing.
+    if (!linkBusy_ || mode_ == LinkMode::Connecting) return;
+    if (++nakCount_ < kMaxNaksPerExchange) return;
+    // Every reply to this exchange fails its check: end it, and do not
+    // repeat the frame to a camera that answers only with bad frames.
+    GiveUp();
+    replyTimer_ = -1;
+}
+
+void Link::GiveUp() {
+    host_.ShowMessage(kMsgNotConnected, kCapNotConnected);
+    linkBusy_ = false;
+    host_.EnablePageControl(true);
+    Cursor_set(0);
+    recvState_ = 0;
+    mode_ = LinkMode::Idle;
+}
+
 void Link::Dispatch(std::uint8_t byte) {
     const int event = r_data(byte);
     if (event >= 0) OnEvent(event);
@@ -212,7 +283,7 @@ void Link::OnEvent(int event) {
     switch (mode_) {
         case LinkMode::Connecting:
             if (event == ACK) {
-                SendSeq(EOT);
+                SendControl(EOT);
                 Cursor_set(0);
                 mode_ = LinkMode::Idle;
                 linkBusy_ = false;
@@ -223,6 +294,10 @@ void Link::OnEvent(int event) {
             break;
         case LinkMode::Idle:
             if (event != ACK) break;
+            // An ACK counts only while a frame of ours awaits it: the exchange
+            // is open, or the reply watch still repeats its frame after giving
+            // up. Otherwise it is noise (a garbled start byte, say).
+            if (!linkBusy_ && replyTimer_ == -1) break;
             if (cmdFrame_[0] == STX && cmdFrame_[1] == 0x21 && cmdFrame_[2] == 0x20) {
                 // A preset ends with the camera's ACK; the settings are read again later.
                 Cursor_set(0);
@@ -255,7 +330,7 @@ void Link::OnEvent(int event) {
             } else {
                 host_.SetStatusPanel(2, "");
             }
-            SendSeq(ACK);
+            SendControl(ACK);
             replyTimer_ = -1;
             mode_ = LinkMode::Idle;
             Cursor_set(0);
@@ -285,7 +360,7 @@ void Link::Trans_Create() {
 
 void Link::CnctDataLink(std::uint8_t port, std::int32_t baud) {
     comm_.Close();
-    generation_->fetch_add(1);
+    ClearInbox();
     comm_.SetBaudRate(baud);
     comm_.SetPort(port);
     comm_.Open();
@@ -324,7 +399,7 @@ void Link::Cursor_set(int cursor) {
 
 void Link::Close() {
     comm_.Close();
-    generation_->fetch_add(1);
+    ClearInbox();
 }
 
 void Link::SendTimerTimer() {
@@ -351,24 +426,25 @@ void Link::SendTimerTimer() {
     --replyTimer_;
     if (replyTimer_ != -1) return;
     --retryCount_;
-    if (retryCount_ == 0) {
-        host_.ShowMessage(kMsgNotConnected, kCapNotConnected);
-        linkBusy_ = false;
-        host_.EnablePageControl(true);
-        Cursor_set(0);
-        recvState_ = 0;
-        mode_ = LinkMode::Idle;
-    }
+    if (retryCount_ == 0) GiveUp();
     // The re-sent frame needs its own ACK before a reply can count: without
     // this, the ACK to the re-send would be taken for the lost reply.
     mode_ = LinkMode::Idle;
-    if (lastWasBlock_) {
-        WriteFrame(blockFrame_.data(), 512);
-        WriteFrame(blockFrame_.data() + 512, kBlockFrameSize - 512);
-        replyTimer_ = kBlockReplyTicks;
-    } else {
-        WriteFrame(cmdFrame_.data(), cmdFrame_.size());
-        replyTimer_ = kReplyTicks;
+    // Armed before the write: a re-send that raises is one more late answer.
+    replyTimer_ = lastWasBlock_ ? kBlockReplyTicks : kReplyTicks;
+    try {
+        if (lastWasBlock_) {
+            WriteFrame(blockFrame_.data(), 512);
+            WriteFrame(blockFrame_.data() + 512, kBlockFrameSize - 512);
+        } else {
+            WriteFrame(cmdFrame_.data(), cmdFrame_.size());
+        }
+    } catch (const ECommError& e) {
+        // Shown once for the exchange; the give-up message tells the rest.
+        if (!writeErrorShown_) {
+            writeErrorShown_ = true;
+            host_.ShowException(e);
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <span>
 #include <vector>
@@ -29,6 +30,9 @@ inline constexpr int kSendTimerMs = 1500;
 inline constexpr int kReloadTimerMs = 4000;
 inline constexpr int kCursorTimerMs = 10;
 inline constexpr int kLinkBaud = 9600;
+/// NAKs the tool sends for one exchange (replies failing their check code)
+/// before it ends that exchange as the reply watch's give-up does.
+inline constexpr int kMaxNaksPerExchange = 5;
 
 inline constexpr const char* kMsgNotConnected = " Serial Port not connected ";
 inline constexpr const char* kCapNotConnected = "Comm.ERR";
@@ -60,14 +64,22 @@ public:
     bool LinkBusy() const { return linkBusy_; }
     int ReplyTimer() const { return replyTimer_; }
     int RetryCount() const { return retryCount_; }
+    /// NAKs sent for the exchange in flight.
+    int NakCount() const { return nakCount_; }
     int ConnectTry() const { return connectTry_; }
     bool PanelLock() const { return panelLock_; }
 
     // ---- sending ---------------------------------------------------------------
+    /// Sends a control byte that opens an exchange (ENQ): the link is busy and
+    /// the reply watch armed before the byte is written, so a write that
+    /// raises leaves the link as a sent byte whose answer is late.
     int SendSeq(std::uint8_t code);
     void IdEnq() { SendSeq(ENQ); }
     /// Frames payload bytes 1..n (n+1..15 become zero) and sends them. Refused
     /// silently, leaving CmdFrame as it was, while LinkBusy is set. Returns 0.
+    /// A write that raises (ECommReadWriteError) is passed on to the caller,
+    /// with the link left as after a sent frame whose answer is late: the
+    /// reply watch re-sends it and gives up with its message.
     int StxCommand(const Payload& payload, int n);
     /// Builds and sends the block frame from the low bytes of 1024 image entries.
     void SohCommand(std::span<const std::int32_t, kBlockDataSize> image);
@@ -82,7 +94,9 @@ public:
     /// queued and dispatched in order once the running reaction is over.
     void Comm1CommReceive(std::span<const std::uint8_t> bytes);
     /// Watch-thread side: reads the `size` bytes reported waiting and hands
-    /// them to the event thread. Install as TComm::OnCommReceive.
+    /// them to the event thread (through the inbox; one wake-up is posted
+    /// while the event thread has not yet taken what is there). Install as
+    /// TComm::OnCommReceive.
     void OnCommReceiveWatchThread(CommPort& port, std::uint16_t size);
     /// True while the dispatcher's reaction to received bytes is running.
     bool InDispatch() const { return dispatching_; }
@@ -117,6 +131,16 @@ private:
     void Dispatch(std::uint8_t byte);
     void OnEvent(int event);
     void WriteFrame(const std::uint8_t* data, std::size_t count);
+    /// Writes a control byte that answers the camera (EOT, ACK, NAK): it opens
+    /// no exchange, so the link state is left alone. Runs inside the
+    /// dispatcher, so a refused write is shown and the reaction goes on.
+    void SendControl(std::uint8_t code);
+    /// A bad-check frame has been NAKed: counts towards the exchange's bound.
+    void OnNakSent();
+    /// Ends the exchange in flight with the give-up message.
+    void GiveUp();
+    /// A new frame of ours goes out: state for its exchange, set before writing.
+    void BeginExchange(int ticks, int retries);
     void ResetReceive() { recvState_ = 0; }
 
     CommPort& comm_;
@@ -135,6 +159,10 @@ private:
     bool linkBusy_ = false;
     int replyTimer_ = kReplyTicks;
     int retryCount_ = 0;
+    int nakCount_ = 0;
+    /// A write failure of this exchange has been shown (the reply watch's
+    /// re-sends do not show it again).
+    bool writeErrorShown_ = false;
     int connectTry_ = 0;
     bool panelLock_ = false;
 
@@ -144,9 +172,17 @@ private:
     int holds_ = 0;
     std::deque<std::pair<const void*, std::function<void()>>> deferred_;
     std::deque<std::uint8_t> pending_;
-    /// Bumped on every (re)open, so bytes read from an earlier opening and
-    /// still queued for the event thread are dropped.
-    std::shared_ptr<std::atomic<unsigned>> generation_;
+    /// Event thread: takes what the watch thread has read and dispatches it.
+    void TakeInbox();
+    /// Drops bytes read from an earlier opening (after the port is closed).
+    void ClearInbox();
+
+    /// Bytes read by the watch thread and not yet taken by the event thread.
+    /// Emptied on every close, so bytes of an earlier opening are dropped.
+    std::mutex inboxMutex_;
+    std::vector<std::uint8_t> inbox_;
+    /// A wake-up for the inbox is queued on the event thread.
+    bool inboxPosted_ = false;
 };
 
 }  // namespace tern::link

@@ -1,7 +1,13 @@
 // The link against the virtual camera over a real pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <chrono>
+#include <algorithm>
+#include <thread>
+#include <mutex>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,6 +16,7 @@
 #include "cli/console_host.h"
 #include "link/comm.h"
 #include "link/event_loop.h"
+#include "link/pty_util.h"
 
 using namespace tern;
 using namespace std::chrono_literals;
@@ -138,6 +145,113 @@ TEST(EndToEnd, VanishingCameraIsReportedOnce) {
     EXPECT_EQ(lost.load(), 1);
 }
 
+namespace {
+/// A peer on the master side of a pty that reads everything in a thread of
+/// its own once told to, keeping what it read.
+class ReadingPeer {
+public:
+    explicit ReadingPeer(const test::Pty& pty) : pty_(pty) {}
+    ~ReadingPeer() { StopReading(); }
+    void StartReading() {
+        stop_ = false;
+        thread_ = std::thread([this] {
+            while (!stop_.load()) {
+                const auto got = test::Pty::ReadFor(pty_.Master(), 4096, 20);
+                std::lock_guard lk(m_);
+                seen_.insert(seen_.end(), got.begin(), got.end());
+            }
+        });
+    }
+    void StopReading() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    /// What has been read so far ends with `tail`.
+    bool EndsWith(const std::vector<std::uint8_t>& tail) {
+        std::lock_guard lk(m_);
+        return seen_.size() >= tail.size() && std::equal(tail.begin(), tail.end(), seen_.end() - static_cast<long>(tail.size()));
+    }
+
+private:
+    const test::Pty& pty_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::mutex m_;
+    std::vector<std::uint8_t> seen_;
+};
+
+std::vector<std::uint8_t> FrameOf(const link::Payload& p, int n) {
+    const link::FrameBytes f = link::BuildStxFrame(p, n);
+    return {f.begin(), f.end()};
+}
+}  // namespace
+
+TEST(EndToEnd, StalledWriteDoesNotWedgeTheLink) {
+    test::Pty pty;
+    link::SetPortDevice(1, pty.SlavePath());
+    link::EventLoop loop;
+    link::TComm comm;
+    cli::ConsoleHost host(loop, comm);
+    host.quiet = true;
+    host.chain = [](int, link::Payload&) { return 0; };  // nothing to read at start
+    int replies = 0;
+    host.onReply = [&] { ++replies; };
+    comm.OnCommReceive = [&host](link::TComm& c, std::uint16_t n) { host.Link().OnCommReceiveWatchThread(c, n); };
+    host.Link().Trans_Create();
+    ASSERT_EQ(pty.Read(1), std::vector<std::uint8_t>{link::ENQ});
+    pty.Write({link::ACK});
+    ASSERT_TRUE(loop.RunUntil([&] { return host.chainsCompleted > 0; }, 10s));
+    ASSERT_EQ(pty.Read(1), std::vector<std::uint8_t>{link::EOT});
+
+    // The camera stops reading: the line fills until a write makes no
+    // progress, in ever smaller pieces, so that not one byte more fits.
+    const std::vector<std::uint8_t> filler(4096, 0x00);
+    for (const std::uint32_t piece : {4096u, 64u, 1u}) {
+        bool stalled = false;
+        for (int i = 0; i < 100000 && !stalled; ++i) {
+            try {
+                comm.Write(filler.data(), piece);
+            } catch (const link::ECommReadWriteError&) {
+                stalled = true;
+            }
+        }
+        ASSERT_TRUE(stalled) << piece;
+    }
+    link::Payload read1;
+    read1[1] = 0x31;
+    read1[2] = 0x0A;
+    read1[3] = 0x01;
+    EXPECT_THROW(host.Link().StxCommand(read1, 3), link::ECommReadWriteError);
+    EXPECT_TRUE(host.Link().LinkBusy());
+
+    // The camera reads again; the reply watch repeats the frame.
+    ReadingPeer peer(pty);
+    peer.StartReading();
+    for (int t = 0; t < link::kReplyTicks + 1; ++t) host.Link().SendTimerTimer();
+    ASSERT_TRUE(test::WaitFor([&] { return peer.EndsWith(FrameOf(read1, 3)); }, 10000));
+    link::Payload answer;
+    answer[1] = 0xA0;
+    answer[2] = 0x0A;
+    answer[3] = 0x01;
+    answer[4] = 0x40;
+    pty.Write({link::ACK});
+    pty.Write(FrameOf(answer, 4));
+    ASSERT_TRUE(loop.RunUntil([&] { return replies == 1; }, 10s));
+    EXPECT_EQ(host.Link().Recv(4), 0x40);
+    EXPECT_FALSE(host.Link().LinkBusy());
+    EXPECT_TRUE(host.messages.empty());
+
+    // And the next command goes out.
+    link::Payload read64 = read1;
+    read64[3] = 0x40;
+    ASSERT_TRUE(host.Link().Trans_chk());
+    host.Link().StxCommand(read64, 3);
+    EXPECT_TRUE(test::WaitFor([&] { return peer.EndsWith(FrameOf(read64, 3)); }, 10000));
+    peer.StopReading();
+    host.Link().Close();
+    link::ClearPortDevices();
+}
+
 #ifdef TERNCTL_PATH
 namespace {
 /// Runs a shell command; its output (stdout and what it redirects) goes to `out`.
@@ -171,5 +285,17 @@ TEST(Ternctl, ProbeWithoutCameraGivesUp) {
     EXPECT_NE(rc, 0);
     EXPECT_NE(out.find(" Serial Port not connected "), std::string::npos) << out;
     EXPECT_NE(out.find("オープンエラー ErrorCode = -1"), std::string::npos) << out;
+}
+
+TEST(Ternctl, ProbeRefusesAMissingOrEmptyDevice) {
+    std::string out;
+    int rc = RunCommand(std::string(TERNCTL_PATH) + " probe --port 2>&1", out);
+    EXPECT_EQ(WEXITSTATUS(rc), 2);
+    EXPECT_NE(out.find("option '--port' needs a value"), std::string::npos) << out;
+    EXPECT_EQ(out.find("unknown argument"), std::string::npos) << out;
+    out.clear();
+    rc = RunCommand(std::string(TERNCTL_PATH) + " probe --port '' 2>&1", out);
+    EXPECT_EQ(WEXITSTATUS(rc), 2);
+    EXPECT_NE(out.find("the device name is empty"), std::string::npos) << out;
 }
 #endif

@@ -635,6 +635,99 @@ TEST_F(CommTest, CloseFromInsideAHandlerDoesNotDeadlock) {
     EXPECT_TRUE(c.IsOpen());
 }
 
+TEST_F(CommTest, DestroyingThePortWaitsForAHandlerThatClosedIt) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool closed = false, release = false;
+    std::atomic<bool> openAfterClose{true};
+    auto c = std::make_unique<TComm>();
+    c->OnCommReceive = [&](TComm& s, std::uint16_t size) {
+        std::vector<std::uint8_t> buf(size);
+        s.Read(buf.data(), size);
+        s.Close();
+        {
+            std::lock_guard lk(m);
+            closed = true;
+        }
+        cv.notify_all();
+        std::unique_lock lk(m);
+        cv.wait(lk, [&] { return release; });
+        openAfterClose = s.IsOpen();  // the port is still there to ask
+    };
+    c->Open();
+    pty.Write({0x01});
+    {
+        std::unique_lock lk(m);
+        ASSERT_TRUE(cv.wait_for(lk, 10s, [&] { return closed; }));
+    }
+    std::atomic<bool> destroyed{false};
+    std::thread owner([&] {
+        c.reset();
+        destroyed = true;
+    });
+    // The handler is still running: the destructor waits for it.
+    EXPECT_FALSE(WaitFor([&] { return destroyed.load(); }, 200));
+    {
+        std::lock_guard lk(m);
+        release = true;
+    }
+    cv.notify_all();
+    owner.join();
+    EXPECT_TRUE(destroyed.load());
+    EXPECT_FALSE(openAfterClose.load());
+}
+
+TEST_F(CommTest, CloseFromAHandlerWhileAnotherThreadClosesEndsBoth) {
+    for (int round = 0; round < 10; ++round) {
+        std::atomic<bool> entered{false}, go{false};
+        std::atomic<int> calls{0};
+        TComm c;
+        c.OnCommReceive = [&](TComm& s, std::uint16_t size) {
+            std::vector<std::uint8_t> buf(size);
+            s.Read(buf.data(), size);
+            entered = true;
+            while (!go.load()) std::this_thread::yield();
+            s.Close();
+            ++calls;
+        };
+        const int before = ThreadCount();
+        c.Open();
+        pty.Write({0x02});
+        ASSERT_TRUE(WaitFor([&] { return entered.load(); }, 10000));
+        std::thread closer([&] { c.Close(); });
+        // Round by round, the handler's Close comes before, during or after
+        // the other thread's.
+        if (round % 2 == 0) std::this_thread::yield();
+        go = true;
+        closer.join();
+        EXPECT_FALSE(c.IsOpen());
+        EXPECT_EQ(calls.load(), 1);
+        c.Close();
+        EXPECT_EQ(ThreadCount(), before);  // the watch thread has been joined
+    }
+}
+
+TEST_F(CommTest, PortOpensAgainRightAfterAHandlerClosedIt) {
+    std::atomic<int> calls{0};
+    TComm c;
+    c.OnCommReceive = [&](TComm& s, std::uint16_t size) {
+        std::vector<std::uint8_t> buf(size);
+        s.Read(buf.data(), size);
+        ++calls;
+        s.Close();
+    };
+    const int before = ThreadCount();
+    for (int round = 1; round <= 20; ++round) {
+        c.Open();
+        ASSERT_TRUE(c.IsOpen()) << round;
+        pty.Write({0x03});
+        ASSERT_TRUE(WaitFor([&] { return calls.load() == round; }, 10000)) << round;
+        ASSERT_TRUE(WaitFor([&] { return !c.IsOpen(); }, 10000)) << round;
+    }
+    c.Close();
+    EXPECT_EQ(ThreadCount(), before);
+}
+
 // ---- DSR -------------------------------------------------------------------------------------------
 
 TEST_F(CommTest, DsrState) {

@@ -544,3 +544,38 @@ TEST_F(LinkTest, WatchThreadBytesFromAnEarlierOpeningAreDropped) {
 }
 
 }  // namespace
+
+TEST_F(LinkTest, WatchThreadBytesAreHandedOverInOrderWithOneWakeUpWhileWaiting) {
+    struct ScriptedRead : FakePort {
+        std::vector<std::uint8_t> script;
+        std::size_t at = 0;
+        std::uint32_t Read(void* buffer, std::uint32_t count) override {
+            const std::size_t n = std::min<std::size_t>(count, script.size() - at);
+            std::memcpy(buffer, script.data() + at, n);
+            at += n;
+            return static_cast<std::uint32_t>(n);
+        }
+    } reader;
+    Connect();
+    link.SW_push(2);
+    host.posted.clear();
+    // Noise longer than one read, then the ACK and the reply, in three notifications.
+    reader.script.assign(1200, 0x00);
+    reader.script.push_back(ACK);
+    const auto reply = ReplyFrame({0xA0, 0x32, 0x02});
+    reader.script.insert(reader.script.end(), reply.begin(), reply.end());
+    link.OnCommReceiveWatchThread(reader, 1000);
+    link.OnCommReceiveWatchThread(reader, 205);
+    link.OnCommReceiveWatchThread(reader, 16);
+    EXPECT_EQ(reader.at, reader.script.size());
+    ASSERT_EQ(host.posted.size(), 1u);  // the event thread had not taken the first yet
+    EXPECT_EQ(host.ends, 0);
+    host.posted[0]();
+    EXPECT_EQ(host.ends, 1);
+    EXPECT_EQ(link.Recv(3), 0x02);
+    // Taken: the next bytes post a new wake-up.
+    reader.script.push_back(ACK);
+    link.OnCommReceiveWatchThread(reader, 1);
+    EXPECT_EQ(host.posted.size(), 2u);
+}
+

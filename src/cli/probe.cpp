@@ -1,0 +1,38 @@
+#include "cli/probe.h"
+
+#include <algorithm>
+
+namespace tern::cli {
+
+std::string ParseProbeArgs(const std::vector<std::string>& args, ProbeOptions& options) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a != "--port" && a != "--port2") return "unknown argument '" + a + "'";
+        // "--port --port2 X": the next option is not a device name.
+        if (i + 1 >= args.size() || args[i + 1].starts_with("--")) return "option '" + a + "' needs a value (a device path)";
+        const std::string& value = args[++i];
+        if (value.empty()) return "option '" + a + "': the device name is empty";
+        (a == "--port" ? options.port1 : options.port2) = value;
+    }
+    return {};
+}
+
+bool ProbeOver(const ConsoleHost& host) {
+    if (host.terminated || host.chainsCompleted > 0) return true;
+    return std::any_of(host.messages.begin(), host.messages.end(),
+                       [](const auto& m) { return m.first == link::kMsgNotConnected; });
+}
+
+int ProbeReport(const ConsoleHost& host, std::ostream& out, std::ostream& err) {
+    for (const auto& [text, caption] : host.messages) err << text << "\n";
+    if (host.chainsCompleted > 0 && !host.resolutionText.empty() && !host.tvText.empty()) {
+        out << host.resolutionText << "\n" << host.tvText << "\n";
+        return 0;
+    }
+    // No answer and no message yet (cannot happen once ProbeOver holds, but
+    // the caller's deadline may have passed): say so rather than nothing.
+    if (host.messages.empty()) err << link::kMsgNotConnected << "\n";
+    return 1;
+}
+
+}  // namespace tern::cli
