@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QTabWidget>
@@ -22,20 +23,48 @@ void TFTern::Guard(const std::function<void()>& fn) {
     }
 }
 
+namespace {
+/// While a modal box or dialog is up the event loop runs; the link holds the
+/// camera's answers back until the handler that opened it has returned.
+struct HoldDispatch {
+    link::Link& l;
+    explicit HoldDispatch(link::Link& link) : l(link) { l.HoldDispatch(); }
+    ~HoldDispatch() { l.ReleaseDispatch(); }
+    HoldDispatch(const HoldDispatch&) = delete;
+    HoldDispatch& operator=(const HoldDispatch&) = delete;
+};
+}  // namespace
+
 void TFTern::MessageBox(const QString& text, const QString& caption, bool error) {
     Messages.push_back({text.toStdString(), caption.toStdString()});
     QMessageBox box(error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
     box.setObjectName("MessageBox");
     if (OnMessageBox) OnMessageBox(box);
-    // While the box is up the event loop runs; the link holds the camera's
-    // answers back until the handler that opened the box has returned.
-    struct Hold {
-        link::Link& l;
-        explicit Hold(link::Link& link) : l(link) { l.HoldDispatch(); }
-        ~Hold() { l.ReleaseDispatch(); }
-    } hold{*link_};
+    HoldDispatch hold{*link_};
     box.exec();
 }
+
+bool TFTern::Ask(const std::string& text, const std::string& caption) {
+    const QString t = QString::fromStdString(text);
+    const QString c = QString::fromStdString(caption);
+    Messages.push_back({text, caption});
+    QMessageBox box(QMessageBox::Question, c, t, QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName("MessageBox");
+    box.setDefaultButton(QMessageBox::No);
+    if (OnMessageBox) OnMessageBox(box);
+    HoldDispatch hold{*link_};
+    return box.exec() == QMessageBox::Yes;
+}
+
+int TFTern::RunModal(QDialog& dialog) {
+    if (OnDialog) OnDialog(dialog);
+    HoldDispatch hold{*link_};
+    return dialog.exec();
+}
+
+QFileDialog* TFTern::FileDialog(bool save) { return save ? SaveDialog1 : OpenDialog1; }
+
+void TFTern::ShowPage(link::Page page) { PageControl1->setCurrentIndex(static_cast<int>(page)); }
 
 void TFTern::SetStatusPanel(int panel, const std::string& text) {
     if (panel < 0 || panel > 3) return;

@@ -15,9 +15,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <string_view>
+
 #include "app/DebugPage.h"
 #include "widgets/Fonts.h"
 #include "controls/AdjustPage.h"
+#include "controls/Cmask.h"
 #include "controls/Setup1Page.h"
 #include "controls/Setup2Page.h"
 #include "copy/CopyPage.h"
@@ -169,6 +172,8 @@ void TFTern::BuildPages() {
     copy_ = new copy::CopyPage(CopySheet, *this);
     setup1_ = new controls::Setup1Page(TabSheet3, *this);
     setup2_ = new controls::Setup2Page(TabSheet4, *this);
+    mask_ = new controls::TFMask(*this, this);  // a window of its own, owned by this one
+    mask_->hide();
     connect(setup1_, &controls::Setup1Page::ExitRequested, this, [this] { Guard([this] { ExitClick(); }); });
     connect(setup2_, &controls::Setup2Page::ExitRequested, this, [this] { Guard([this] { ExitClick(); }); });
 }
@@ -262,14 +267,20 @@ void TFTern::BuildTimers() {
         t->setObjectName(row.name);
         t->setInterval(row.intervalMs);
         t->setSingleShot(false);
+        // A coarse timer may fire up to 5 % early: the reload after a preset
+        // and the throttles would come before their time.
+        t->setTimerType(Qt::PreciseTimer);
         this->*(row.timer) = t;
         if (row.handler == nullptr) continue;  // a page's timer: the page connects it
         const auto handler = row.handler;
         // A tick that comes while a box opened by the reply dispatcher is up
         // waits until the dispatcher's reaction is over, so no timer handler
         // ever runs inside it.
-        connect(t, &QTimer::timeout, this, [this, t, handler] {
-            Guard([this, t, handler] { link_->RunOutsideDispatch(t, [this, handler] { (this->*handler)(); }); });
+        // Every tick of the reply watch that falls under a box counts: each
+        // runs once the box is over (the others' ticks run once).
+        const void* key = row.name == std::string_view("SendTimer") ? nullptr : t;
+        connect(t, &QTimer::timeout, this, [this, key, handler] {
+            Guard([this, key, handler] { link_->RunOutsideDispatch(key, [this, handler] { (this->*handler)(); }); });
         });
     }
     SendTimer->start();

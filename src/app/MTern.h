@@ -26,6 +26,7 @@
 #include "widgets/PageHost.h"
 
 class QAction;
+class QDialog;
 class QCheckBox;
 class QComboBox;
 class QFileDialog;
@@ -44,6 +45,7 @@ class TRadioGroup;
 }  // namespace tern::widgets
 namespace tern::controls {
 class AdjustPage;
+class TFMask;
 class Setup1Page;
 class Setup2Page;
 }  // namespace tern::controls
@@ -92,9 +94,17 @@ public:
     void Trans_end() override;
     void PostToEventThread(std::function<void()> fn) override;
 
+    void CloseCopyFile() override;
+    void AdvanceCopyProgress(int by) override;
+    void ReplyGivenUp() override;
+
     // ---- PageHost -----------------------------------------------------------
     void Guard(const std::function<void()>& fn) override;
     QTimer* ConnectTimer(const char* name, std::function<void()> handler) override;
+    bool Ask(const std::string& text, const std::string& caption) override;
+    int RunModal(QDialog& dialog) override;
+    QFileDialog* FileDialog(bool save) override;
+    void ShowPage(link::Page page) override;
 
     // ---- pages ----------------------------------------------------------------
     controls::AdjustPage& Adjust() { return *adjust_; }
@@ -103,6 +113,8 @@ public:
     copy::CopyPage& CopyPage() { return *copy_; }
     controls::Setup1Page& Setup1() { return *setup1_; }
     controls::Setup2Page& Setup2() { return *setup2_; }
+    /// The privacy-mask editor, a window of its own, hidden until a mask is chosen.
+    controls::TFMask& Mask() { return *mask_; }
 
     // ---- shell ------------------------------------------------------------
     void FormCreate();
@@ -112,7 +124,7 @@ public:
     void FormDestroy();
     void Panel1Click();
     void pwlChange();
-    void ReLoadClick();
+    void ReLoadClick() override;
 
     // ---- reply routing and the rules that span pages -------------------------
     /// Shows what the common decoder found in the title strip.
@@ -199,8 +211,8 @@ public:
     std::function<void(QMessageBox&)> OnMessageBox;
     /// Called after each reply has been handled (Trans_end).
     std::function<void()> OnReply;
-    /// Called with each mask rectangle the camera reports (the mask window draws it).
-    std::function<void(const transfer::MaskReply&)> OnMaskReply;
+    /// Called with each file dialog just before it runs modally (tests).
+    std::function<void(QDialog&)> OnDialog;
     bool Terminated() const { return terminated_; }
     bool BusyCursor() const { return cursorBusy_; }
 
@@ -236,6 +248,7 @@ private:
     copy::CopyPage* copy_ = nullptr;
     controls::Setup1Page* setup1_ = nullptr;
     controls::Setup2Page* setup2_ = nullptr;
+    controls::TFMask* mask_ = nullptr;
     bool cursorBusy_ = false;
     bool terminated_ = false;
     bool closed_ = false;

@@ -15,7 +15,6 @@
 #include "app/MTern.h"
 #include "app/Options.h"
 #include "camera/pty_camera.h"
-#include "controls/Cmask.h"
 
 namespace tern::app {
 
@@ -74,9 +73,8 @@ int PTern(int argc, char** argv) {
         if (!options.port2.empty()) link::SetPortDevice(2, options.port2);
 
         TFTern window(options.toolMode);
-        controls::TFMask mask;
-        mask.hide();
-        // The mask window may still be open: the main window's end is the tool's end.
+        // The window builds the hidden mask window with it. The mask window
+        // may still be open: the main window's end is the tool's end.
         QObject::connect(&window, &TFTern::Ended, &app, [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
 
         if (!options.screenshot.empty()) {

@@ -10,6 +10,7 @@
 #include "app/DebugPage.h"
 #include "app/MTern.h"
 #include "controls/AdjustPage.h"
+#include "controls/Cmask.h"
 #include "controls/Setup1Page.h"
 #include "controls/Setup2Page.h"
 #include "copy/CopyPage.h"
@@ -46,6 +47,8 @@ void TFTern::PageControl1Change() {
             reset = false;
             break;
     }
+    // A defect table read ends when its page is left before the last piece.
+    if (page != link::Page::Defect) engine_->Defect().CutShort();
     TV->setVisible(labels);
     Resolution->setVisible(labels);
     ResetButton->setVisible(reset);
@@ -53,6 +56,17 @@ void TFTern::PageControl1Change() {
 }
 
 void TFTern::ReLoadClick() { link_->ReLoadClick(); }
+
+void TFTern::CloseCopyFile() { copy_->ResetAcknowledged(); }
+
+void TFTern::AdvanceCopyProgress(int by) { copy_->AdvanceProgress(by); }
+
+void TFTern::ReplyGivenUp() {
+    // A table read or a copy that waited for this answer ends here, so no
+    // control stays refused until the tool is restarted.
+    engine_->Defect().CutShort();
+    copy_->ReplyGivenUp();
+}
 
 void TFTern::Reset1Click() {
     if (!link_->Trans_chk()) return;
@@ -133,7 +147,7 @@ void TFTern::ApplyCommon(const transfer::CommonDecoded& found) {
     if (guard) engine_->SetLoadGuard(true);
     for (const transfer::ControlUpdate& u : found.updates) widgets::ApplyUpdate(this, u);
     if (guard) engine_->SetLoadGuard(false);
-    if (found.mask && OnMaskReply) OnMaskReply(*found.mask);
+    if (found.mask) mask_->ShowCameraRect(*found.mask);
 }
 
 void TFTern::Trans_cstm_hidden() {

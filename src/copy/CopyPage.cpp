@@ -33,4 +33,10 @@ CopyPage::CopyPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), ho
 
 void CopyPage::Trans_end_copy() {}
 
+void CopyPage::ResetAcknowledged() {}
+
+void CopyPage::AdvanceProgress(int by) { (void)by; }
+
+void CopyPage::ReplyGivenUp() {}
+
 }  // namespace tern::copy

@@ -21,6 +21,12 @@ public:
 
     /// The page's reply handler.
     void Trans_end_copy();
+    /// The camera acknowledged the reset that ends a copy.
+    void ResetAcknowledged();
+    /// The block frame of a batch copy went out: `by` bytes more.
+    void AdvanceProgress(int by);
+    /// The link gave up waiting for the copy's answer.
+    void ReplyGivenUp();
 
     QPushButton* CtopOK2 = nullptr;
     QPushButton* ptocOk = nullptr;

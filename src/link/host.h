@@ -59,6 +59,9 @@ public:
     virtual void Terminate() = 0;
     /// Advances the copy progress bar (ProgressBar3).
     virtual void AdvanceCopyProgress(int by) { (void)by; }
+    /// The reply watch gave up on the exchange in flight (its message has
+    /// been shown): work that waited for that answer ends here.
+    virtual void ReplyGivenUp() {}
 
     // flags owned by the transfer engine, the defect page and the decoder ---
     virtual int LoadStep() const { return 0; }

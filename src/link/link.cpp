@@ -272,6 +272,7 @@ void Link::GiveUp() {
     Cursor_set(0);
     recvState_ = 0;
     mode_ = LinkMode::Idle;
+    host_.ReplyGivenUp();
 }
 
 void Link::Dispatch(std::uint8_t byte) {

@@ -38,8 +38,8 @@ DefectSlot DecodeDefectSlot(std::uint16_t xWord, std::uint16_t yWord) {
 }
 
 void DT1::Apply(const DefectTablePiece& piece) {
-    for (const DefectSlotUpdate& u : piece.slots) {
-        DefectSlot& s = slots.at(static_cast<std::size_t>(u.slot));
+    for (const DefectSlotUpdate& u : piece.entries) {
+        DefectSlot& s = entries.at(static_cast<std::size_t>(u.slot));
         if (u.hasX) s.x = u.value.x;
         if (u.hasY) {
             s.y = u.value.y;
@@ -133,7 +133,7 @@ std::optional<DefectTablePiece> DecodeTablePiece(const link::Reply& reply, std::
         const auto xWord = static_cast<std::uint16_t>(u.hasX ? reply.WordHL(at(xAt)) : 0);
         const auto yWord = static_cast<std::uint16_t>(u.hasY ? reply.WordHL(at(yAt)) : 0);
         u.value = DecodeDefectSlot(xWord, yWord);
-        piece.slots.push_back(u);
+        piece.entries.push_back(u);
     }
     return piece;
 }

@@ -1,5 +1,5 @@
 // CCD defect correction without the page: the camera's table of fifteen
-// correction slots and the six pieces it is read in, the commands of the
+// correction entries and the six pieces it is read in, the commands of the
 // table rows, the automatic search and the manual cursor, the decoding of
 // their replies, the cursor arithmetic and the defect lock.
 //
@@ -9,7 +9,7 @@
 //   Y word  bits 0..8  Y            bit 9 enabled, bit 10 FIX, bit 11 REV,
 //                                   bits 12..15 ignored
 //
-// The table is the slots A..O, 60 bytes, read as six pieces of 10 bytes
+// The table is the entries A..O, 60 bytes, read as six pieces of 10 bytes
 // ("@" to "E", codes 0x40..0x45) that arrive in reply offsets 4..13. Slots
 // C, H and M straddle two pieces: their X word ends one piece, their Y word
 // (with the switches) starts the next.
@@ -89,13 +89,13 @@ struct DefectSlotUpdate {
 struct DefectTablePiece {
     int piece = 0;  ///< 0..5, "@".."E"
     /// In table order; the page shows each slot's boxes, then X, then Y.
-    std::vector<DefectSlotUpdate> slots;
+    std::vector<DefectSlotUpdate> entries;
 };
 
-/// The defect table as read so far. A read cut short leaves the slots of the
+/// The defect table as read so far. A read cut short leaves the entries of the
 /// pieces not read as they were, and a straddling slot half new.
 struct DT1 {
-    std::array<DefectSlot, kDefectSlots> slots{};
+    std::array<DefectSlot, kDefectSlots> entries{};
 
     void Apply(const DefectTablePiece& piece);
 };
@@ -197,7 +197,7 @@ public:
     void CutShort() { reading_ = false; }
 
     /// Holds the lock for a scope: the display of a piece or a search reply,
-    /// clearing the rows, copies between the slots and the cursor.
+    /// clearing the rows, copies between the entries and the cursor.
     class Hold {
     public:
         explicit Hold(DefectLockState& lock) : lock_(lock) { ++lock_.holds_; }

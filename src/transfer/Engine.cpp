@@ -3,7 +3,7 @@
 namespace tern::transfer {
 
 void Engine::ClearFlags() {
-    defectLock_ = false;
+    defect_ = DefectLockState{};
     loadGuard_ = false;
 }
 

@@ -14,6 +14,7 @@
 #include "link/protocol.h"
 #include "transfer/Chain.h"
 #include "transfer/Decode.h"
+#include "transfer/Defect.h"
 
 namespace tern::transfer {
 
@@ -50,11 +51,12 @@ public:
     /// Set while a reply is put into controls whose handlers must not send.
     bool LoadGuard() const { return loadGuard_; }
     void SetLoadGuard(bool on) { loadGuard_ = on; }
-    /// Set while the defect table is read piece by piece.
-    bool DefectLock() const { return defectLock_; }
-    void SetDefectLock(bool on) { defectLock_ = on; }
+    /// Held while the defect table is read piece by piece, and while the
+    /// defect page puts values into its rows.
+    bool DefectLock() const { return defect_.Held(); }
+    DefectLockState& Defect() { return defect_; }
     /// The engine's own part of the idle test.
-    bool Busy() const { return loadStep_ != 0 || loadGuard_ || defectLock_; }
+    bool Busy() const { return loadStep_ != 0 || loadGuard_ || defect_.Held(); }
 
     // ---- shared data ----------------------------------------------------------
     const VideoGeometry& Geometry() const { return geometry_; }
@@ -83,7 +85,7 @@ private:
     link::Link& link_;
     int loadStep_ = 0;
     bool loadGuard_ = false;
-    bool defectLock_ = false;
+    DefectLockState defect_;
     VideoGeometry geometry_;
     RegisterShadow registers_{};
     CopyImage copy_{};

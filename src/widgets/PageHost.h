@@ -7,10 +7,13 @@
 #include <functional>
 #include <string>
 
+class QDialog;
+class QFileDialog;
 class QTimer;
 
 namespace tern::link {
 class Link;
+enum class Page;
 }
 namespace tern::transfer {
 class Engine;
@@ -32,6 +35,17 @@ public:
     virtual QTimer* ConnectTimer(const char* name, std::function<void()> handler) = 0;
     /// The page control, which a page may enable again after its own send.
     virtual void EnablePageControl(bool on) = 0;
+    /// A confirmation box with Yes and No; true only for Yes.
+    virtual bool Ask(const std::string& text, const std::string& caption) = 0;
+    /// Runs a dialog modally, with the camera's answers held back meanwhile
+    /// as under a message box; returns its result.
+    virtual int RunModal(QDialog& dialog) = 0;
+    /// The window's file dialogs: SaveDialog1 (save) and OpenDialog1.
+    virtual QFileDialog* FileDialog(bool save) = 0;
+    /// Makes `page` the page shown (its load chain starts as on a user's switch).
+    virtual void ShowPage(link::Page page) = 0;
+    /// "&Load": reads the page shown afresh.
+    virtual void ReLoadClick() = 0;
 };
 
 }  // namespace tern::widgets

@@ -121,6 +121,7 @@ TEST_F(WindowTest, OnlySendTimerRunsFromTheStart) {
         EXPECT_FALSE(t->objectName().isEmpty());
         EXPECT_FALSE(t->isSingleShot()) << t->objectName().toStdString();
         EXPECT_EQ(t->isActive(), t == window->SendTimer) << t->objectName().toStdString();
+        EXPECT_EQ(t->timerType(), Qt::PreciseTimer) << t->objectName().toStdString();
     }
     EXPECT_EQ(window->SendTimer->interval(), link::kSendTimerMs);
 }
@@ -336,6 +337,26 @@ TEST_F(WindowTest, TimerTicksUnderAnErrorBoxWaitForIt) {
     ASSERT_TRUE(WaitFor([&] { return replies == 1 && !w.ReloadTimer->isActive(); }));
     EXPECT_FALSE(reloadRanUnderBox);
     EXPECT_EQ(w.Messages.size(), 1u);
+}
+
+TEST_F(WindowTest, EveryReplyWatchTickUnderABoxCounts) {
+    Make(link::ToolMode::Dbg);
+    Connect();
+    FinishChain();
+    TFTern& w = *window;
+    w.Debug().push_up->click();
+    Feed(Ack());  // the answer is awaited: the reply watch counts down from 20
+    ASSERT_EQ(w.Link().ReplyTimer(), link::kReplyTicks);
+    w.OnMessageBox = [&](QMessageBox& box) {
+        QTimer::singleShot(0, &box, [&, b = &box] {
+            // Five ticks of SendTimer fall while the box is up.
+            for (int i = 0; i < 5; ++i) QMetaObject::invokeMethod(w.SendTimer, "timeout", Qt::DirectConnection);
+            EXPECT_EQ(w.Link().ReplyTimer(), link::kReplyTicks);  // none ran under the box
+            b->accept();
+        });
+    };
+    w.ShowMessage("box", "caption");
+    ASSERT_TRUE(WaitFor([&] { return w.Link().ReplyTimer() == link::kReplyTicks - 5; }));
 }
 
 TEST_F(WindowTest, RepliesArrivingUnderAnErrorBoxWaitForItAndAreHandledOnce) {

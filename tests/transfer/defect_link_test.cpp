@@ -103,10 +103,10 @@ TEST(DefectOverTheLink, TheTableLoadsInSixExchangesUnderTheLock) {
     EXPECT_EQ(rig.cam.WithModel([](camera::CameraModel& m) { return m.ItemCount(link::kItemDefect); }) - piecesBefore, 6u);
     EXPECT_TRUE(rig.host.heldWhileShown) << "no control could send while a piece was shown";
     EXPECT_EQ(rig.host.errors, 0);
-    EXPECT_EQ(rig.host.table.slots[0], (transfer::DefectSlot{40, 12, true, false, false}));
-    EXPECT_EQ(rig.host.table.slots[2], (transfer::DefectSlot{0x123, 0x45, true, true, true}));
-    EXPECT_EQ(rig.host.table.slots[12], (transfer::DefectSlot{0x3FF, 0x1FF, false, false, true}));
-    EXPECT_EQ(rig.host.table.slots[14], transfer::DefectSlot{});
+    EXPECT_EQ(rig.host.table.entries[0], (transfer::DefectSlot{40, 12, true, false, false}));
+    EXPECT_EQ(rig.host.table.entries[2], (transfer::DefectSlot{0x123, 0x45, true, true, true}));
+    EXPECT_EQ(rig.host.table.entries[12], (transfer::DefectSlot{0x3FF, 0x1FF, false, false, true}));
+    EXPECT_EQ(rig.host.table.entries[14], transfer::DefectSlot{});
 }
 
 TEST(DefectOverTheLink, AReadFailingAtPieceALetsTheOtherCommandsSendAgain) {
@@ -116,8 +116,8 @@ TEST(DefectOverTheLink, AReadFailingAtPieceALetsTheOtherCommandsSendAgain) {
     ASSERT_TRUE(rig.Connect());
     ASSERT_TRUE(rig.Load());
     EXPECT_EQ(rig.host.errors, 1);
-    EXPECT_EQ(rig.host.table.slots[2].x, 0x123) << "C's X came with piece \"@\"";
-    EXPECT_EQ(rig.host.table.slots[2].y, 0) << "its Y never came";
+    EXPECT_EQ(rig.host.table.entries[2].x, 0x123) << "C's X came with piece \"@\"";
+    EXPECT_EQ(rig.host.table.entries[2].y, 0) << "its Y never came";
     // Another page's command goes out and is answered.
     link::Payload p;
     p[1] = link::kGroupRead;
@@ -146,7 +146,7 @@ TEST(DefectOverTheLink, SearchAndCursorReachTheCamera) {
     ASSERT_TRUE(rig.Send(transfer::CursorPositionCommand(14, 0x190, 0x80, true)));
     EXPECT_EQ(rig.cam.WithModel([](camera::CameraModel& m) { return m.LastCursor(); }), (camera::CursorCommand{14, 0x190, 0x80, 0x01, 0x0F}));
     ASSERT_TRUE(rig.Load());
-    EXPECT_EQ(rig.host.table.slots[1], (transfer::DefectSlot{300, 200, true, false, true})) << "found by the search";
-    EXPECT_EQ(rig.host.table.slots[14].x, 0x190) << "placed by the cursor";
-    EXPECT_EQ(rig.host.table.slots[14].y, 0x80);
+    EXPECT_EQ(rig.host.table.entries[1], (transfer::DefectSlot{300, 200, true, false, true})) << "found by the search";
+    EXPECT_EQ(rig.host.table.entries[14].x, 0x190) << "placed by the cursor";
+    EXPECT_EQ(rig.host.table.entries[14].y, 0x80);
 }

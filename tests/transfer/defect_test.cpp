@@ -81,12 +81,12 @@ TEST(DefectTablePiece, SlotsCHAndMStraddleTwoPieces) {
         const auto piece = DecodeTablePiece(Reply(f), kRead);
         ASSERT_TRUE(piece) << p;
         EXPECT_EQ(piece->piece, p);
-        ASSERT_EQ(piece->slots.size(), layout[static_cast<std::size_t>(p)].size()) << p;
-        for (std::size_t i = 0; i < piece->slots.size(); ++i) {
+        ASSERT_EQ(piece->entries.size(), layout[static_cast<std::size_t>(p)].size()) << p;
+        for (std::size_t i = 0; i < piece->entries.size(); ++i) {
             const Expect& e = layout[static_cast<std::size_t>(p)][i];
-            EXPECT_EQ(piece->slots[i].slot, e.slot) << p;
-            EXPECT_EQ(piece->slots[i].hasX, e.hasX) << "piece " << p << " slot " << DefectSlotLetter(e.slot);
-            EXPECT_EQ(piece->slots[i].hasY, e.hasY) << "piece " << p << " slot " << DefectSlotLetter(e.slot);
+            EXPECT_EQ(piece->entries[i].slot, e.slot) << p;
+            EXPECT_EQ(piece->entries[i].hasX, e.hasX) << "piece " << p << " slot " << DefectSlotLetter(e.slot);
+            EXPECT_EQ(piece->entries[i].hasY, e.hasY) << "piece " << p << " slot " << DefectSlotLetter(e.slot);
         }
     }
 }
@@ -95,12 +95,12 @@ TEST(DefectTablePiece, StraddlingSlotTakesXFromOnePieceAndTheRestFromTheNext) {
     DT1 table;
     // "@": A, B whole, C's X word 0x0123 at the end.
     table.Apply(*DecodeTablePiece(Reply(PieceFrame(0, {0, 1, 0x02, 0x02, 0, 2, 0x04, 0x03, 0x01, 0x23})), kRead));
-    EXPECT_EQ(table.slots[0], (DefectSlot{1, 2, true, false, false}));
-    EXPECT_EQ(table.slots[1], (DefectSlot{2, 3, false, true, false}));
-    EXPECT_EQ(table.slots[2], (DefectSlot{0x123, 0, false, false, false}));
+    EXPECT_EQ(table.entries[0], (DefectSlot{1, 2, true, false, false}));
+    EXPECT_EQ(table.entries[1], (DefectSlot{2, 3, false, true, false}));
+    EXPECT_EQ(table.entries[2], (DefectSlot{0x123, 0, false, false, false}));
     // "A": C's Y word 0x0E45 (enabled, FIX, REV, Y 0x045) first.
     table.Apply(*DecodeTablePiece(Reply(PieceFrame(1, {0x0E, 0x45, 0, 0, 0, 0, 0, 0, 0, 0})), kRead));
-    EXPECT_EQ(table.slots[2], (DefectSlot{0x123, 0x045, true, true, true}));
+    EXPECT_EQ(table.entries[2], (DefectSlot{0x123, 0x045, true, true, true}));
 }
 
 TEST(DefectReplies, WhatIsNotAPieceOrASearchReplyChangesNothing) {
@@ -233,8 +233,8 @@ TEST(DefectLock, AReadFailingAtPieceAReleasesTheLockAndKeepsTheRest) {
     camera::CameraModel cam(o);
     cam.SetSlot(2, camera::DefectSlot{0x111, 0x022, true, true, false});
     DT1 table;  // what the rows showed before: C and D from an earlier read
-    table.slots[2] = DefectSlot{0x0AA, 0x0BB, false, false, true};
-    table.slots[3] = DefectSlot{0x0CC, 0x0DD, true, false, false};
+    table.entries[2] = DefectSlot{0x0AA, 0x0BB, false, false, true};
+    table.entries[3] = DefectSlot{0x0CC, 0x0DD, true, false, false};
     const DT1 before = table;
 
     DefectLockState lock;
@@ -248,8 +248,8 @@ TEST(DefectLock, AReadFailingAtPieceAReleasesTheLockAndKeepsTheRest) {
     EXPECT_FALSE(a1.next) << "no further piece is requested";
     EXPECT_FALSE(lock.Held()) << "the other pages can send again";
 
-    EXPECT_EQ(table.slots[2], (DefectSlot{0x111, 0x0BB, false, false, true})) << "C: new X, old Y and switches";
-    for (int s = 3; s < kDefectSlots; ++s) EXPECT_EQ(table.slots[s], before.slots[s]) << DefectSlotLetter(s);
+    EXPECT_EQ(table.entries[2], (DefectSlot{0x111, 0x0BB, false, false, true})) << "C: new X, old Y and switches";
+    for (int s = 3; s < kDefectSlots; ++s) EXPECT_EQ(table.entries[s], before.entries[s]) << DefectSlotLetter(s);
 }
 
 TEST(DefectLock, AReplyThatIsNotTheNextPieceEndsTheRead) {
