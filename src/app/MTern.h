@@ -211,6 +211,10 @@ public:
     std::function<void(QMessageBox&)> OnMessageBox;
     /// Called after each reply has been handled (Trans_end).
     std::function<void()> OnReply;
+    /// Runs `fn` once, as soon as a load chain has run to its end (the link
+    /// asks for the next step only after the reply's handlers, so the end is
+    /// seen once the dispatcher is done). Uses OnReply.
+    void CallWhenPageRead(std::function<void()> fn);
     /// Called with each file dialog just before it runs modally (tests).
     std::function<void(QDialog&)> OnDialog;
     bool Terminated() const { return terminated_; }

@@ -32,10 +32,26 @@ bool ParseAppArgs(const std::vector<std::string>& args, AppOptions& options, std
                 error = "--mode takes dbg, apl or kizu, not \"" + m + "\"";
                 return false;
             }
-        } else if (a == "--port") {
-            if (!value(options.port1)) return false;
-        } else if (a == "--port2") {
-            if (!value(options.port2)) return false;
+        } else if (a == "--page") {
+            std::string m;
+            if (!value(m)) return false;
+            std::transform(m.begin(), m.end(), m.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            static const char* const kNames[link::kPageCount] = {"adjust", "debug", "defect", "copy", "setup1", "setup2"};
+            options.page.reset();
+            for (int i = 0; i < link::kPageCount; ++i) {
+                if (m == kNames[i]) options.page = static_cast<link::Page>(i);
+            }
+            if (!options.page) {
+                error = "--page takes adjust, debug, defect, copy, setup1 or setup2, not \"" + m + "\"";
+                return false;
+            }
+        } else if (a == "--port" || a == "--port2") {
+            std::string& device = a == "--port" ? options.port1 : options.port2;
+            if (!value(device)) return false;
+            if (device.empty()) {
+                error = a + ": the device name is empty (give a path such as /dev/ttyUSB0)";
+                return false;
+            }
         } else if (a == "--simulate") {
             options.simulate = true;
         } else if (a == "--screenshot") {
@@ -55,6 +71,8 @@ bool ParseAppArgs(const std::vector<std::string>& args, AppOptions& options, std
 std::string AppUsage() {
     return "Usage: ternab [options] [virtual camera options]\n"
            "  --mode dbg|apl|kizu   tool mode: all pages, Setup1/Setup2, or CCD Defect (default apl)\n"
+           "  --page NAME           the page shown first: adjust, debug, defect, copy, setup1 or setup2\n"
+           "                        (one the mode shows)\n"
            "  --port DEV            device for COM1 (default /dev/ttyS0)\n"
            "  --port2 DEV           device for COM2 (default /dev/ttyS1)\n"
            "  --simulate            start a virtual camera and use it as COM1\n"

@@ -1,6 +1,7 @@
 // The command line of ternab.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ struct AppOptions {
     std::string port2;  ///< device for COM2
     bool simulate = false;
     camera::CameraOptions camera;
+    std::optional<link::Page> page;  ///< the page shown first, when the mode shows it
     std::string screenshot;  ///< grab the window into this file after the first chain, then end
     bool help = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <exception>
@@ -57,8 +58,9 @@ int PTern(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
+    // No display name: Qt would append it to every caption ("ERR — TernAB"),
+    // and each box shows exactly the system's caption.
     QApplication::setApplicationName("TernAB");
-    QApplication::setApplicationDisplayName("TernAB");
     QApplication::setFont(widgets::WindowFont());
 
     try {
@@ -77,14 +79,21 @@ int PTern(int argc, char** argv) {
         // may still be open: the main window's end is the tool's end.
         QObject::connect(&window, &TFTern::Ended, &app, [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
 
+        if (options.page) {
+            const int tab = static_cast<int>(*options.page);
+            if (!window.PageControl1->isTabVisible(tab)) {
+                std::cerr << "ternab: --page: the " << link::PageName(*options.page)
+                          << " page is not shown in this mode (choose it with --mode dbg)\n";
+                return 2;
+            }
+            window.PageControl1->setCurrentIndex(tab);
+        }
         if (!options.screenshot.empty()) {
             const std::string file = options.screenshot;
-            window.OnReply = [&window, file] {
-                if (window.LoadStep() != 0) return;
-                window.OnReply = nullptr;
+            window.CallWhenPageRead([&window, file] {
                 // Let the replies' texts be laid out before grabbing.
                 QTimer::singleShot(300, &window, [&window, file] { GrabAndQuit(window, file); });
-            };
+            });
             QTimer::singleShot(kScreenshotDeadlineMs, &window, [&window, file] { GrabAndQuit(window, file); });
         }
         if (!window.Terminated()) window.show();

@@ -141,6 +141,16 @@ void TFTern::Trans_end() {
     if (OnReply) OnReply();
 }
 
+void TFTern::CallWhenPageRead(std::function<void()> fn) {
+    OnReply = [this, fn = std::move(fn)] {
+        QTimer::singleShot(0, this, [this, fn] {
+            if (!OnReply || LoadStep() != 0) return;
+            OnReply = nullptr;
+            fn();
+        });
+    };
+}
+
 void TFTern::ApplyCommon(const transfer::CommonDecoded& found) {
     // Block 6 goes into controls whose handlers must not send meanwhile.
     const bool guard = found.loadGuard;

@@ -39,5 +39,22 @@ TEST(CommandLine, ModesPortsAndTheVirtualCamera) {
     EXPECT_EQ(Parse({"--screenshot", "a.png"}).screenshot, "a.png");
 }
 
+TEST(CommandLine, AnEmptyDeviceNameIsRefusedNotTakenForTheDefault) {
+    Parse({"--port", ""}, false);
+    Parse({"--port2", ""}, false);
+    AppOptions o;
+    std::string error;
+    ParseAppArgs({"--port", ""}, o, error);
+    EXPECT_NE(error.find("empty"), std::string::npos) << error;
+}
+
+TEST(CommandLine, TheFirstPageByName) {
+    EXPECT_FALSE(Parse({}).page);
+    EXPECT_EQ(Parse({"--page", "Setup2"}).page, link::Page::Setup2);
+    EXPECT_EQ(Parse({"--page", "defect"}).page, link::Page::Defect);
+    Parse({"--page", "mask"}, false);
+    Parse({"--page"}, false);
+}
+
 }  // namespace
 }  // namespace tern::app

@@ -339,6 +339,25 @@ TEST_F(WindowTest, TimerTicksUnderAnErrorBoxWaitForIt) {
     EXPECT_EQ(w.Messages.size(), 1u);
 }
 
+TEST_F(WindowTest, ThePageReadIsSeenOnceTheChainHasEnded) {
+    Make(link::ToolMode::Dbg);
+    int calls = 0;
+    window->CallWhenPageRead([&] {
+        EXPECT_EQ(window->LoadStep(), 0);
+        ++calls;
+    });
+    Connect();
+    AnswerLast();  // register 1: the chain goes on
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 0);
+    AnswerLast();  // register 64, the last of the Debug page's chain
+    ASSERT_TRUE(WaitFor([&] { return calls == 1; }));
+    window->ReLoadClick();
+    FinishChain();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 1);  // once
+}
+
 TEST_F(WindowTest, EveryReplyWatchTickUnderABoxCounts) {
     Make(link::ToolMode::Dbg);
     Connect();
