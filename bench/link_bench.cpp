@@ -44,7 +44,7 @@ link::Payload ReadRegister(std::uint8_t reg) {
 struct LinkRig {
     explicit LinkRig(camera::CameraOptions o) : cam(o), host(loop, comm) {
         cam.Start();
-        link::SetPortDevice(1, cam.DevicePath());
+        comm.SetPortDevice(1, cam.DevicePath());
         comm.SetReceiveNotifySize(7168);
         comm.SetSendNotifySize(8192);
         comm.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host.Link().OnCommReceiveWatchThread(c, n); };

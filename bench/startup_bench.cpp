@@ -63,10 +63,10 @@ int main(int argc, char** argv) {
     for (int run = 0; run < runs; ++run) {
         tern::camera::PtyCamera camera;
         camera.Start();
-        tern::link::SetPortDevice(1, camera.DevicePath());
         const auto start = run == 0 ? kProcessStart : Clock::now();
         int replies = 0;
-        tern::app::TFTern window(tern::link::ToolMode::Apl, nullptr, [](QMessageBox& box) {
+        tern::app::TFTern window(tern::link::ToolMode::Apl, tern::link::PortDevices{camera.DevicePath(), "/nonexistent/com2"},
+                                 [](QMessageBox& box) {
             QTimer::singleShot(0, &box, &QMessageBox::accept);
         });
         window.OnReply = [&] { ++replies; };
@@ -83,7 +83,6 @@ int main(int argc, char** argv) {
         rss = ResidentKiB();
         window.FormDestroy();
         camera.Stop();
-        tern::link::ClearPortDevices();
     }
     auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());

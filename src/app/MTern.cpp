@@ -81,11 +81,20 @@ using widgets::make::Label;
 
 TFTern::TFTern(link::ToolMode toolMode, link::CommPort* port, std::function<void(QMessageBox&)> onMessageBox, QWidget* parent)
     : QMainWindow(parent), OnMessageBox(std::move(onMessageBox)) {
+    Construct(toolMode, port, link::PortDevices{});
+}
+
+TFTern::TFTern(link::ToolMode toolMode, const link::PortDevices& devices, std::function<void(QMessageBox&)> onMessageBox)
+    : QMainWindow(nullptr), OnMessageBox(std::move(onMessageBox)) {
+    Construct(toolMode, nullptr, devices);
+}
+
+void TFTern::Construct(link::ToolMode toolMode, link::CommPort* port, const link::PortDevices& devices) {
     setObjectName("FTern");
     setWindowTitle(" ");
     setFont(widgets::WindowFont());
     if (port == nullptr) {
-        comm1_ = std::make_unique<link::TComm>();
+        comm1_ = std::make_unique<link::TComm>(devices);
         port_ = comm1_.get();
     } else {
         port_ = port;

@@ -69,6 +69,9 @@ public:
     /// place before it, for a box the start may open.
     explicit TFTern(link::ToolMode toolMode = link::ToolMode::Apl, link::CommPort* port = nullptr,
                     std::function<void(QMessageBox&)> onMessageBox = {}, QWidget* parent = nullptr);
+    /// The window on its own serial port, with the devices behind COM1 and COM2.
+    TFTern(link::ToolMode toolMode, const link::PortDevices& devices,
+           std::function<void(QMessageBox&)> onMessageBox = {});
     ~TFTern() override;
 
     link::Link& Link() override { return *link_; }
@@ -238,6 +241,7 @@ private:
     void BuildTimers();
     void BuildDialogs();
     void BuildPages();
+    void Construct(link::ToolMode toolMode, link::CommPort* port, const link::PortDevices& devices);
     void WireComm1();
     void ApplyToolMode(link::ToolMode mode);
     QTimer* TimerOf(link::LinkTimer timer) const;

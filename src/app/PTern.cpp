@@ -65,16 +65,17 @@ int PTern(int argc, char** argv) {
 
     try {
         std::unique_ptr<camera::PtyCamera> simulated;
+        link::PortDevices devices;
         if (options.simulate) {
             simulated = std::make_unique<camera::PtyCamera>(options.camera);
             simulated->Start();
-            link::SetPortDevice(1, simulated->DevicePath());
+            devices.com1 = simulated->DevicePath();
         } else if (!options.port1.empty()) {
-            link::SetPortDevice(1, options.port1);
+            devices.com1 = options.port1;
         }
-        if (!options.port2.empty()) link::SetPortDevice(2, options.port2);
+        if (!options.port2.empty()) devices.com2 = options.port2;
 
-        TFTern window(options.toolMode);
+        TFTern window(options.toolMode, devices);
         // The window builds the hidden mask window with it. The mask window
         // may still be open: the main window's end is the tool's end.
         QObject::connect(&window, &TFTern::Ended, &app, [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);

@@ -142,8 +142,8 @@ bool ParseOptions(const std::string& cmd, const std::vector<std::string>& args, 
 class Session {
 public:
     Session(const Options& o, ProgressPrinter& progress) : host_(loop_, comm_), progress_(progress) {
-        if (o.port) link::SetPortDevice(1, *o.port);
-        if (o.port2) link::SetPortDevice(2, *o.port2);
+        if (o.port) comm_.SetPortDevice(1, *o.port);
+        if (o.port2) comm_.SetPortDevice(2, *o.port2);
         comm_.SetReceiveNotifySize(7168);
         comm_.SetSendNotifySize(8192);
         host_.quiet = true;

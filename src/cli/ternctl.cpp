@@ -43,10 +43,10 @@ int Probe(const std::vector<std::string>& args) {
         Usage(std::cerr);
         return 2;
     }
-    if (!options.port1.empty()) link::SetPortDevice(1, options.port1);
-    if (!options.port2.empty()) link::SetPortDevice(2, options.port2);
     link::EventLoop loop;
     link::TComm comm;
+    if (!options.port1.empty()) comm.SetPortDevice(1, options.port1);
+    if (!options.port2.empty()) comm.SetPortDevice(2, options.port2);
     comm.SetReceiveNotifySize(7168);
     comm.SetSendNotifySize(8192);
     cli::ConsoleHost host(loop, comm);

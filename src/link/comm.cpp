@@ -95,14 +95,6 @@ std::string ErrText(int e) { return std::strerror(e); }
 
 // ---- port names ------------------------------------------------------------
 
-std::mutex& DeviceMutex() {
-    static std::mutex m;
-    return m;
-}
-std::map<unsigned, std::string>& DeviceMap() {
-    static std::map<unsigned, std::string> m;
-    return m;
-}
 
 // ---- baud rates -------------------------------------------------------------
 
@@ -208,24 +200,22 @@ ECommReadWriteError::ECommReadWriteError(std::uint32_t code, std::string reason)
 
 // ---- port names -------------------------------------------------------------
 
-std::string PortDeviceName(unsigned port) {
-    {
-        std::lock_guard lk(DeviceMutex());
-        auto it = DeviceMap().find(port);
-        if (it != DeviceMap().end()) return it->second;
-    }
+std::string PortDevices::For(unsigned port) const {
+    if (port == 1) return com1;
+    if (port == 2) return com2;
     if (port == 0) return {};  // "COM0" does not exist: Open fails with ENOENT
     return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-void SetPortDevice(unsigned port, std::string device) {
-    std::lock_guard lk(DeviceMutex());
-    DeviceMap()[port] = std::move(device);
+void TComm::SetPortDevice(unsigned port, std::string device) {
+    std::lock_guard lk(ioMutex_);
+    if (port == 1) devices_.com1 = std::move(device);
+    if (port == 2) devices_.com2 = std::move(device);
 }
 
-void ClearPortDevices() {
-    std::lock_guard lk(DeviceMutex());
-    DeviceMap().clear();
+std::string TComm::PortDeviceName(unsigned port) const {
+    std::lock_guard lk(ioMutex_);
+    return devices_.For(port);
 }
 
 // ---- the watch thread ---------------------------------------------------------
@@ -547,7 +537,7 @@ void TComm::Open() {
     const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake < 0) throw ECommOpenError(-2, ErrText(errno));
 
-    const std::string dev = PortDeviceName(port_.load());
+    const std::string dev = devices_.For(port_.load());
     device_ = dev;
     int fd;
     do {

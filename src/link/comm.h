@@ -1,9 +1,9 @@
 // TComm: the serial port component. One port, opened exclusively, in raw
 // mode, watched by one thread (TCommWatch) that reports received bytes.
 //
-// The port layer is POSIX termios. Port n maps to a device in one place
-// (PortDeviceName): COM1 is /dev/ttyS0, COM2 /dev/ttyS1, unless the program
-// was given another device for that port.
+// The port layer is POSIX termios. Each TComm maps port n to a device
+// (PortDevices): COM1 is /dev/ttyS0, COM2 /dev/ttyS1, unless the program
+// gives it another device for that port.
 //
 // Linux specifics (details at the top of comm.cpp): queue sizes and the
 // XON/XOFF limits are stored only (no such settings); the watch thread reports
@@ -58,12 +58,13 @@ inline constexpr const char* kMsgTooLong = "送信データ長が長すぎる。
 
 // ---- port names -----------------------------------------------------------
 
-/// The device opened for port n: an override given with SetPortDevice, else
-/// /dev/ttyS(n-1).
-std::string PortDeviceName(unsigned port);
-/// Gives port n another device ("--port DEV" for 1, "--port2 DEV" for 2).
-void SetPortDevice(unsigned port, std::string device);
-void ClearPortDevices();
+/// The devices behind COM1 and COM2 ("--port DEV", "--port2 DEV").
+struct PortDevices {
+    std::string com1 = "/dev/ttyS0";
+    std::string com2 = "/dev/ttyS1";
+    /// The device of port n; /dev/ttyS(n-1) beyond COM2.
+    std::string For(unsigned port) const;
+};
 
 // ---- the port seen by the link ------------------------------------------
 
@@ -120,6 +121,7 @@ class TCommWatch;
 class TComm : public CommPort {
 public:
     TComm();
+    explicit TComm(PortDevices devices) : TComm() { devices_ = std::move(devices); }
     ~TComm() override;
     TComm(const TComm&) = delete;
     TComm& operator=(const TComm&) = delete;
@@ -127,6 +129,10 @@ public:
     // properties ------------------------------------------------------------
     std::uint8_t Port() const { return port_; }
     void SetPort(std::uint8_t port) override { port_ = port; }
+    /// Gives port n (1 or 2) another device; takes effect at the next Open.
+    void SetPortDevice(unsigned port, std::string device);
+    /// The device opened for port n.
+    std::string PortDeviceName(unsigned port) const;
     std::int32_t BaudRate() const { return baudRate_; }
     void SetBaudRate(std::int32_t baud) override;
     std::uint16_t BaudRateUserDefined() const { return baudRateUserDefined_; }
@@ -211,6 +217,7 @@ private:
     // Properties: written by the event thread, read by whichever thread calls
     // Write/Read/DoComm*, hence atomic.
     std::atomic<std::uint8_t> port_{1};
+    PortDevices devices_;
     std::atomic<std::int32_t> baudRate_{9600};
     std::atomic<std::uint16_t> baudRateUserDefined_{9600};
     std::atomic<TCommByteSize> byteSize_{TCommByteSize::cbs8};

@@ -28,8 +28,8 @@ protected:
     void Start(link::ToolMode mode, camera::CameraOptions options = {}) {
         camera = std::make_unique<camera::PtyCamera>(options);
         camera->Start();
-        link::SetPortDevice(1, camera->DevicePath());
-        window = std::make_unique<TFTern>(mode, nullptr, AutoClose);
+        window = std::make_unique<TFTern>(mode, link::PortDevices{camera->DevicePath(), "/nonexistent/ternab-com2"},
+                                          AutoClose);
         window->OnReply = [this] {
             const auto& f = window->Link().CmdFrame();
             sent.push_back(link::HexBytesText(std::span<const std::uint8_t>(f.data() + 1, 3)));
@@ -39,7 +39,6 @@ protected:
     void TearDown() override {
         window.reset();
         if (camera) camera->Stop();
-        link::ClearPortDevices();
     }
 
     /// Waits until `count` replies have been handled and no chain runs.

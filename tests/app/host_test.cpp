@@ -112,9 +112,8 @@ TEST_F(WindowTest, PressingTheTitlePanelOnTheCopyPageTogglesTheUnlockBox) {
 TEST(CameraGone, APulledCableIsReportedOnce) {
     camera::PtyCamera cam;
     cam.Start();
-    link::SetPortDevice(1, cam.DevicePath());
     {
-        TFTern w(link::ToolMode::Dbg, nullptr, AutoClose);
+        TFTern w(link::ToolMode::Dbg, link::PortDevices{cam.DevicePath(), "/nonexistent/ternab-com2"}, AutoClose);
         ASSERT_TRUE(WaitFor([&] { return w.Resolution->text() == "Hi-Resolution" && w.LoadStep() == 0; }));
         cam.HangUp();
         ASSERT_TRUE(WaitFor([&] { return !w.Messages.empty(); }));
@@ -124,7 +123,6 @@ TEST(CameraGone, APulledCableIsReportedOnce) {
         EXPECT_EQ(w.Messages.size(), 1u);
     }
     cam.Stop();
-    link::ClearPortDevices();
 }
 
 }  // namespace

@@ -26,8 +26,8 @@ namespace {
 struct Rig {
     explicit Rig(camera::CameraOptions options = {}) : cam(options), host(loop, comm) {
         cam.Start();
-        link::SetPortDevice(1, cam.DevicePath());
-        link::SetPortDevice(2, "/nonexistent/ternab-com2");
+        comm.SetPortDevice(1, cam.DevicePath());
+        comm.SetPortDevice(2, "/nonexistent/ternab-com2");
         comm.SetReceiveNotifySize(7168);
         comm.SetSendNotifySize(8192);
         comm.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host.Link().OnCommReceiveWatchThread(c, n); };
@@ -36,7 +36,6 @@ struct Rig {
     ~Rig() {
         host.Link().Close();
         cam.Stop();
-        link::ClearPortDevices();
     }
     bool Connect() {
         host.Link().Trans_Create();
@@ -188,9 +187,8 @@ std::vector<std::uint8_t> FrameOf(const link::Payload& p, int n) {
 
 TEST(EndToEnd, StalledWriteDoesNotWedgeTheLink) {
     test::Pty pty;
-    link::SetPortDevice(1, pty.SlavePath());
     link::EventLoop loop;
-    link::TComm comm;
+    link::TComm comm(link::PortDevices{pty.SlavePath(), "/nonexistent/ternab-com2"});
     cli::ConsoleHost host(loop, comm);
     host.quiet = true;
     host.chain = [](int, link::Payload&) { return 0; };  // nothing to read at start
@@ -249,7 +247,6 @@ TEST(EndToEnd, StalledWriteDoesNotWedgeTheLink) {
     EXPECT_TRUE(test::WaitFor([&] { return peer.EndsWith(FrameOf(read64, 3)); }, 10000));
     peer.StopReading();
     host.Link().Close();
-    link::ClearPortDevices();
 }
 
 #ifdef TERNCTL_PATH

@@ -1,5 +1,5 @@
 // TComm on real pseudo-terminals. The test holds the master
-// side; TComm opens the slave as port 1 (or 2) through SetPortDevice. The
+// side; TComm opens the slave as port 1 (or 2), the device it is given. The
 // slave is left in the kernel's default cooked settings before TComm opens
 // it: the transparency tests show that Open makes the line fully raw.
 #include <gtest/gtest.h>
@@ -33,11 +33,10 @@ namespace {
 
 class CommTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ClearPortDevices();
-        SetPortDevice(1, pty.SlavePath());
-    }
-    void TearDown() override { ClearPortDevices(); }
+    void SetUp() override { devices.com1 = pty.SlavePath(); }
+
+    /// COM1 is the pseudo-terminal's slave.
+    PortDevices devices;
 
     /// The slave's termios, read through the master (the kernel answers
     /// TCGETS on a pty master with its slave's settings).
@@ -116,15 +115,18 @@ TEST(CommErrors, MessagesAndCodes) {
     EXPECT_STREQ(kMsgTooLong, "送信データ長が長すぎる。");
 }
 
-TEST(CommPortNames, DefaultsAndOverrides) {
-    ClearPortDevices();
-    EXPECT_EQ(PortDeviceName(1), "/dev/ttyS0");
-    EXPECT_EQ(PortDeviceName(2), "/dev/ttyS1");
-    SetPortDevice(2, "/dev/ttyUSB0");
-    EXPECT_EQ(PortDeviceName(2), "/dev/ttyUSB0");
-    EXPECT_EQ(PortDeviceName(1), "/dev/ttyS0");
-    ClearPortDevices();
-    EXPECT_EQ(PortDeviceName(2), "/dev/ttyS1");
+TEST(CommPortNames, DefaultsAndOverridesBelongToEachPort) {
+    TComm a;
+    EXPECT_EQ(a.PortDeviceName(1), "/dev/ttyS0");
+    EXPECT_EQ(a.PortDeviceName(2), "/dev/ttyS1");
+    a.SetPortDevice(2, "/dev/ttyUSB0");
+    EXPECT_EQ(a.PortDeviceName(2), "/dev/ttyUSB0");
+    EXPECT_EQ(a.PortDeviceName(1), "/dev/ttyS0");
+    TComm b;  // another port keeps its own
+    EXPECT_EQ(b.PortDeviceName(2), "/dev/ttyS1");
+    TComm c(PortDevices{"/dev/ttyACM0", "/dev/ttyUSB1"});
+    EXPECT_EQ(c.PortDeviceName(1), "/dev/ttyACM0");
+    EXPECT_EQ(c.PortDeviceName(2), "/dev/ttyUSB1");
 }
 
 TEST(CommProperties, Defaults) {
@@ -159,7 +161,7 @@ TEST(CommProperties, BaudRateUserDefined) {
 // ---- open / close ----------------------------------------------------------------------------
 
 TEST_F(CommTest, OpenAndCloseAreIdempotent) {
-    TComm c;
+    TComm c(devices);
     c.Open();
     EXPECT_TRUE(c.IsOpen());
     EXPECT_EQ(c.DeviceName(), pty.SlavePath());
@@ -181,19 +183,19 @@ TEST_F(CommTest, OpenAndCloseAreIdempotent) {
 TEST_F(CommTest, DestructorCloses) {
     const int before = ThreadCount();
     {
-        TComm c;
+        TComm c(devices);
         c.Open();
         EXPECT_EQ(ThreadCount(), before + 1);
     }
     EXPECT_EQ(ThreadCount(), before);
-    TComm again;  // the device is free again
+    TComm again(devices);  // the device is free again
     EXPECT_NO_THROW(again.Open());
 }
 
 TEST_F(CommTest, Port2OpensTheCom2Device) {
     Pty other;
-    SetPortDevice(2, other.SlavePath());
-    TComm c;
+    devices.com2 = other.SlavePath();
+    TComm c(devices);
     c.SetPort(2);
     c.Open();
     EXPECT_EQ(c.DeviceName(), other.SlavePath());
@@ -203,7 +205,7 @@ TEST_F(CommTest, Port2OpensTheCom2Device) {
 }
 
 TEST_F(CommTest, SecondOpenOfADeviceInUseIsRefused) {
-    TComm a, b;
+    TComm a(devices), b(devices);
     a.Open();
     try {
         b.Open();
@@ -224,14 +226,14 @@ TEST_F(CommTest, SecondOpenOfADeviceInUseIsRefused) {
 }
 
 TEST_F(CommTest, OpenInUseByAnotherProcessIsRefused) {
-    TComm a;
+    TComm a(devices);
     a.Open();
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         int rc = 1;
         try {
-            TComm b;
+            TComm b(devices);
             b.Open();
             rc = 2;  // opened: wrong
         } catch (const ECommOpenError& e) {
@@ -249,8 +251,8 @@ TEST_F(CommTest, OpenInUseByAnotherProcessIsRefused) {
 }
 
 TEST_F(CommTest, MissingDeviceKeepsTheReason) {
-    SetPortDevice(1, "/dev/tern-no-such-device");
-    TComm c;
+    devices.com1 = "/dev/tern-no-such-device";
+    TComm c(devices);
     try {
         c.Open();
         FAIL() << "opened a missing device";
@@ -265,8 +267,8 @@ TEST_F(CommTest, MissingDeviceKeepsTheReason) {
 }
 
 TEST_F(CommTest, NonTerminalIsRefused) {
-    SetPortDevice(1, "/dev/null");
-    TComm c;
+    devices.com1 = "/dev/null";
+    TComm c(devices);
     try {
         c.Open();
         FAIL() << "opened /dev/null as a serial port";
@@ -284,7 +286,7 @@ TEST_F(CommTest, OpenMakesACookedLineRaw) {
     ASSERT_TRUE(before.c_lflag & ICANON) << "the pty should start cooked";
     ASSERT_TRUE(before.c_iflag & (ICRNL | IXON));
 
-    TComm c;
+    TComm c(devices);
     c.Open();
     const termios t = SlaveTermios();
     EXPECT_EQ(t.c_iflag, 0u);
@@ -325,7 +327,7 @@ TEST_F(CommTest, OpenMakesACookedLineRaw) {
 }
 
 TEST_F(CommTest, BaudRatesAreApplied) {
-    TComm c;
+    TComm c(devices);
     c.SetBaudRateUserDefined(19200);
     EXPECT_EQ(c.BaudRate(), -1);
     EXPECT_EQ(c.EffectiveBaudRate(), 19200);
@@ -363,7 +365,7 @@ TEST_F(CommTest, BaudRatesAreApplied) {
 
 TEST_F(CommTest, WriteAndReadOnAClosedPortAreRefused) {
     std::uint8_t b[4] = {1, 2, 3, 4};
-    TComm c;
+    TComm c(devices);
     try {
         c.Write(b, 4);
         FAIL();
@@ -389,7 +391,7 @@ TEST_F(CommTest, WriteAndReadOnAClosedPortAreRefused) {
 }
 
 TEST_F(CommTest, WriteOfOutQueueSizeIsAcceptedOneMoreIsRefused) {
-    TComm c;
+    TComm c(devices);
     c.Open();
     const std::uint32_t size = c.OutQueueSize();
     std::vector<std::uint8_t> data(size);
@@ -422,7 +424,7 @@ TEST_F(CommTest, WriteOfOutQueueSizeIsAcceptedOneMoreIsRefused) {
 TEST_F(CommTest, WriteThatCannotGoOutRaisesReadWriteError) {
     // Nobody reads the master: the pty's buffers fill up and a Write makes no
     // progress for its 1000 ms. It must raise, not return as if sent.
-    TComm c;
+    TComm c(devices);
     c.Open();
     std::vector<std::uint8_t> block(c.OutQueueSize(), 0xA5);
     bool raised = false;
@@ -440,7 +442,7 @@ TEST_F(CommTest, WriteThatCannotGoOutRaisesReadWriteError) {
 }
 
 TEST_F(CommTest, ReadWaitsAtMostOneSecond) {
-    TComm c;
+    TComm c(devices);
     c.Open();
     std::uint8_t b[8];
     auto t0 = std::chrono::steady_clock::now();
@@ -462,7 +464,7 @@ TEST_F(CommTest, ReadWaitsAtMostOneSecond) {
 }
 
 TEST_F(CommTest, SendStringWritesTheCharacters) {
-    TComm c;
+    TComm c(devices);
     c.Open();
     c.SendString(std::string("AB\0C", 4));
     EXPECT_EQ(pty.Read(4), (std::vector<std::uint8_t>{'A', 'B', 0, 'C'}));
@@ -471,7 +473,7 @@ TEST_F(CommTest, SendStringWritesTheCharacters) {
 // ---- transparency ------------------------------------------------------------------------------
 
 TEST_F(CommTest, EveryByteValuePassesFromToolToPeer) {
-    TComm c;
+    TComm c(devices);
     c.Open();
     const auto data = AllBytes(8);  // 2048 bytes
     std::vector<std::uint8_t> got;
@@ -489,7 +491,7 @@ TEST_F(CommTest, EveryByteValuePassesFromToolToPeer) {
 
 TEST_F(CommTest, EveryByteValuePassesFromPeerToTool) {
     Receiver rx;
-    TComm c;  // after what its handlers use: destroyed (closed) first
+    TComm c(devices);  // after what its handlers use: destroyed (closed) first
     rx.Install(c);
     c.Open();
     const auto data = AllBytes(8);
@@ -513,7 +515,7 @@ TEST_F(CommTest, ReceiveNotificationsReportTheWaitingBytes) {
     std::mutex m;
     std::condition_variable cv;
     std::vector<std::uint8_t> bytes;
-    TComm c;  // after what its handlers use: destroyed (closed) first
+    TComm c(devices);  // after what its handlers use: destroyed (closed) first
     c.OnCommReceive = [&](TComm& s, std::uint16_t size) {
         EXPECT_GT(size, 0);
         std::vector<std::uint8_t> buf(size);
@@ -538,7 +540,7 @@ TEST_F(CommTest, NoNotificationAfterCloseReturns) {
     std::atomic<int> calls{0};
     std::atomic<bool> inHandler{false};
     std::atomic<bool> entered{false};
-    TComm c;  // after what its handlers use: destroyed (closed) first
+    TComm c(devices);  // after what its handlers use: destroyed (closed) first
     c.OnCommReceive = [&](TComm& s, std::uint16_t size) {
         inHandler = true;
         entered = true;
@@ -569,7 +571,7 @@ TEST_F(CommTest, HandlerExceptionGoesToOnCommErrorAndTheLoopGoesOn) {
     std::atomic<int> calls{0};
     std::mutex m;
     std::vector<std::string> errors;
-    TComm c;  // after what its handlers use: destroyed (closed) first
+    TComm c(devices);  // after what its handlers use: destroyed (closed) first
     c.OnCommReceive = [&](TComm& s, std::uint16_t size) {
         std::vector<std::uint8_t> buf(size);
         s.Read(buf.data(), size);
@@ -592,7 +594,7 @@ TEST_F(CommTest, HandlerExceptionGoesToOnCommErrorAndTheLoopGoesOn) {
 TEST_F(CommTest, UnreadBytesDoNotMakeTheLoopSpin) {
     std::atomic<int> calls{0};
     std::atomic<bool> consume{false};
-    TComm c;  // after what its handlers use: destroyed (closed) first
+    TComm c(devices);  // after what its handlers use: destroyed (closed) first
     c.OnCommReceive = [&](TComm& s, std::uint16_t size) {
         ++calls;
         if (consume) {
@@ -617,7 +619,7 @@ TEST_F(CommTest, UnreadBytesDoNotMakeTheLoopSpin) {
 
 TEST_F(CommTest, CloseFromInsideAHandlerDoesNotDeadlock) {
     std::atomic<int> calls{0};
-    TComm c;  // after what its handlers use: destroyed (closed) first
+    TComm c(devices);  // after what its handlers use: destroyed (closed) first
     c.OnCommReceive = [&](TComm& s, std::uint16_t size) {
         std::vector<std::uint8_t> buf(size);
         s.Read(buf.data(), size);
@@ -640,7 +642,7 @@ TEST_F(CommTest, DestroyingThePortWaitsForAHandlerThatClosedIt) {
     std::condition_variable cv;
     bool closed = false, release = false;
     std::atomic<bool> openAfterClose{true};
-    auto c = std::make_unique<TComm>();
+    auto c = std::make_unique<TComm>(devices);
     c->OnCommReceive = [&](TComm& s, std::uint16_t size) {
         std::vector<std::uint8_t> buf(size);
         s.Read(buf.data(), size);
@@ -681,7 +683,7 @@ TEST_F(CommTest, CloseFromAHandlerWhileAnotherThreadClosesEndsBoth) {
     for (int round = 0; round < 10; ++round) {
         std::atomic<bool> entered{false}, go{false};
         std::atomic<int> calls{0};
-        TComm c;
+        TComm c(devices);
         c.OnCommReceive = [&](TComm& s, std::uint16_t size) {
             std::vector<std::uint8_t> buf(size);
             s.Read(buf.data(), size);
@@ -709,7 +711,7 @@ TEST_F(CommTest, CloseFromAHandlerWhileAnotherThreadClosesEndsBoth) {
 
 TEST_F(CommTest, PortOpensAgainRightAfterAHandlerClosedIt) {
     std::atomic<int> calls{0};
-    TComm c;
+    TComm c(devices);
     c.OnCommReceive = [&](TComm& s, std::uint16_t size) {
         std::vector<std::uint8_t> buf(size);
         s.Read(buf.data(), size);
@@ -731,7 +733,7 @@ TEST_F(CommTest, PortOpensAgainRightAfterAHandlerClosedIt) {
 // ---- DSR -------------------------------------------------------------------------------------------
 
 TEST_F(CommTest, DsrState) {
-    TComm c;
+    TComm c(devices);
     EXPECT_FALSE(c.DsrState());
     c.Open();
     EXPECT_TRUE(c.DsrState());  // a pty has no modem-status lines: DSR on
@@ -742,7 +744,7 @@ TEST_F(CommTest, DsrState) {
 // ---- break -----------------------------------------------------------------------------------------
 
 TEST_F(CommTest, SendBreakHoldsFor500ms) {
-    TComm c;
+    TComm c(devices);
     EXPECT_THROW(c.SendBreak(), ECommReadWriteError);
     c.Open();
     const auto t0 = std::chrono::steady_clock::now();
@@ -755,7 +757,7 @@ TEST_F(CommTest, SendBreakHoldsFor500ms) {
 
 TEST_F(CommTest, OpenPtyPairReportsNoLoss) {
     std::atomic<int> lost{0};
-    TComm c;  // after what its handlers use: destroyed (closed) first
+    TComm c(devices);  // after what its handlers use: destroyed (closed) first
     c.OnCommLost = [&](TComm&, const std::string&) { ++lost; };
     const int before = ThreadCount();
     c.Open();
@@ -769,7 +771,7 @@ TEST_F(CommTest, PeerClosingIsReportedOnceAndEndsTheWatch) {
     std::mutex m;
     std::string reason;
     Receiver rx;
-    TComm c;  // after what its handlers use: destroyed (closed) first
+    TComm c(devices);  // after what its handlers use: destroyed (closed) first
     c.OnCommLost = [&](TComm&, const std::string& r) {
         std::lock_guard lk(m);
         reason = r;
@@ -808,7 +810,7 @@ TEST_F(CommTest, VanishingDeviceIsReportedOnceAndEndsTheWatch) {
     // CAP_SYS_ADMIN (TIOCVHANGUP); skipped without it.
     std::atomic<int> lost{0};
     Receiver rx;
-    TComm c;  // after what its handlers use: destroyed (closed) first
+    TComm c(devices);  // after what its handlers use: destroyed (closed) first
     c.OnCommLost = [&](TComm&, const std::string&) { ++lost; };
     rx.Install(c);
     const int before = ThreadCount();
@@ -837,7 +839,7 @@ TEST_F(CommTest, VanishingDeviceIsReportedOnceAndEndsTheWatch) {
 
 TEST_F(CommTest, LossIsReportedPerOpening) {
     std::atomic<int> lost{0};
-    TComm c;  // after what its handlers use: destroyed (closed) first
+    TComm c(devices);  // after what its handlers use: destroyed (closed) first
     c.OnCommLost = [&](TComm&, const std::string&) { ++lost; };
     c.Open();
     pty.CloseMaster();
@@ -845,7 +847,7 @@ TEST_F(CommTest, LossIsReportedPerOpening) {
     c.Close();
 
     Pty second;
-    SetPortDevice(1, second.SlavePath());
+    c.SetPortDevice(1, second.SlavePath());
     c.Open();
     EXPECT_TRUE(c.DsrState());
     second.CloseMaster();

@@ -494,8 +494,8 @@ struct PtyRig {
     explicit PtyRig(const camera::MemoryImage& memory) : host(loop, comm) {
         cam.Start();
         cam.WithModel([&](camera::CameraModel& m) { m.SetMemory(memory); });
-        link::SetPortDevice(1, cam.DevicePath());
-        link::SetPortDevice(2, "/nonexistent/ternab-com2");
+        comm.SetPortDevice(1, cam.DevicePath());
+        comm.SetPortDevice(2, "/nonexistent/ternab-com2");
         comm.SetReceiveNotifySize(7168);
         comm.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host.Link().OnCommReceiveWatchThread(c, n); };
         host.quiet = true;
@@ -506,7 +506,6 @@ struct PtyRig {
         host.engine = nullptr;
         host.Link().Close();
         cam.Stop();
-        link::ClearPortDevices();
     }
     bool Connect() {
         host.Link().Trans_Create();

@@ -48,8 +48,8 @@ public:
 struct Rig {
     explicit Rig(camera::CameraOptions options) : cam(options), host(loop, comm) {
         cam.Start();
-        link::SetPortDevice(1, cam.DevicePath());
-        link::SetPortDevice(2, "/nonexistent/ternab-com2");
+        comm.SetPortDevice(1, cam.DevicePath());
+        comm.SetPortDevice(2, "/nonexistent/ternab-com2");
         comm.SetReceiveNotifySize(7168);
         comm.SetSendNotifySize(8192);
         comm.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host.Link().OnCommReceiveWatchThread(c, n); };
@@ -59,7 +59,6 @@ struct Rig {
     ~Rig() {
         host.Link().Close();
         cam.Stop();
-        link::ClearPortDevices();
     }
     bool Connect() {
         host.Link().Trans_Create();
