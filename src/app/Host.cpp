@@ -36,12 +36,36 @@ struct HoldDispatch {
 }  // namespace
 
 void TFTern::MessageBox(const QString& text, const QString& caption, bool error) {
+    const auto key = std::make_pair(text, caption);
+    // Line noise can raise the same message many times over: while its box
+    // is open, a repeat is counted in that box rather than opening another;
+    // so is one raised by the answers that were held back under it.
+    if (auto it = openBoxes_.find(key); it != openBoxes_.end()) {
+        ++it->second.folded;
+        it->second.box->setInformativeText(
+            QStringLiteral("The same message came %1 more time(s) while this box was open.").arg(it->second.folded));
+        return;
+    }
+    if (draining_ && *draining_ == key) {
+        ++FoldedRepeats;
+        StatusPanels[3]->setText(QStringLiteral("+%1").arg(FoldedRepeats));
+        StatusPanels[3]->setToolTip(QStringLiteral("%1 repeat(s) of \"%2\" not shown again").arg(FoldedRepeats).arg(text.trimmed()));
+        return;
+    }
     Messages.push_back({text.toStdString(), caption.toStdString()});
     QMessageBox box(error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
     box.setObjectName("MessageBox");
+    openBoxes_[key] = OpenBox{&box, 0};
     if (OnMessageBox) OnMessageBox(box);
-    HoldDispatch hold{*link_};
-    box.exec();
+    {
+        HoldDispatch hold{*link_};
+        box.exec();
+    }
+    openBoxes_.erase(key);
+    // The answers held back meanwhile are dispatched next (posted when the
+    // hold ended); the same message from them is folded too.
+    draining_ = key;
+    QMetaObject::invokeMethod(this, [this] { draining_.reset(); }, Qt::QueuedConnection);
 }
 
 bool TFTern::Ask(const std::string& text, const std::string& caption) {

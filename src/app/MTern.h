@@ -14,7 +14,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -209,6 +211,8 @@ public:
     };
     /// Every message box and exception shown, in order.
     std::vector<Shown> Messages;
+    /// Repeats of a message folded into the status bar rather than shown again.
+    int FoldedRepeats = 0;
     /// Called with each message box just before it runs modally; tests close
     /// it from here (or from a timer they start here).
     std::function<void(QMessageBox&)> OnMessageBox;
@@ -261,6 +265,12 @@ private:
     bool terminated_ = false;
     bool closed_ = false;
     std::string lastCommProblem_;
+    struct OpenBox {
+        QMessageBox* box;
+        int folded;
+    };
+    std::map<std::pair<QString, QString>, OpenBox> openBoxes_;
+    std::optional<std::pair<QString, QString>> draining_;
 };
 
 }  // namespace tern::app

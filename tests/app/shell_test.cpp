@@ -358,6 +358,41 @@ TEST_F(WindowTest, ThePageReadIsSeenOnceTheChainHasEnded) {
     EXPECT_EQ(calls, 1);  // once
 }
 
+TEST_F(WindowTest, LineNoiseOpensOneBoxAndCountsTheRepeats) {
+    Ready(link::ToolMode::Dbg);
+    TFTern& w = *window;
+    // A frame start, sixteen bytes and no ETX: the receive machine's error
+    // (the NUL in front is the byte after the last reply's frame).
+    Bytes noise{link::NUL, link::STX};
+    noise.insert(noise.end(), 16, 0x55);
+    noise.push_back(0x00);
+    int boxes = 0;
+    w.OnMessageBox = [&](QMessageBox& box) {
+        ++boxes;
+        // More noise arrives while the box is up, and the same message is
+        // raised again from elsewhere.
+        for (int i = 0; i < 3; ++i) Feed(noise);
+        w.ShowMessage(link::kMsgRecvErr, link::kCapRecvErr);
+        w.ShowMessage(link::kMsgRecvErr, link::kCapRecvErr);
+        EXPECT_NE(box.informativeText().indexOf("2 more"), -1) << box.informativeText().toStdString();
+        AutoClose(box);
+    };
+    Feed(noise);
+    ASSERT_TRUE(WaitFor([&] { return w.FoldedRepeats == 3; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(boxes, 1);
+    ASSERT_EQ(w.Messages.size(), 1u);
+    EXPECT_EQ(w.Messages[0].text, "sr_err1");
+    EXPECT_EQ(w.StatusPanels[3]->text(), "+3");
+    // Once the held-back noise is through, a new error opens a box again.
+    w.OnMessageBox = [&](QMessageBox& box) {
+        ++boxes;
+        AutoClose(box);
+    };
+    Feed(noise);
+    EXPECT_EQ(boxes, 2);
+}
+
 TEST_F(WindowTest, EveryReplyWatchTickUnderABoxCounts) {
     Make(link::ToolMode::Dbg);
     Connect();
