@@ -156,6 +156,18 @@ QTimer* TFTern::ConnectTimer(const char* name, std::function<void()> handler) {
     return t;
 }
 
+void TFTern::LineStateChanged(link::LineState state) {
+    std::string device = "COM1";
+    if (comm1_) {
+        device = comm1_->DeviceName();
+        if (device.empty()) device = comm1_->PortDeviceName(comm1_->Port());
+    }
+    const char* word = state == link::LineState::Connected ? "connected"
+                       : state == link::LineState::Lost    ? "lost: waiting for the device to come back"
+                                                           : "connecting";
+    setWindowTitle(QStringLiteral("TernAB — %1 — %2").arg(QString::fromStdString(device), QString::fromLatin1(word)));
+}
+
 void TFTern::PostToEventThread(std::function<void()> fn) {
     QMetaObject::invokeMethod(
         this, [this, fn = std::move(fn)] { Guard(fn); }, Qt::QueuedConnection);

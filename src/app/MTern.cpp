@@ -131,7 +131,12 @@ void TFTern::WireComm1() {
     comm1_->OnCommLost = [this](link::TComm& sender, const std::string& reason) {
         std::string text = "The serial device " + sender.DeviceName() + " went away";
         if (!reason.empty()) text += ": " + reason;
-        PostToEventThread([this, text] { MessageBox(QString::fromStdString(text), QApplication::applicationName(), true); });
+        text += ".\nPlug it in again: the tool connects again by itself and reads the page shown.";
+        PostToEventThread([this, text] {
+            // Commands are refused from now on, before the box is up.
+            link_->PortLost();
+            MessageBox(QString::fromStdString(text), QApplication::applicationName(), true);
+        });
     };
     comm1_->OnCommError = [this](link::TComm& sender, const std::string& message) {
         std::string text = "An error on the serial device " + sender.DeviceName() + ": " + message;

@@ -102,6 +102,7 @@ public:
     void CloseCopyFile() override;
     void AdvanceCopyProgress(int by) override;
     void ReplyGivenUp() override;
+    void LineStateChanged(link::LineState state) override;
 
     // ---- PageHost -----------------------------------------------------------
     void Guard(const std::function<void()>& fn) override;

@@ -10,6 +10,9 @@ namespace tern::link {
 
 enum class LinkTimer { Send, Reload, Cursor };
 
+/// What the window's title tells of the line.
+enum class LineState { Connecting, Connected, Lost };
+
 /// Tool modes of the window, by index of tool_type: DBG shows all six
 /// pages, APL Setup1 and Setup2, KIZU the CCD Defect page.
 enum class ToolMode { Dbg = 0, Apl = 1, Kizu = 2 };
@@ -59,6 +62,8 @@ public:
     virtual void Terminate() = 0;
     /// Advances the copy progress bar (ProgressBar3).
     virtual void AdvanceCopyProgress(int by) { (void)by; }
+    /// The line's state changed (the window's title shows it with the device).
+    virtual void LineStateChanged(LineState state) { (void)state; }
     /// The reply watch gave up on the exchange in flight (its message has
     /// been shown): work that waited for that answer ends here.
     virtual void ReplyGivenUp() {}

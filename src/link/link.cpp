@@ -283,12 +283,15 @@ void Link::Dispatch(std::uint8_t byte) {
 void Link::OnEvent(int event) {
     switch (mode_) {
         case LinkMode::Connecting:
+        case LinkMode::Lost:
             if (event == ACK) {
                 SendControl(EOT);
                 Cursor_set(0);
                 mode_ = LinkMode::Idle;
                 linkBusy_ = false;
                 replyTimer_ = -1;
+                everConnected_ = true;
+                host_.LineStateChanged(LineState::Connected);
                 ReLoadClick();
                 host_.EnablePageControl(true);
             }
@@ -350,6 +353,7 @@ void Link::OnEvent(int event) {
 
 void Link::Trans_Create() {
     host_.SetStatusPanel(0, kTextConnecting);
+    host_.LineStateChanged(LineState::Connecting);
     try {
         CnctDataLink(1, kLinkBaud);
     } catch (const ECommError& e) {
@@ -369,7 +373,8 @@ void Link::CnctDataLink(std::uint8_t port, std::int32_t baud) {
 }
 
 bool Link::Trans_chk() const {
-    return host_.LoadStep() == 0 && !linkBusy_ && !host_.DefectLock() && !host_.LoadGuard();
+    return host_.LoadStep() == 0 && !linkBusy_ && mode_ != LinkMode::Lost && !host_.DefectLock() &&
+           !host_.LoadGuard();
 }
 
 void Link::ReLoadClick() {
@@ -403,10 +408,71 @@ void Link::Close() {
     ClearInbox();
 }
 
+void Link::PortLost() {
+    if (mode_ == LinkMode::Lost) return;
+    comm_.Close();
+    ClearInbox();
+    mode_ = LinkMode::Lost;
+    // Refused like a busy link: nothing goes out, and no box per click.
+    linkBusy_ = true;
+    replyTimer_ = -1;
+    recvState_ = 0;
+    Cursor_set(0);
+    host_.EnableTimer(LinkTimer::Send, true);
+    host_.EnablePageControl(true);
+    host_.LineStateChanged(LineState::Lost);
+    // A chain, a copy or a table read that waited for an answer ends here.
+    host_.ReplyGivenUp();
+}
+
+void Link::Reconnect() {
+    comm_.Close();
+    ClearInbox();
+    linkBusy_ = false;
+    replyTimer_ = -1;
+    connectTry_ = 0;
+    mode_ = LinkMode::Connecting;
+    Trans_Create();
+}
+
+void Link::RetryLostPort() {
+    if (!comm_.IsOpen()) {
+        try {
+            comm_.Open();  // the same device, as long as it is not back: silently
+        } catch (const ECommError&) {
+            return;
+        }
+        host_.LineStateChanged(LineState::Connecting);
+    }
+    const std::uint8_t enq = ENQ;
+    try {
+        WriteFrame(&enq, 1);
+    } catch (const ECommError&) {
+        comm_.Close();  // gone again before it answered
+    }
+}
+
 void Link::SendTimerTimer() {
     if (dispatching_ || holds_ > 0) {
         // A box is up; the tick runs once it is over.
         RunOutsideDispatch(this, [this] { SendTimerTimer(); });
+        return;
+    }
+    if (mode_ == LinkMode::Lost) {
+        RetryLostPort();
+        return;
+    }
+    if (mode_ == LinkMode::Connecting && everConnected_) {
+        // Once connected, the tool never ends by itself: a port chosen
+        // afresh that does not answer is retried like a lost one.
+        if (++connectTry_ >= 3) {
+            host_.ShowMessage(kMsgNotConnected, kCapNotConnected);
+            linkBusy_ = true;
+            mode_ = LinkMode::Lost;
+            host_.LineStateChanged(LineState::Lost);
+        } else {
+            RetryLostPort();
+        }
         return;
     }
     if (mode_ == LinkMode::Connecting) {

@@ -19,7 +19,9 @@
 
 namespace tern::link {
 
-enum class LinkMode : std::uint8_t { Connecting = 0, Idle = 1, AwaitReply = 2 };
+/// Lost: the device went away after the connection; the port is opened
+/// again once per SendTimer tick until the camera answers ENQ once more.
+enum class LinkMode : std::uint8_t { Connecting = 0, Idle = 1, AwaitReply = 2, Lost = 3 };
 
 /// Ticks of SendTimer (1500 ms) and retries of the reply watch.
 inline constexpr int kReplyTicks = 20;
@@ -121,6 +123,15 @@ public:
     void Cursor_set(int cursor);
     /// Closes the port (Exit, window destruction).
     void Close();
+    /// The device went away (its loss has been shown): commands are refused
+    /// as on a busy link, and the port is opened again, silently, once per
+    /// SendTimer tick; when the camera answers ENQ the page shown is read.
+    void PortLost();
+    /// Connects afresh on COM1 (another device chosen for it): the
+    /// handshake, then the page shown is read.
+    void Reconnect();
+    /// The camera has answered ENQ at least once since the start.
+    bool EverConnected() const { return everConnected_; }
 
     // ---- timer handlers (plain methods; the host's timers call them) ---------
     void SendTimerTimer();
@@ -129,6 +140,8 @@ public:
 
 private:
     void Dispatch(std::uint8_t byte);
+    /// One SendTimer tick while the device is gone: open it again, send ENQ.
+    void RetryLostPort();
     void OnEvent(int event);
     void WriteFrame(const std::uint8_t* data, std::size_t count);
     /// Writes a control byte that answers the camera (EOT, ACK, NAK): it opens
@@ -165,6 +178,7 @@ private:
     bool writeErrorShown_ = false;
     int connectTry_ = 0;
     bool panelLock_ = false;
+    bool everConnected_ = false;
 
     void RunDeferred();
 

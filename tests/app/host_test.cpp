@@ -1,5 +1,7 @@
 // The window as the link's host: errors shown once in one dialog, the busy
 // cursor taken back exactly once, the exit, and the title panel's mouse.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -123,6 +125,44 @@ TEST(CameraGone, APulledCableIsReportedOnce) {
         EXPECT_EQ(w.Messages.size(), 1u);
     }
     cam.Stop();
+}
+
+TEST(CameraGone, TheToolWaitsForTheDeviceAndReadsThePageOnceItIsBack) {
+    // The device is reached through a symbolic link, as /dev/serial/by-id
+    // names are; the adapter is pulled, then plugged in again (a new
+    // pseudo-terminal under the same name).
+    const std::string name = "/tmp/ternab-reconnect-" + std::to_string(::getpid());
+    camera::PtyCamera first;
+    first.Start();
+    ASSERT_TRUE(first.MakeLink(name));
+    TFTern w(link::ToolMode::Dbg, link::PortDevices{name, "/nonexistent/ternab-com2"}, AutoClose);
+    ASSERT_TRUE(WaitFor([&] { return w.Resolution->text() == "Hi-Resolution" && w.LoadStep() == 0; }));
+    EXPECT_NE(w.windowTitle().indexOf("connected"), -1);
+    first.HangUp();
+    ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() == link::LinkMode::Lost && !w.Messages.empty(); }));
+    EXPECT_NE(w.windowTitle().indexOf("lost"), -1);
+    // While it is gone: a click sends nothing and opens no box; ticks retry silently.
+    EXPECT_FALSE(w.Link().Trans_chk());
+    w.Debug().push_up->click();
+    for (int i = 0; i < 5; ++i) w.SendTimerTimer();
+    EXPECT_EQ(w.Messages.size(), 1u);
+    EXPECT_FALSE(w.Terminated());
+
+    camera::CameraOptions pal;
+    pal.pal = true;
+    camera::PtyCamera second(pal);
+    second.Start();
+    ASSERT_TRUE(second.MakeLink(name));
+    w.SendTimerTimer();  // the device is back: opened, ENQ, then the page is read
+    ASSERT_TRUE(WaitFor([&] { return w.TV->text() == "PAL" && w.LoadStep() == 0; }));
+    EXPECT_EQ(w.Link().Mode(), link::LinkMode::Idle);
+    EXPECT_TRUE(w.Link().Trans_chk());
+    EXPECT_EQ(w.Messages.size(), 1u);
+    EXPECT_NE(w.windowTitle().indexOf("connected"), -1);
+    w.FormDestroy();
+    second.Stop();
+    first.Stop();
+    ::unlink(name.c_str());
 }
 
 }  // namespace

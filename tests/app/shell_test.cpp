@@ -134,7 +134,7 @@ TEST_F(WindowTest, StatusBarMenuAndDialogsAreAsLaidOut) {
     EXPECT_EQ(w.ReLoad->text(), "&Load");
     EXPECT_FALSE(w.Help1->menuAction()->isVisible());
     EXPECT_EQ(w.objectName(), "FTern");
-    EXPECT_EQ(w.windowTitle(), " ");
+    EXPECT_TRUE(w.windowTitle().startsWith("TernAB — COM1 — ")) << w.windowTitle().toStdString();
     EXPECT_EQ(w.centralWidget()->size(), QSize(702, 530 - w.StatusBar1->height()));
     // Connected, a reply shows in panel 2 and the command in panel 1.
     Connect();
