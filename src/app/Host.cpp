@@ -35,9 +35,10 @@ struct HoldDispatch {
 };
 }  // namespace
 
-void TFTern::MessageBox(const QString& text, const QString& caption, bool error) {
+void TFTern::MessageBox(const QString& text, const QString& caption, bool error, int buttons) {
     Messages.push_back({text.toStdString(), caption.toStdString()});
-    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+    const auto set = buttons == 0 ? QMessageBox::StandardButtons(QMessageBox::Ok) : QMessageBox::StandardButtons::fromInt(buttons);
+    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text, set, this);
     box.setObjectName("MessageBox");
     if (OnMessageBox) OnMessageBox(box);
     HoldDispatch hold{*link_};
@@ -84,6 +85,11 @@ void TFTern::SetScreenCursor(bool busy) {
 
 void TFTern::ShowMessage(const std::string& text, const std::string& caption) {
     MessageBox(QString::fromStdString(text), QString::fromStdString(caption), false);
+}
+
+void TFTern::ShowAbortRetryIgnore(const std::string& text, const std::string& caption) {
+    MessageBox(QString::fromStdString(text), QString::fromStdString(caption), false,
+               (QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore).toInt());
 }
 
 void TFTern::ShowException(const std::exception& e) {
