@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,8 @@ struct SwitchCase {
     std::uint8_t code;
     std::uint8_t slot;
 };
+
+void PrintTo(const SwitchCase& c, std::ostream* os) { *os << c.control; }
 
 class RowSwitch : public DefectWindow, public ::testing::WithParamInterface<SwitchCase> {};
 
@@ -228,6 +231,8 @@ struct SearchCase {
     bool fix, rev;
 };
 
+void PrintTo(const SearchCase& c, std::ostream* os) { *os << c.name; }
+
 class SearchReply : public DefectWindow, public ::testing::WithParamInterface<SearchCase> {};
 
 TEST_P(SearchReply, IsShownAndWrittenIntoTheSlotItNames) {
@@ -339,6 +344,8 @@ struct MoveCase {
     const char* to;
 };
 
+void PrintTo(const MoveCase& c, std::ostream* os) { *os << c.name; }
+
 class ArrowMove : public DefectWindow, public ::testing::WithParamInterface<MoveCase> {};
 
 TEST_P(ArrowMove, MovesByTheStepWithinTheSlotRanges) {
@@ -394,6 +401,8 @@ struct ReleaseCase {
     const char* x;
     const char* y;
 };
+
+void PrintTo(const ReleaseCase& c, std::ostream* os) { *os << c.name; }
 
 class PictureRelease : public DefectWindow, public ::testing::WithParamInterface<ReleaseCase> {};
 
@@ -492,6 +501,8 @@ struct KeyCase {
     const char* y;
     bool display;
 };
+
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.name; }
 
 class CursorKeys : public DefectWindow, public ::testing::WithParamInterface<KeyCase> {};
 
@@ -648,6 +659,8 @@ struct CameraKind {
     bool pal;
     std::array<std::uint8_t, 3> parameters;
 };
+
+void PrintTo(const CameraKind& c, std::ostream* os) { *os << c.name; }
 
 class SearchStartOnCamera : public DefectCamera, public ::testing::WithParamInterface<CameraKind> {};
 
