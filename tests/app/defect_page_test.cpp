@@ -625,7 +625,9 @@ INSTANTIATE_TEST_SUITE_P(Cameras, SearchStartOnCamera,
                          [](const ::testing::TestParamInfo<CameraKind>& i) { return std::string(i.param.name); });
 
 TEST_F(DefectCamera, CursorMovesReachTheCameraAfterTheTick) {
-    Start();
+    camera::CameraOptions o;
+    o.table = {{0, 100, 80, true, true, false}, {7, 300, 200, false, false, true}};
+    Start(o);
     Page().Kizu_abc->SetItemIndex(2);
     ASSERT_TRUE(Idle());
     for (int i = 0; i < 3; ++i) Page().kizu_right->click();
