@@ -1,6 +1,7 @@
 // The CCD Defect page: byte-exact over a fake port, and end to end against
 // the virtual camera on a pseudo-terminal.
 #include <QCheckBox>
+#include <QTabWidget>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
@@ -192,6 +193,37 @@ TEST_F(DefectWindow, ReadFailingAtPieceAReleasesTheLockAndLeavesTheRestAsItWas) 
     // The link is free again: a row switch and the cursor send.
     Row(5).rev->click();
     EXPECT_EQ(port.TakeWire(), Frame({kW, kD, 0x11, 5, 1, 0, 0, 0, 0, 0, 0x01}));
+}
+
+// A read whose piece never comes must not leave the lock held: every control
+// that tests the idle link would stay refused until the tool is restarted.
+TEST_F(DefectWindow, ReadWhoseAnswerNeverComesEndsWhenTheLinkGivesUp) {
+    Page().kizu_load->click();
+    port.TakeWire();
+    ASSERT_TRUE(Locked());
+    for (int tick = 0; tick < 1000 && window->Messages.empty(); ++tick) window->SendTimerTimer();
+    ASSERT_EQ(window->Messages.size(), 1u) << "the link's give-up";
+    EXPECT_FALSE(Locked());
+    port.TakeWire();
+    Row(2).fix->click();
+    EXPECT_EQ(port.TakeWire(), Frame({kW, kD, 0x10, 2, 1, 0, 0, 0, 0, 0, 0x01}));
+}
+
+class DefectPageLeft : public WindowTest {};
+
+TEST_F(DefectPageLeft, ReadEndsWhenAnotherPageIsShownBeforeTheLastPiece) {
+    Ready(link::ToolMode::Dbg);
+    window->PageControl1->setCurrentIndex(Tab(link::Page::Defect));
+    FinishChain();
+    port.TakeWire();
+    window->Defect().kizu_load->click();
+    ASSERT_TRUE(window->Engine().DefectLock());
+    window->PageControl1->setCurrentIndex(Tab(link::Page::Copy));
+    EXPECT_FALSE(window->Engine().DefectLock());
+    Answer({kOk, kD, 0x40});  // the piece in flight reaches the Copy page
+    FinishChain();
+    EXPECT_FALSE(window->Engine().DefectLock());
+    EXPECT_EQ(window->LoadStep(), 0);
 }
 
 // ---- the automatic search -------------------------------------------------------------------
