@@ -672,6 +672,14 @@ TEST_F(DefectCamera, CursorMovesReachTheCameraAfterTheTick) {
     EXPECT_EQ(*cursor, (camera::CursorCommand{2, 3, 4, 0, 0}));
     EXPECT_EQ(camera->WithModel([](camera::CameraModel& m) { return m.Slot(2).x; }), 3);
 
+    // The window's own timer sends, too.
+    Page().kizu_left->click();
+    EXPECT_TRUE(WaitFor([&] {
+        const auto c = camera->WithModel([](camera::CameraModel& m) { return m.LastCursor(); });
+        return c && c->x == 0 && c->y == 4;
+    })) << "step 4 from 3 stops at 0";
+    EXPECT_FALSE(window->kizu_auto_timer->isActive());
+
     if (const char* dir = std::getenv("TERN_DEFECT_SCREENSHOT")) {
         // For the eyes: the page with a table and a cursor, as the tool shows it.
         Page().kizu_load->click();
