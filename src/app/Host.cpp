@@ -35,7 +35,7 @@ struct HoldDispatch {
 };
 }  // namespace
 
-void TFTern::MessageBox(const QString& text, const QString& caption, bool error) {
+void TFTern::MessageBox(const QString& text, const QString& caption, bool error, int buttons) {
     const auto key = std::make_pair(text, caption);
     // Line noise can raise the same message many times over: while its box
     // is open, a repeat is counted in that box rather than opening another;
@@ -53,7 +53,8 @@ void TFTern::MessageBox(const QString& text, const QString& caption, bool error)
         return;
     }
     Messages.push_back({text.toStdString(), caption.toStdString()});
-    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+    const auto set = buttons == 0 ? QMessageBox::StandardButtons(QMessageBox::Ok) : QMessageBox::StandardButtons::fromInt(buttons);
+    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text, set, this);
     box.setObjectName("MessageBox");
     openBoxes_[key] = OpenBox{&box, 0};
     if (OnMessageBox) OnMessageBox(box);
@@ -108,6 +109,11 @@ void TFTern::SetScreenCursor(bool busy) {
 
 void TFTern::ShowMessage(const std::string& text, const std::string& caption) {
     MessageBox(QString::fromStdString(text), QString::fromStdString(caption), false);
+}
+
+void TFTern::ShowAbortRetryIgnore(const std::string& text, const std::string& caption) {
+    MessageBox(QString::fromStdString(text), QString::fromStdString(caption), false,
+               (QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore).toInt());
 }
 
 void TFTern::ShowException(const std::exception& e) {

@@ -106,6 +106,7 @@ public:
 
     // ---- PageHost -----------------------------------------------------------
     void Guard(const std::function<void()>& fn) override;
+    void ShowAbortRetryIgnore(const std::string& text, const std::string& caption) override;
     QTimer* ConnectTimer(const char* name, std::function<void()> handler) override;
     bool Ask(const std::string& text, const std::string& caption) override;
     int RunModal(QDialog& dialog) override;
@@ -237,7 +238,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void MessageBox(const QString& text, const QString& caption, bool error);
+    /// `buttons`: a set of QMessageBox::StandardButton as int; 0 for OK alone.
+    void MessageBox(const QString& text, const QString& caption, bool error, int buttons = 0);
 
     void BuildWindow();
     void BuildTitleStrip(QWidget* base);

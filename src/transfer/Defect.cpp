@@ -73,6 +73,13 @@ SearchParameters SearchParametersFor(std::string_view resolutionCaption, std::st
     return ntsc ? SearchParameters{0xC7, 0x08, 0x78} : SearchParameters{0xC2, 0x06, 0x8D};
 }
 
+SearchParameters SearchParametersFor(const VideoGeometry& geometry) {
+    constexpr int kHighResolutionWidth = 800;  // register 1, bit 14 set
+    constexpr int kNtscHeight = 256;           // register 64, bit 0 clear
+    return SearchParametersFor(geometry.SensorWidth == kHighResolutionWidth ? kCaptionHiResolution : "",
+                               geometry.SensorHeight == kNtscHeight ? kCaptionNtsc : "");
+}
+
 DefectCommand SearchStartCommand(const SearchParameters& parameters) {
     DefectCommand c = Command(link::kGroupWrite, kDefectSearchStart);
     // Bytes 4..10 and 14 are fixed; what they mean is the camera's business.

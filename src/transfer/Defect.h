@@ -125,6 +125,10 @@ inline constexpr std::string_view kCaptionNtsc = "NTSC";
 /// `TV`, compared exactly with "Hi-Resolution" and "NTSC"; the design
 /// captions, before a settings image has been read, give C2 06 8D.
 SearchParameters SearchParametersFor(std::string_view resolutionCaption, std::string_view tvCaption);
+/// The same from the geometry the captions are set from: 800 pixels wide is
+/// "Hi-Resolution", 256 lines "NTSC"; before registers 1 and 64 have been
+/// read (sensor 1 × 1) the last row applies, as with the design captions.
+SearchParameters SearchParametersFor(const VideoGeometry& geometry);
 
 DefectCommand SearchStartCommand(const SearchParameters& parameters);
 DefectCommand SearchNextCommand();

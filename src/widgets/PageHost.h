@@ -28,6 +28,9 @@ public:
     virtual transfer::Engine& Engine() = 0;
     /// Modal box with one OK button, with exactly this text and caption.
     virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+    /// Modal box with the buttons Abort, Retry and Ignore, with exactly this
+    /// text and caption; which button closed it is not used.
+    virtual void ShowAbortRetryIgnore(const std::string& text, const std::string& caption) = 0;
     /// Runs a handler; an exception that leaves it is shown and the tool goes on.
     virtual void Guard(const std::function<void()>& fn) = 0;
     /// The window's timer of this name, its ticks running `handler` (never

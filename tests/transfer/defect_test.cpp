@@ -8,6 +8,7 @@
 #include "link/codec.h"
 #include "link/protocol.h"
 #include "transfer/Defect.h"
+#include "test_names.h"
 
 namespace tern::transfer {
 namespace {
@@ -154,7 +155,37 @@ INSTANTIATE_TEST_SUITE_P(
                     StartCase{"Lo-Resolution", "NTSC", "C70878"}, StartCase{"Lo-Resolution", "PAL", "C2068D"},
                     // the design captions, before any settings image has been read
                     StartCase{"Resolution", "TV", "C2068D"},
-                    StartCase{"Hi-Resolution ", "NTSC", "C70878"}));  // the comparison is exact
+                    StartCase{"Hi-Resolution ", "NTSC", "C70878"}),  // the comparison is exact
+    [](const testing::TestParamInfo<StartCase>& i) {
+        return test::RowName(std::string(i.param.resolution) + "_" + i.param.tv) + (i.index == 5 ? "_trailing_space" : "");
+    });
+
+struct GeometryCase {
+    const char* name;
+    int reg1;   ///< -1: not read yet
+    int reg64;  ///< -1: not read yet
+    const char* parameters;
+};
+
+class SearchStartFromGeometry : public testing::TestWithParam<GeometryCase> {};
+
+// The page takes the bytes from the geometry that the title strip's captions
+// are set from; both must choose the same row.
+TEST_P(SearchStartFromGeometry, ChoosesTheRowTheCaptionsWouldChoose) {
+    const GeometryCase& c = GetParam();
+    VideoGeometry g;
+    if (c.reg1 >= 0) g.ApplyRegister(link::kRegResolution, c.reg1);
+    if (c.reg64 >= 0) g.ApplyRegister(link::kRegVideoStandard, c.reg64);
+    EXPECT_EQ(Hex(SearchStartCommand(SearchParametersFor(g))), std::string("213A300001FFFC000001") + c.parameters + "00");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registers, SearchStartFromGeometry,
+    testing::Values(GeometryCase{"hi_ntsc", 0x4000, 0x0000, "C90C78"}, GeometryCase{"hi_pal", 0x4000, 0x0001, "C60C8C"},
+                    GeometryCase{"lo_ntsc", 0x0000, 0x0000, "C70878"}, GeometryCase{"lo_pal", 0xBFFF, 0x0001, "C2068D"},
+                    GeometryCase{"nothing_read", -1, -1, "C2068D"},
+                    GeometryCase{"only_resolution_read", 0x4000, -1, "C60C8C"}),
+    [](const testing::TestParamInfo<GeometryCase>& i) { return std::string(i.param.name); });
 
 TEST(DefectCommands, NextRetryAndTheCursorCommands) {
     EXPECT_EQ(Hex(SearchNextCommand()), "213A31");
