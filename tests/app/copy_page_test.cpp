@@ -214,6 +214,31 @@ TEST_F(CopyCamera, SingleReplaysEveryRecordAndEndsWithTheReset) {
     EXPECT_EQ(Page().Label35->text(), "PC->Camera(Single)");
 }
 
+TEST_F(CopyCamera, DeviceGoneMidCopyLeavesTheOldFileAndSaysSo) {
+    Start(Pattern(0x2468));
+    const std::string path = dir.File("old.dat");
+    Put(path, "old contents\r\n");
+    dialogs.paths = {path};
+    window->OnMessageBox = Answering(true);
+    // The cable is pulled once the copy has read a few words.
+    const int pullAt = replies + 10;
+    window->OnReply = [this, pullAt] {
+        if (++replies == pullAt) camera->HangUp();
+    };
+
+    Page().CtopOK2Click();
+    ASSERT_TRUE(WaitFor([&] { return window->Messages.size() >= 2; }));  // the question, then the device gone
+    ASSERT_TRUE(Page().Copier().Active());
+    // The reply watch runs out (its ticks called directly) and ends the copy.
+    for (int tick = 0; tick < 200 && Page().Copier().Active(); ++tick) window->SendTimerTimer();
+
+    EXPECT_FALSE(Page().Copier().Active());
+    EXPECT_EQ(window->Messages.back().text, link::kMsgNotConnected);
+    EXPECT_TRUE(Page().complete2->isHidden());
+    EXPECT_EQ(Slurp(path), "old contents\r\n");
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"old.dat"});
+}
+
 // ---- over a fake port -------------------------------------------------------------------------
 
 class CopyWindow : public WindowTest {
