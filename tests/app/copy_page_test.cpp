@@ -459,6 +459,16 @@ TEST_F(CopyWindow, UnlockRevealsButtonsThatStartTheirCopies) {
     ASSERT_TRUE(p.CtopOK2->isVisibleTo(window->CopySheet));
     ASSERT_TRUE(p.ptocOk->isVisibleTo(window->CopySheet));
 
+    // Both dialogs offer the data files first, with "*.dat" in the name box.
+    for (QFileDialog* d : {window->SaveDialog1, window->OpenDialog1}) {
+        EXPECT_EQ(d->nameFilters().value(0), QString::fromUtf8("データ(*.dat)")) << d->objectName().toStdString();
+        EXPECT_EQ(d->nameFilters().size(), 2);
+        const auto* name = d->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        EXPECT_EQ(name->text(), "*.dat");
+    }
+    EXPECT_TRUE(window->SaveDialog1->testOption(QFileDialog::DontConfirmOverwrite));  // the page asks itself
+
     dialogs.paths = {"", ""};
     QTest::mouseClick(p.CtopOK2, Qt::LeftButton);
     QTest::mouseClick(p.ptocOk, Qt::LeftButton);
