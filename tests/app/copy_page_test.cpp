@@ -89,8 +89,8 @@ protected:
         camera = std::make_unique<camera::PtyCamera>();
         camera->WithModel([&](camera::CameraModel& m) { m.SetMemory(memory); });
         camera->Start();
-        link::SetPortDevice(1, camera->DevicePath());
-        window = std::make_unique<TFTern>(link::ToolMode::Dbg, nullptr, AutoClose);
+        window = std::make_unique<TFTern>(link::ToolMode::Dbg,
+                                          link::PortDevices{camera->DevicePath(), "/nonexistent/ternab-com2"}, AutoClose);
         window->OnReply = [this] { ++replies; };
         dialogs.Install(*window);
         ASSERT_TRUE(Settled(2));
@@ -101,7 +101,6 @@ protected:
     void TearDown() override {
         window.reset();
         if (camera) camera->Stop();
-        link::ClearPortDevices();
     }
 
     /// `count` replies handled, no chain running, nothing in flight.
@@ -228,16 +227,13 @@ TEST_F(CopyCamera, DeviceGoneMidCopyLeavesTheOldFileAndSaysSo) {
 
     Page().CtopOK2Click();
     ASSERT_TRUE(WaitFor([&] { return window->Messages.size() >= 2; }));  // the question, then the device gone
-    // The copy ends on the refused write of its next request, or when the
-    // reply watch runs out (its ticks called directly); the link says so either way.
-    const auto givenUp = [&] {
-        for (const auto& m : window->Messages)
-            if (m.text == link::kMsgNotConnected) return true;
-        return false;
+    // The copy ends, on a refused write or as soon as the device is reported
+    // gone; the window says the device went away.
+    const auto goneShown = [&] {
+        return std::any_of(window->Messages.begin(), window->Messages.end(),
+                           [](const auto& m) { return m.text.find("went away") != std::string::npos; });
     };
-    for (int tick = 0; tick < 200 && !givenUp(); ++tick) window->SendTimerTimer();
-
-    EXPECT_TRUE(givenUp());
+    ASSERT_TRUE(WaitFor([&] { return !Page().Copier().Active() && goneShown(); }));
     EXPECT_FALSE(Page().Copier().Active());
     EXPECT_EQ(Page().Copier().Outcome().result, transfer::CopyResult::Aborted);
     EXPECT_TRUE(Page().complete2->isHidden());
