@@ -118,7 +118,7 @@ void AdjustPage::BuildLens(QWidget* parent) {
 
 void AdjustPage::BuildHidden(QWidget* parent) {
     // Part of the page, not shown: the use selectors, the delay nibbles and the hue vectors.
-    auto* area = new QHBoxLayout(parent);
+    auto* area = new QGridLayout(parent);
     area->setContentsMargins(0, 0, 0, 0);
     const QStringList use{"Use", "No use"};
     sync_disp_sel = new TRadioGroup("sync_disp_sel", "EXT SYNC", use, parent);
@@ -126,8 +126,9 @@ void AdjustPage::BuildHidden(QWidget* parent) {
     Sens_disp_sel = new TRadioGroup("Sens_disp_sel", "Sense up", use, parent);
     Peak_disp_sel = new TRadioGroup("Peak_disp_sel", "Peak", use, parent);
     hvpha_disp_sel = new TRadioGroup("hvpha_disp_sel", "H/V Phase", {"V Phase", "H Phase"}, parent);
+    int col = 0;
     for (TRadioGroup* g : {sync_disp_sel, shut_disp_sel, Sens_disp_sel, Peak_disp_sel, hvpha_disp_sel}) {
-        area->addWidget(g, 0, Qt::AlignTop);
+        area->addWidget(g, 0, col++, Qt::AlignTop);
         g->hide();
     }
 
@@ -144,7 +145,7 @@ void AdjustPage::BuildHidden(QWidget* parent) {
         {&AdjustPage::shp_delay, &AdjustPage::CSpinButton3, "shp_delay", "CSpinButton3"},
         {&AdjustPage::shd_delay, &AdjustPage::CSpinButton4, "shd_delay", "CSpinButton4"},
     };
-    int col = 0;
+    col = 0;
     for (const auto& d : digits) {
         auto* field = new THexEdit(d.name, "0", 1, delay_grp);
         field->setFixedSize(22, 22);
@@ -156,7 +157,7 @@ void AdjustPage::BuildHidden(QWidget* parent) {
         this->*(d.spin) = spin;
         col += 2;
     }
-    area->addWidget(delay_grp, 0, Qt::AlignTop);
+    area->addWidget(delay_grp, 1, 0, 1, 2, Qt::AlignTop);
     delay_grp->hide();
 
     hue_grp = Group("hue_grp", "HUE", parent);
@@ -191,9 +192,8 @@ void AdjustPage::BuildHidden(QWidget* parent) {
         this->*(b.data) = data;
         ++row;
     }
-    area->addWidget(hue_grp, 0, Qt::AlignTop);
+    area->addWidget(hue_grp, 1, 2, 1, 3, Qt::AlignTop);
     hue_grp->hide();
-    area->addStretch();
 }
 
 void AdjustPage::Connect() {
