@@ -114,6 +114,14 @@ TEST_F(Adjust, NothingIsSentWhileAFrameIsInFlight) {
     EXPECT_EQ(w().pwm_ref->text(), "66");  // the change stays on screen
 }
 
+TEST_F(Adjust, AUseSelectorLeftWithoutAChoiceSendsNothing) {
+    ASSERT_EQ(w().shut_disp_sel->ItemIndex(), 0);  // from the chain's block 4
+    w().shut_disp_sel->SetItemIndex(-1);
+    EXPECT_TRUE(port.TakeWire().empty());
+    w().shut_disp_sel->SetItemIndex(0);
+    EXPECT_EQ(port.TakeWire(), Frame({0x21, 0x37, 0x00, 0x00, 0x01}));
+}
+
 // ---- pwm_ref and its spin button ---------------------------------------------------------
 
 struct PwmStep {
