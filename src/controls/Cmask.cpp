@@ -2,10 +2,12 @@
 
 #include <QEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QWindow>
 
 #include "link/link.h"
 #include "transfer/Decode.h"
@@ -72,9 +74,13 @@ TFMask::TFMask(widgets::PageHost& host, QWidget* parent)
 
 void TFMask::OpenFor(int mask) {
     if (mask >= 0 && mask < transfer::kMaskCount) mask_ = mask;
+    // A window the platform still counts as focused (hidden without handing
+    // the focus on, or open already) is not activated again, so it reads here.
+    const bool focused = windowHandle() != nullptr && QGuiApplication::focusWindow() == windowHandle();
     show();
     raise();
     activateWindow();
+    if (focused) host_.Guard([this] { FormActivate(); });
 }
 
 bool TFMask::event(QEvent* e) {

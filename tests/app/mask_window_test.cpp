@@ -206,8 +206,7 @@ TEST_F(MaskOnCamera, AMaskDrawnIsKeptByTheCameraAndDrawnAgainOnReopening) {
     TFMask& mask = window->Mask();
 
     // Mask B as the camera leaves the factory: 120,20 - 180,50, on an NTSC high-resolution camera.
-    mask.OpenFor(1);
-    mask.FormActivate();
+    mask.OpenFor(1);  // its activation reads the rectangle
     ASSERT_TRUE(WaitFor([&] { return Settled() && Drawn() == QRect(QPoint(120, 23), QPoint(180, 58)); }));
 
     QTest::mousePress(mask.PaintBox2, Qt::LeftButton, {}, QPoint(30, 40));
@@ -221,8 +220,7 @@ TEST_F(MaskOnCamera, AMaskDrawnIsKeptByTheCameraAndDrawnAgainOnReopening) {
     mask.Button1->click();
     mask.Mask_area_clear();
     ASSERT_FALSE(Drawn().has_value());
-    mask.OpenFor(1);
-    mask.FormActivate();
+    mask.OpenFor(1);  // its activation reads the rectangle again
     ASSERT_TRUE(WaitFor([&] { return Settled() && Drawn() == QRect(QPoint(30, 39), QPoint(90, 109)); }));
     EXPECT_TRUE(window->Messages.empty());
 }
