@@ -421,26 +421,6 @@ TEST_F(Adjust, TheLoadChainShowsTheCamerasValuesWithoutSendingThemBack) {
     EXPECT_EQ(w().Peak_disp_sel->ItemIndex(), 1);
 }
 
-TEST_F(Adjust, LensReferenceShowsASignedByte) {
-    w().rens_ref_read->click();
-    port.TakeWire();
-    Answer({0xA0, 0x46, 0xFF});
-    EXPECT_EQ(w().lens_ref->text(), "-1");
-}
-
-TEST_F(Adjust, HiddenControlsAreHeldButNotShown) {
-    window->show();
-    for (QWidget* shown : std::initializer_list<QWidget*>{w().wb_sel, w().pre_32, w().pwm_ref, w().CSpinButton5,
-                                                          w().rens_ref_read}) {
-        EXPECT_TRUE(shown->isVisible()) << shown->objectName().toStdString();
-    }
-    for (QWidget* held : std::initializer_list<QWidget*>{w().sync_disp_sel, w().shut_disp_sel, w().Sens_disp_sel,
-                                                         w().Peak_disp_sel, w().hvpha_disp_sel, w().rg_delay,
-                                                         w().RYP, w().BYN_DATA}) {
-        EXPECT_FALSE(held->isVisible()) << held->objectName().toStdString();
-    }
-}
-
 // ---- against the virtual camera ------------------------------------------------------------
 
 class AdjustOnCamera : public CameraWindow {};
