@@ -77,7 +77,7 @@ AdjustPage::AdjustPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet)
 void AdjustPage::BuildWhiteBalance(QWidget* parent) {
     auto* column = new QVBoxLayout(parent);
     column->setContentsMargins(0, 0, 0, 0);
-    auto* group = Group("GroupBox1", "W/B Preset", parent);
+    auto* group = Group("wb_grp", "W/B Preset", parent);
     wb_sel = new QCheckBox("ATW", group);
     wb_sel->setObjectName("wb_sel");
     pre_32 = Button("pre_32", "ATW->3200K", group);
@@ -95,12 +95,12 @@ void AdjustPage::BuildWhiteBalance(QWidget* parent) {
 void AdjustPage::BuildLens(QWidget* parent) {
     auto* column = new QVBoxLayout(parent);
     column->setContentsMargins(0, 0, 0, 0);
-    auto* group = Group("GroupBox2", "DC Lens ", parent);
+    auto* group = Group("dc_lens_grp", "DC Lens ", parent);
     pwm_ref = new THexEdit("pwm_ref", "00", 2, group);
     pwm_ref->setFixedSize(32, 22);
     CSpinButton5 = new TCSpinButton("CSpinButton5", group);
     auto* row = new QHBoxLayout(group);
-    row->addWidget(Label("Label1", "Offset ", group));
+    row->addWidget(Label("offset_lbl", "Offset ", group));
     row->addWidget(pwm_ref);
     row->addWidget(CSpinButton5);
     row->addStretch();
