@@ -1,8 +1,20 @@
 // TFMask: the privacy-mask editor window. Created hidden with the main
 // window; the Setup1 page's mask selector opens it for the chosen mask.
+// Each activation reads the mask's rectangle from the camera and draws it;
+// a drag on the drawing area from the upper-left to the lower-right corner
+// is sent to the camera at once as the mask's new rectangle.
 #pragma once
 
+#include <QRect>
 #include <QWidget>
+
+#include <optional>
+
+#include "transfer/MaskGeometry.h"
+
+class QFrame;
+class QLabel;
+class QPushButton;
 
 namespace tern::transfer {
 struct MaskReply;
@@ -18,13 +30,52 @@ class TFMask : public QWidget {
 public:
     explicit TFMask(widgets::PageHost& host, QWidget* parent = nullptr);
 
-    /// Shows the window for mask 0..3 (A..D) and reads its rectangle.
+    /// Shows the window for mask 0..3 (A..D); its activation reads the rectangle.
     void OpenFor(int mask);
     /// The camera's rectangle of a mask, as read back.
     void ShowCameraRect(const transfer::MaskReply& reply);
 
+    // ---- handlers ---------------------------------------------------------------
+    void FormActivate();
+    /// Asks the camera for mask m's rectangle, when idle.
+    void Mask_read(int m);
+    void PaintBox2MouseDown(int x, int y);
+    void PaintBox2MouseMove(int x, int y);
+    void PaintBox2MouseUp(int x, int y);
+    /// Sends the rectangle of a drag from `press` to `release` (PaintBox2
+    /// pixels) as mask m's, and draws it; nothing when the link is busy or
+    /// the drag ends left of or above its start.
+    void Mask_write(int m, transfer::WindowPoint press, transfer::WindowPoint release);
+    /// Clears the drawing area to its grid.
+    void Mask_area_clear();
+    void Button1Click();
+
+    /// The mask the window edits (0..3).
+    int Mask() const { return mask_; }
+    /// The rectangle on the drawing area, in its pixels (corners inclusive).
+    std::optional<QRect> Drawn() const { return drawn_; }
+
+    // ---- controls (named as on the window) ------------------------------------
+    QFrame* Panel9 = nullptr;
+    QWidget* PaintBox2 = nullptr;
+    QLabel* lbHorz = nullptr;
+    QLabel* lbVert = nullptr;
+    QPushButton* Button1 = nullptr;
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
 private:
+    void ShowPoint(int x, int y);
+    void Draw(transfer::WindowPoint topLeft, transfer::WindowPoint bottomRight);
+    void PaintArea();
+
     widgets::PageHost& host_;
+    int mask_ = 0;
+    transfer::WindowPoint press_;
+    transfer::WindowPoint release_;
+    std::optional<QRect> drawn_;
 };
 
 }  // namespace tern::controls

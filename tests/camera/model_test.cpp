@@ -271,6 +271,35 @@ TEST(CameraModel, TableAtStartAndAPieceThatFails) {
               P({0xA0, 0x3A, 0x45, 0, 0, 0, 0, 0, 0, 0x03, 0xFF, 0x05, 0xFF}));
 }
 
+TEST(CameraModel, EachMaskKeepsItsOwnRectangleThroughAReset) {
+    CameraModel cam;
+    for (std::uint8_t m = 0; m < 4; ++m) {
+        const auto b = static_cast<std::uint8_t>(0x20 + 4 * m);
+        const Bytes15 write = P({0x21, 0x1D, static_cast<std::uint8_t>(0x10 + m), b, static_cast<std::uint8_t>(b + 1),
+                                 static_cast<std::uint8_t>(b + 2), static_cast<std::uint8_t>(b + 3)});
+        EXPECT_EQ(cam.Handle(write).reply, Accepted(write));
+    }
+    EXPECT_TRUE(cam.Handle(P({0xF1})).ackOnly);
+    for (std::uint8_t m = 0; m < 4; ++m) {
+        const auto b = static_cast<std::uint8_t>(0x20 + 4 * m);
+        EXPECT_EQ(cam.Handle(P({0x31, 0x1D, static_cast<std::uint8_t>(0x10 + m)})).reply,
+                  P({0xA0, 0x1D, static_cast<std::uint8_t>(0x10 + m), b, static_cast<std::uint8_t>(b + 1),
+                     static_cast<std::uint8_t>(b + 2), static_cast<std::uint8_t>(b + 3)}))
+            << "mask " << int(m);
+    }
+}
+
+TEST(CameraModel, ColourMatrixWriteBackKeepsTheRegistersInMemory) {
+    CameraModel cam;
+    EXPECT_EQ(cam.Handle(P({0x21, 0x41, 0x00})).reply, P({0xA0, 0x41, 0x00}));
+    cam.Handle(P({0x21, 0x0B, 0x2E, 0x01, 0x10}));  // the hue bar's word, register only
+    EXPECT_EQ(cam.MemoryWord(0x2E), 0x0010);
+    cam.Handle(P({0x21, 0x0A, 0x2E, 0x01, 0x10}));  // written back
+    EXPECT_EQ(cam.MemoryWord(0x2E), 0x0110);
+    cam.Handle(P({0xF1}));
+    EXPECT_EQ(cam.Register(0x2E), 0x0110);
+}
+
 TEST(CameraModel, ServiceCommands) {
     CameraModel cam;
     EXPECT_EQ(cam.Handle(P({0x21, 0x0E, 0x00, 0xAB})).reply, P({0xA0, 0x0E, 0x00, 0xAB}));
