@@ -20,14 +20,13 @@ protected:
     void Start(link::ToolMode mode, camera::CameraOptions options = {}) {
         camera = std::make_unique<camera::PtyCamera>(options);
         camera->Start();
-        link::SetPortDevice(1, camera->DevicePath());
-        window = std::make_unique<app::TFTern>(mode, nullptr, AutoClose);
+        window = std::make_unique<app::TFTern>(mode, link::PortDevices{camera->DevicePath(), "/nonexistent/ternab-com2"},
+                                               AutoClose);
     }
 
     void TearDown() override {
         window.reset();
         if (camera) camera->Stop();
-        link::ClearPortDevices();
     }
 
     /// No frame in flight, no load chain, and none of the window's throttling timers armed.
