@@ -1,5 +1,6 @@
 // Building the main window, its timers and FormCreate.
 #include "app/MTern.h"
+#include "link/version.h"
 
 #include <QAction>
 #include <QApplication>
@@ -251,6 +252,9 @@ void TFTern::BuildMenu() {
     Help1->menuAction()->setVisible(false);
 
     connect(ReLoad, &QAction::triggered, this, [this] { Guard([this] { ReLoadClick(); }); });
+    connect(PCVersion1, &QAction::triggered, this, [this] {
+        ShowMessage(std::string("ternab ") + link::kVersion, "PC Version");
+    });
     connect(Reset1, &QAction::triggered, this, [this] { Guard([this] { Reset1Click(); }); });
     connect(Exit1, &QAction::triggered, this, [this] { Guard([this] { ExitClick(); }); });
 }

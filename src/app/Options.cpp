@@ -18,6 +18,8 @@ bool ParseAppArgs(const std::vector<std::string>& args, AppOptions& options, std
         };
         if (a == "--help" || a == "-h") {
             options.help = true;
+        } else if (a == "--version") {
+            options.version = true;
         } else if (a == "--mode") {
             std::string m;
             if (!value(m)) return false;
@@ -77,6 +79,7 @@ std::string AppUsage() {
            "  --port2 DEV           device for COM2 (default /dev/ttyS1)\n"
            "  --simulate            start a virtual camera and use it as COM1\n"
            "  --screenshot FILE     save the window as an image once the first page is read, then end\n"
+           "  --version             the program's version\n"
            "  --help                this text\n"
            "Virtual camera options (with --simulate):\n" +
            camera::CameraOptionsUsage();

@@ -19,6 +19,7 @@ struct AppOptions {
     std::optional<link::Page> page;  ///< the page shown first, when the mode shows it
     std::string screenshot;  ///< grab the window into this file after the first chain, then end
     bool help = false;
+    bool version = false;
 };
 
 /// Reads the arguments after the program name. Virtual-camera options are

@@ -16,6 +16,7 @@
 #include "app/MTern.h"
 #include "app/Options.h"
 #include "camera/pty_camera.h"
+#include "link/version.h"
 
 namespace tern::app {
 
@@ -51,6 +52,10 @@ int PTern(int argc, char** argv) {
     if (!ParseAppArgs(args, options, error)) {
         std::cerr << "ternab: " << error << "\n" << AppUsage();
         return 2;
+    }
+    if (options.version) {
+        std::cout << "ternab " << link::kVersion << "\n";
+        return 0;
     }
     if (options.help) {
         std::cout << AppUsage();

@@ -15,6 +15,7 @@
 #include "cli/probe.h"
 #include "link/comm.h"
 #include "link/event_loop.h"
+#include "link/version.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ void Usage(std::ostream& out) {
            "  --port DEV    device for COM1 (default /dev/ttyS0)\n"
            "  --port2 DEV   device for COM2 (default /dev/ttyS1)\n"
            "  --link PATH   also make a symbolic link PATH to the camera's device\n"
+           "  --version     print ternctl's version\n"
            "\ncamera options:\n"
         << camera::CameraOptionsUsage();
 }
@@ -117,6 +119,10 @@ int main(int argc, char** argv) {
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         Usage(args.empty() ? std::cerr : std::cout);
         return args.empty() ? 2 : 0;
+    }
+    if (args[0] == "--version") {
+        std::cout << "ternctl " << link::kVersion << "\n";
+        return 0;
     }
     const std::string cmd = args[0];
     args.erase(args.begin());
