@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTabWidget>
@@ -540,6 +541,107 @@ TEST_F(SetupPages, DependentControlsFollowTheCameraAnswer) {
     EXPECT_EQ(s1().blc_panel, window->findChild<QWidget*>("blc_panel"));
     EXPECT_EQ(s2().MoArea2, window->findChild<QWidget*>("MoArea2"));
 }
+
+// ---- names: the decoder and the enabling rules find every control by objectName ----------------
+
+/// Controls of the Adjust page, which the decoder and the rules name too.
+bool OnAdjustPage(const std::string& name) {
+    for (const char* n : {"shut_disp_sel", "sync_disp_sel", "Peak_disp_sel", "wb_sel", "pre_32", "pre_56", "pre_awc"}) {
+        if (name == n) return true;
+    }
+    return false;
+}
+
+TEST_F(SetupPages, EveryControlABlockReplySetsIsFoundByItsName) {
+    Ready(link::ToolMode::Apl);
+    link::Payload read{};
+    read[1] = link::kGroupRead;
+    read[2] = link::kItemBlock;
+    for (int block = 0; block <= 6; ++block) {
+        link::FrameBytes f{};
+        f[1] = link::kStatusAccepted;
+        f[2] = link::kItemBlock;
+        f[3] = static_cast<std::uint8_t>(block);
+        read[3] = f[3];
+        const transfer::DecodedReply d = transfer::DecodeReply(link::Reply(f), read, transfer::MaskVideo{});
+        ASSERT_FALSE(d.updates.empty()) << "block " << block;
+        for (const transfer::ControlUpdate& u : d.updates) {
+            if (OnAdjustPage(u.control)) continue;
+            EXPECT_NE(window->findChild<QWidget*>(QString::fromStdString(u.control)), nullptr)
+                << "block " << block << ": " << u.control;
+        }
+    }
+}
+
+TEST_F(SetupPages, EveryControlTheEnablingRulesNameIsFound) {
+    Ready(link::ToolMode::Apl);
+    // Inputs that reach every row at least once between them.
+    for (int sel = 0; sel <= 2; ++sel) {
+        transfer::EnablingInputs in;
+        in.Ctitle = in.Zoom = in.BLC = in.MoDetect = sel % 2;
+        in.wb_select = in.Sync = in.AGC_SEL = in.Lens = sel;
+        for (const transfer::Enabling& e : transfer::EnablingRules(in)) {
+            const std::string name(e.control);
+            if (OnAdjustPage(name)) continue;
+            EXPECT_NE(window->findChild<QWidget*>(QString::fromStdString(name)), nullptr) << name;
+        }
+    }
+    for (int k = 1; k <= transfer::kGridCells; ++k) {
+        const auto blc = QString::fromStdString(transfer::GridCellName(Control::BLCArea, k));
+        const auto mo = QString::fromStdString(transfer::GridCellName(Control::MoArea, k));
+        EXPECT_EQ(s1().blc_panel->findChild<QCheckBox*>(blc), s1().BLCCheck[static_cast<std::size_t>(k - 1)]) << k;
+        EXPECT_EQ(s2().MoArea2->findChild<QCheckBox*>(mo), s2().MoCheck[static_cast<std::size_t>(k - 1)]) << k;
+    }
+}
+
+struct ItemsRow {
+    const char* name;
+    QStringList items;
+};
+
+class SetupItems : public WindowTest, public ::testing::WithParamInterface<ItemsRow> {};
+
+/// The items of a radio group or drop-down list, in order.
+QStringList ItemsOf(QWidget* w) {
+    QStringList out;
+    if (auto* g = qobject_cast<widgets::TRadioGroup*>(w)) {
+        for (int i = 0; i < g->Count(); ++i) out << g->Button(i)->text();
+    } else if (auto* c = qobject_cast<QComboBox*>(w)) {
+        for (int i = 0; i < c->count(); ++i) out << c->itemText(i);
+    }
+    return out;
+}
+
+TEST_P(SetupItems, ItemsAreTheCameraOnes) {
+    Make(link::ToolMode::Apl);
+    QWidget* w = window->findChild<QWidget*>(GetParam().name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(ItemsOf(w), GetParam().items);
+}
+
+const ItemsRow kItemsRows[] = {
+    {"Ctitle", {"OFF", "ON"}},
+    {"Ctitlepos", {"UpperLeft", "LowerLeft", "UpperRight", "LowerRight"}},
+    {"Zoom", {"OFF", "ON"}},
+    {"SenseUp", {"OFF", "x2", "x4", "x6", "x8", "x12", "x16", "x24", "x32", "x48", "x64", "x96", "x128"}},
+    {"Lens", {"ALC", "ELC"}},
+    {"Shutter", {"OFF", "1/100", "1/120", "1/180", "1/250", "1/350", "1/500", "1/750", "1/1000", "1/1500", "1/2000",
+                 "1/3000", "1/4000", "1/6000", "1/8000", "1/12000"}},
+    {"BLC", {"OFF", "ON"}},
+    {"AGC_SEL", {"OFF", "ON", "MANUAL"}},
+    {"wb_select", {"ATW", "AWC", "MANUAL"}},
+    {"WB_preset", {"3200", "5600", "User"}},
+    {"Sync", {"INT", "LINE", "VBS"}},
+    {"mask", {"Mask A", "Mask B", "Mask C", "Mask D"}},
+    {"Priority", {"AGC-Sense", "Sense-AGC"}},
+    {"Frz_type", {"Field", "Frame"}},
+    {"gamma", {"0.45", "1.00"}},
+    {"MoDetect", {"OFF", "ON"}},
+    {"MoTime", {"10sec", "30sec", "60sec"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lists, SetupItems, ::testing::ValuesIn(kItemsRows),
+                         [](const ::testing::TestParamInfo<ItemsRow>& i) { return std::string(i.param.name); });
 
 // ---- against the virtual camera --------------------------------------------------------------------
 
