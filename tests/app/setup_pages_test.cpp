@@ -807,5 +807,70 @@ TEST_F(SetupCamera, RefusedItemResetsSyncWithoutSending) {
     EXPECT_TRUE(window->Messages.empty());
 }
 
+// Every control, one after the other, changes its one setting in the camera.
+struct CameraRow {
+    const char* name;
+    std::function<void(TFTern&)> act;
+    int setting;  ///< the camera's settings byte
+    std::uint8_t value;
+};
+
+const CameraRow kCameraRows[] = {
+    {"Ctitle", [](TFTern& w) { S1(w).Ctitle->SetItemIndex(1); }, 0x0C, 1},
+    {"CName", [](TFTern& w) { S1(w).CName->setText("Q"); S1(w).TitleTimerTimer(); }, 0x00, 0x21},
+    {"Ctitlepos", [](TFTern& w) { S1(w).Ctitlepos->setCurrentIndex(2); }, 0x0D, 2},
+    {"SenseUp", [](TFTern& w) { S1(w).SenseUp->setCurrentIndex(5); }, 0x0E, 5},
+    {"Lens", [](TFTern& w) { S1(w).Lens->SetItemIndex(1); }, 0x0F, 1},
+    {"Shutter", [](TFTern& w) { S1(w).Shutter->setCurrentIndex(9); }, 0x10, 9},
+    {"ELCLVL", [](TFTern& w) { S1(w).ELCLVL->setValue(8); S1(w).LensTimerTimer(); }, 0x11, 8},
+    {"BLC", [](TFTern& w) { S1(w).BLC->SetItemIndex(1); }, 0x12, 1},
+    {"BlcPreset", [](TFTern& w) { S1(w).BlcPreset->setChecked(false); }, 0x13, 0},
+    {"BLCCheck01", [](TFTern& w) { S1(w).BLCCheck[0]->setChecked(true); S1(w).BLCAreaTimerTimer(); }, 0x14, 0x01},
+    {"AGC_SEL", [](TFTern& w) { S1(w).AGC_SEL->SetItemIndex(2); }, 0x1A, 2},
+    {"AGC_MAN", [](TFTern& w) { S1(w).AGC_MAN->setValue(7); S1(w).AGCManTimerTimer(); }, 0x1C, 7},
+    {"wb_select", [](TFTern& w) { S1(w).wb_select->SetItemIndex(2); }, 0x1D, 2},
+    {"WB_preset", [](TFTern& w) { S1(w).WB_preset->SetItemIndex(2); }, 0x1E, 2},
+    {"Rgain", [](TFTern& w) { S1(w).Rgain->setValue(1); S1(w).RTimerTimer(); }, 0x1F, 1},
+    {"BGain", [](TFTern& w) { S1(w).BGain->setValue(8); S1(w).BTimerTimer(); }, 0x20, 8},
+    {"Sync", [](TFTern& w) { S1(w).Sync->SetItemIndex(2); }, 0x21, 2},
+    {"v_pha_lvl", [](TFTern& w) { S1(w).v_pha_lvl->setValue(0x100); S1(w).v_pha_timerTimer(); }, 0x22, 0x01},
+    {"h_pha_lvl", [](TFTern& w) { S1(w).h_pha_lvl->setValue(0x10); S1(w).h_pha_timerTimer(); }, 0x26, 0x10},
+    {"MaskC", [](TFTern& w) { S1(w).MaskC->setChecked(true); }, 0x2A, 1},
+    {"Nega", [](TFTern& w) { S1(w).Nega->setChecked(true); }, 0x2C, 1},
+    {"Mirror", [](TFTern& w) { S1(w).Mirror->setChecked(true); }, 0x2D, 1},
+    {"Priority", [](TFTern& w) { S1(w).Priority->SetItemIndex(1); }, 0x2E, 1},
+    {"v_rev", [](TFTern& w) { S1(w).v_rev->setChecked(true); }, 0x2F, 1},
+    {"Freeze", [](TFTern& w) { S1(w).Freeze->setChecked(true); }, 0x30, 1},
+    {"Frz_type", [](TFTern& w) { S1(w).Frz_type->SetItemIndex(1); }, 0x31, 1},
+    {"Zoom", [](TFTern& w) { S1(w).Zoom->SetItemIndex(1); }, 0x47, 1},
+    {"ZoomBar", [](TFTern& w) { S1(w).ZoomBar->setValue(0x50); S1(w).ZoomTimerTimer(); }, 0x48, 0x50},
+    {"PEAK_LVL", [](TFTern& w) { S1(w).PEAK_LVL->setValue(2); S1(w).PEAKTimerTimer(); }, 0x49, 2},
+    {"gamma", [](TFTern& w) { S2(w).gamma->SetItemIndex(1); }, 0x42, 1},
+    {"enh_h", [](TFTern& w) { S2(w).enh_h->setValue(17); S2(w).enh_h_timerTimer(); }, 0x43, 17},
+    {"enh_v", [](TFTern& w) { S2(w).enh_v->setValue(3); S2(w).enh_v_timerTimer(); }, 0x44, 3},
+    {"knee_lvl", [](TFTern& w) { S2(w).knee_lvl->setValue(12); S2(w).kneeTimerTimer(); }, 0x45, 12},
+    {"color_bar", [](TFTern& w) { S2(w).color_bar->setChecked(true); }, 0x46, 1},
+    {"MoDetect", [](TFTern& w) { S2(w).MoDetect->SetItemIndex(1); }, 0x54, 1},
+    {"MoPre", [](TFTern& w) { S2(w).MoPre->setChecked(false); }, 0x55, 0},
+    {"MoLv", [](TFTern& w) { S2(w).MoLv->setValue(1); S2(w).MoLvtimerTimer(); }, 0x56, 1},
+    {"MoTime", [](TFTern& w) { S2(w).MoTime->SetItemIndex(1); }, 0x57, 1},
+    {"MoCheck01", [](TFTern& w) { S2(w).MoCheck[0]->setChecked(false); }, 0x58, 0xFE},
+};
+
+TEST_F(SetupCamera, EveryControlChangesItsOneSettingInTheCamera) {
+    Start(link::Page::Setup2);  // both pages read
+    std::size_t expected = replies;
+    for (const CameraRow& row : kCameraRows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_NE(Setting(row.setting), row.value) << "the camera already holds it";
+        row.act(*window);
+        ++expected;
+        ASSERT_TRUE(WaitFor([&] { return Setting(row.setting) == row.value; }, 3000));
+        ASSERT_TRUE(Settled(expected));
+    }
+    EXPECT_EQ(Frames(), 11u + std::size(kCameraRows));  // one command each, nothing else
+    EXPECT_TRUE(window->Messages.empty());
+}
+
 }  // namespace
 }  // namespace tern::test
