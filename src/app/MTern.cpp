@@ -189,6 +189,8 @@ void TFTern::BuildPages() {
     setup2_ = new controls::Setup2Page(TabSheet4, *this);
     mask_ = new controls::TFMask(*this, this);  // a window of its own, owned by this one
     mask_->hide();
+    connect(setup2_, &controls::Setup2Page::SyncRefused, setup1_, &controls::Setup1Page::SyncRefused);
+    connect(setup1_, &controls::Setup1Page::MaskRequested, this, [this](int mask) { Guard([this, mask] { mask_->OpenFor(mask); }); });
     connect(setup1_, &controls::Setup1Page::ExitRequested, this, [this] { Guard([this] { ExitClick(); }); });
     connect(setup2_, &controls::Setup2Page::ExitRequested, this, [this] { Guard([this] { ExitClick(); }); });
 }

@@ -1,0 +1,42 @@
+// The rules every setting control of the Setup pages sends by:
+// the idle test before an immediate command, and the throttle of the
+// continuous controls run on the window's timers.
+#pragma once
+
+#include "transfer/Catalogue.h"
+
+class QTimer;
+
+namespace tern::widgets {
+class PageHost;
+}
+
+namespace tern::controls {
+
+class Sender {
+public:
+    explicit Sender(widgets::PageHost& host) : host_(host) {}
+
+    /// Trans_chk: no chain, no frame in flight, no defect lock, no LoadGuard.
+    bool Idle() const;
+    /// A load chain runs (LoadStep non-zero): a change arms no timer.
+    bool LoadRunning() const;
+    /// Hands a payload to StxCommand (which drops it while a frame is in flight).
+    void Send(const transfer::SettingCommand& cmd);
+    /// An immediate command: sent only when idle, dropped otherwise.
+    void SendNow(transfer::Control c, int value);
+    /// A throttled control changed: starts its timer unless it is armed
+    /// already (the interval runs from the first change) or a chain runs.
+    void Arm(transfer::Control c, QTimer* timer, bool blcPresetChecked = false);
+    /// The timer ticked: true when the command is to go now (the timer is
+    /// then stopped); false while busy, the timer ticking again one interval later.
+    bool Fire(transfer::Control c, QTimer* timer);
+
+    const transfer::Throttle& Throttles() const { return throttle_; }
+
+private:
+    widgets::PageHost& host_;
+    transfer::Throttle throttle_;
+};
+
+}  // namespace tern::controls
