@@ -46,7 +46,7 @@ void TFTern::MessageBox(const QString& text, const QString& caption, bool error,
             QStringLiteral("The same message came %1 more time(s) while this box was open.").arg(it->second.folded));
         return;
     }
-    if (draining_ && *draining_ == key) {
+    if (draining_ && *draining_ == key && link_->BytesTaken() <= drainEnd_) {
         ++FoldedRepeats;
         StatusPanels[3]->setText(QStringLiteral("+%1").arg(FoldedRepeats));
         StatusPanels[3]->setToolTip(QStringLiteral("%1 repeat(s) of \"%2\" not shown again").arg(FoldedRepeats).arg(text.trimmed()));
@@ -63,10 +63,10 @@ void TFTern::MessageBox(const QString& text, const QString& caption, bool error,
         box.exec();
     }
     openBoxes_.erase(key);
-    // The answers held back meanwhile are dispatched next (posted when the
-    // hold ended); the same message from them is folded too.
+    // The answers held back meanwhile are dispatched next; the same message
+    // raised by one of those bytes is folded too.
     draining_ = key;
-    QMetaObject::invokeMethod(this, [this] { draining_.reset(); }, Qt::QueuedConnection);
+    drainEnd_ = link_->BytesTaken() + link_->BytesWaiting();
 }
 
 bool TFTern::Ask(const std::string& text, const std::string& caption) {

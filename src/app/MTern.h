@@ -274,6 +274,7 @@ private:
     };
     std::map<std::pair<QString, QString>, OpenBox> openBoxes_;
     std::optional<std::pair<QString, QString>> draining_;
+    std::uint64_t drainEnd_ = 0;  ///< the last held-back byte (Link::BytesTaken)
 };
 
 }  // namespace tern::app

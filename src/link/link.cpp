@@ -213,6 +213,7 @@ void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
     while (!pending_.empty()) {
         const std::uint8_t b = pending_.front();
         pending_.pop_front();
+        ++bytesTaken_;
         try {
             Dispatch(b);
         } catch (const std::exception& e) {

@@ -102,6 +102,9 @@ public:
     void OnCommReceiveWatchThread(CommPort& port, std::uint16_t size);
     /// True while the dispatcher's reaction to received bytes is running.
     bool InDispatch() const { return dispatching_; }
+    /// Bytes taken by the dispatcher since the start, and bytes waiting for it.
+    std::uint64_t BytesTaken() const { return bytesTaken_; }
+    std::size_t BytesWaiting() const { return pending_.size(); }
     /// The host holds the dispatcher back while it shows a modal box, whoever
     /// opened it: bytes that arrive meanwhile wait, and are dispatched in
     /// order once the handler that opened the box has returned.
@@ -183,6 +186,7 @@ private:
     void RunDeferred();
 
     bool dispatching_ = false;
+    std::uint64_t bytesTaken_ = 0;
     int holds_ = 0;
     std::deque<std::pair<const void*, std::function<void()>>> deferred_;
     std::deque<std::uint8_t> pending_;

@@ -650,8 +650,8 @@ protected:
     void Start(link::Page page, camera::CameraOptions options = {}) {
         camera = std::make_unique<camera::PtyCamera>(options);
         camera->Start();
-        link::SetPortDevice(1, camera->DevicePath());
-        window = std::make_unique<TFTern>(link::ToolMode::Apl, nullptr, AutoClose);
+        window = std::make_unique<TFTern>(link::ToolMode::Apl,
+                                          link::PortDevices{camera->DevicePath(), "/nonexistent/ternab-com2"}, AutoClose);
         window->OnReply = [this] { ++replies; };
         ASSERT_TRUE(Settled(7));
         if (page == link::Page::Setup2) {
@@ -663,7 +663,6 @@ protected:
     void TearDown() override {
         window.reset();
         if (camera) camera->Stop();
-        link::ClearPortDevices();
     }
 
     bool Settled(std::size_t count) {
