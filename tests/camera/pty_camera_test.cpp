@@ -172,10 +172,19 @@ TEST(PtyCamera, TracesEveryByteEachWay) {
     std::stringstream text;
     text << in.rdbuf();
     const std::string t = text.str();
-    EXPECT_NE(t.find(" in  05\n"), std::string::npos) << t;
-    EXPECT_NE(t.find(" out 06\n"), std::string::npos) << t;
-    EXPECT_NE(t.find("02 31 0A 01 00"), std::string::npos) << t;
-    EXPECT_NE(t.find(" out 06 02 A0 0A 01 40 00"), std::string::npos) << t;
+    // The tool's trace format, directions named after the wire.
+    EXPECT_EQ(t.rfind(link::LineTrace::kHeader, 0), 0u) << t;
+    EXPECT_NE(t.find(" tool>cam  05\n"), std::string::npos) << t;
+    EXPECT_NE(t.find(" tool>cam  = ENQ: connection request\n"), std::string::npos) << t;
+    EXPECT_NE(t.find(" cam>tool  06\n"), std::string::npos) << t;
+    EXPECT_NE(t.find(" 02 31 0A 01 00"), std::string::npos) << t;
+    EXPECT_NE(t.find(" tool>cam  = command: read (31), item 0A DSP register, register 01, check code 431F good\n"),
+              std::string::npos)
+        << t;
+    EXPECT_NE(t.find(" cam>tool  06 02 A0 0A 01 40 00"), std::string::npos) << t;
+    EXPECT_NE(t.find(" cam>tool  = reply: status A0 accepted, item 0A DSP register, register 01, value 4000, check code 7F4C good\n"),
+              std::string::npos)
+        << t;
     std::remove(path.c_str());
 }
 
