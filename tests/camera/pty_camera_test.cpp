@@ -158,6 +158,31 @@ TEST(PtyCamera, StopIsIdempotentAndEndsAPacedTransfer) {
     cam.Stop();
 }
 
+TEST(PtyCamera, SleepsWhileNoToolHasTheDeviceOpenAndWakesWhenOneOpensIt) {
+    PtyCamera cam;
+    cam.Start();
+    {
+        ToolEnd tool(cam.DevicePath());
+        ASSERT_TRUE(tool.Ok());
+        Exchange(tool);
+    }
+    // The tool has gone. A camera that looked again every 20 ms would wake
+    // ten times in this window; one that waits for the device to be opened
+    // wakes at most for the hang-up itself.
+    const std::uint64_t before = cam.Stats().wakeups;
+    const auto window = Clock::now() + 200ms;
+    while (Clock::now() < window) std::this_thread::sleep_for(10ms);
+    EXPECT_LE(cam.Stats().wakeups - before, 2u);
+    // The next tool is answered at once, and again after it too has gone.
+    for (int i = 0; i < 2; ++i) {
+        ToolEnd tool(cam.DevicePath());
+        ASSERT_TRUE(tool.Ok());
+        Exchange(tool);
+    }
+    cam.Stop();
+    EXPECT_FALSE(cam.Running());
+}
+
 TEST(PtyCamera, TracesEveryByteEachWay) {
     const std::string path = testing::TempDir() + "camera_trace.txt";
     {
