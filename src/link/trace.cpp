@@ -1,5 +1,6 @@
 #include "link/trace.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -197,30 +198,38 @@ LineTrace::~LineTrace() {
 void LineTrace::Record(TraceDirection direction, const std::uint8_t* bytes, std::size_t count) {
     if (count == 0) return;
     const Clock::time_point at = Clock::now();
-    bool first;
+    bool full;
     {
         std::lock_guard lk(mutex_);
-        first = chunks_.empty();
         chunks_.push_back(Chunk{at, direction, static_cast<std::uint32_t>(bytes_.size()), static_cast<std::uint32_t>(count)});
         bytes_.insert(bytes_.end(), bytes, bytes + count);
         ++recorded_;
+        full = bytes_.size() >= kWakeBytes && bytes_.size() - count < kWakeBytes;
     }
-    if (first) wake_.notify_one();  // the writer is asleep only when the buffer was empty
+    // No wake-up per record (that would cost the link a system call each
+    // time): the writer comes by itself every kWriteEveryMs.
+    if (full) wake_.notify_one();
 }
 
 void LineTrace::Flush() {
     std::unique_lock lk(mutex_);
     const std::uint64_t target = recorded_;
+    flushTo_ = std::max(flushTo_, target);
     wake_.notify_one();
     written_.wait(lk, [&] { return done_ >= target; });
 }
 
 std::string LineTrace::Format(double seconds, TraceDirection direction, std::span<const std::uint8_t> bytes,
                               TraceDecoder& decoder) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
     char head[48];
     std::snprintf(head, sizeof head, "%12.6f %s ", seconds, DirectionText(direction));
     std::string out = head;
-    for (std::uint8_t b : bytes) out += " " + Hex2(b);
+    out.reserve(out.size() + bytes.size() * 3 + 1);
+    for (std::uint8_t b : bytes) {
+        const char hex[3] = {' ', kDigits[b >> 4], kDigits[b & 15]};
+        out.append(hex, 3);
+    }
     out += "\n";
     std::vector<std::string> lines;
     decoder.Feed(bytes, lines);
@@ -233,8 +242,12 @@ void LineTrace::Run() {
     std::vector<std::uint8_t> bytes;
     std::unique_lock lk(mutex_);
     for (;;) {
-        wake_.wait(lk, [&] { return stop_ || !chunks_.empty(); });
-        if (chunks_.empty() && stop_) return;
+        wake_.wait_for(lk, std::chrono::milliseconds(kWriteEveryMs),
+                       [&] { return stop_ || flushTo_ > done_ || bytes_.size() >= kWakeBytes; });
+        if (chunks_.empty()) {
+            if (stop_) return;
+            continue;
+        }
         chunks.swap(chunks_);
         bytes.swap(bytes_);
         lk.unlock();

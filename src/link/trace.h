@@ -5,8 +5,8 @@
 //     0.012345 tool>cam  = command: read (31), item 0A DSP register, register 01, check code C17B good
 //
 // Record only copies the bytes into a buffer under a short lock; a thread of
-// the trace's own formats and writes them, so the link never waits for the
-// file. The tool and the virtual camera write the same format, directions
+// the trace's own formats and writes them every 50 ms (or sooner when much is
+// waiting), so the link never waits for the file nor wakes anyone per byte. The tool and the virtual camera write the same format, directions
 // named after the wire (tool to camera, camera to tool) on both sides.
 #pragma once
 
@@ -92,7 +92,10 @@ private:
     std::condition_variable written_;
     std::vector<Chunk> chunks_;
     std::vector<std::uint8_t> bytes_;
+    static constexpr int kWriteEveryMs = 50;
+    static constexpr std::size_t kWakeBytes = 64 * 1024;
     std::uint64_t recorded_ = 0;  // chunks recorded
+    std::uint64_t flushTo_ = 0;   // Flush waits until this many are written
     std::uint64_t done_ = 0;      // chunks written
     bool stop_ = false;
     std::thread thread_;

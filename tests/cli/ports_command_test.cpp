@@ -84,8 +84,9 @@ TEST_P(PortAuto, ResolvesToTheListedPorts) {
     }
     EXPECT_EQ(p1.value_or(""), fill(GetParam().com1));
     EXPECT_EQ(p2.value_or(""), fill(GetParam().com2));
-    if (GetParam().port1 == std::optional<std::string>("auto"))
+    if (GetParam().port1 == std::optional<std::string>("auto")) {
         EXPECT_EQ(note.str(), "--port auto: COM1 is " + *p1 + ", COM2 is " + *p2 + "\n");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
