@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "cli/ports_command.h"
+#include "link/ports.h"
 
 namespace tern::cli {
 
@@ -39,7 +39,7 @@ void ConsoleHost::ShowMessage(const std::string& text, const std::string& captio
 }
 
 void ConsoleHost::ShowException(const std::exception& e) {
-    const std::string text = ExceptionText(e);
+    const std::string text = link::ExceptionText(e);
     messages.emplace_back(text, "");
     if (!quiet) std::cerr << text << "\n";
 }

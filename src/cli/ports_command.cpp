@@ -110,14 +110,4 @@ bool ResolveAutoPort(std::optional<std::string>& port1, std::optional<std::strin
     return true;
 }
 
-std::string ExceptionText(const std::exception& e) {
-    std::string text = e.what();
-    if (const auto* open = dynamic_cast<const link::ECommOpenError*>(&e)) {
-        if (const std::string help = link::OpenErrorHelp(*open); !help.empty()) text += "\n" + help;
-    } else if (const auto* rw = dynamic_cast<const link::ECommReadWriteError*>(&e); rw && !rw->Reason.empty()) {
-        text += "\n" + rw->Reason;
-    }
-    return text;
-}
-
 }  // namespace tern::cli

@@ -35,9 +35,4 @@ int Ports(const std::vector<std::string>& args);
 bool ResolveAutoPort(std::optional<std::string>& port1, std::optional<std::string>& port2, std::string& error,
                      std::ostream* note, const std::string& devRoot = "/dev", const link::PortChecks& checks = {});
 
-/// The text shown for an exception that left a handler: its own message,
-/// then for an open error the device, the reason and the remedy
-/// (link::OpenErrorHelp), for an input/output error its reason.
-std::string ExceptionText(const std::exception& e);
-
 }  // namespace tern::cli

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,13 +23,15 @@ namespace fs = std::filesystem;
 namespace {
 
 bool DefaultIsRealUart(const std::string& device) {
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    // The kernel tells the UART's type in sysfs, without opening the port
+    // (an open would raise DTR on whatever is connected).
+    std::ifstream type("/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)) +
+                       "/type");
+    if (int t = 0; type >> t) return t != PORT_UNKNOWN;
     const int fd = ::open(device.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        // Not ours to open: the kernel still tells the UART's type in sysfs.
-        std::ifstream type("/sys/class/tty/" + fs::path(device).filename().string() + "/type");
-        int t = 0;
-        return static_cast<bool>(type >> t) && t != PORT_UNKNOWN;
-    }
+    if (fd < 0) return false;
     serial_struct info{};
     const bool real = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
     ::close(fd);
@@ -190,6 +194,16 @@ std::vector<std::string> ProcessesHolding(const std::string& device, const std::
         found.push_back(name.empty() ? pid : pid + " (" + name + ")");
     }
     return found;
+}
+
+std::string ExceptionText(const std::exception& e) {
+    std::string text = e.what();
+    if (const auto* open = dynamic_cast<const ECommOpenError*>(&e)) {
+        if (const std::string help = OpenErrorHelp(*open); !help.empty()) text += "\n" + help;
+    } else if (const auto* rw = dynamic_cast<const ECommReadWriteError*>(&e); rw && !rw->Reason.empty()) {
+        text += "\n" + rw->Reason;
+    }
+    return text;
 }
 
 std::string OpenErrorHelp(const ECommOpenError& e, const OpenErrorContext& context) {

@@ -6,6 +6,7 @@
 // tests can build a machine of their own in a temporary folder.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -70,6 +71,11 @@ inline constexpr const char* kDialoutRemedy =
 /// that holds a busy one. No trailing newline; empty when the error names
 /// no device.
 std::string OpenErrorHelp(const ECommOpenError& e, const OpenErrorContext& context = {});
+
+/// The text shown for an exception that left a handler, in the window's box
+/// and on ternctl's stderr: its own message, then for an open error the
+/// lines of OpenErrorHelp, for an input/output error its reason.
+std::string ExceptionText(const std::exception& e);
 
 /// The processes (pid and name) that have `device` open, found through
 /// `procRoot`/<pid>/fd; "12 (minicom)" each. Those the system does not

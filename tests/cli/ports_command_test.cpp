@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ExceptionText, AnOpenErrorKeepsItsOwnLineAndAddsTheDeviceAndRemedy) {
     const link::ECommOpenError e(-1, "Permission denied", "/dev/ttyUSB0", EACCES);
-    EXPECT_EQ(cli::ExceptionText(e),
+    EXPECT_EQ(link::ExceptionText(e),
               "オープンエラー ErrorCode = -1\n/dev/ttyUSB0: Permission denied\n"
               "add the user to the dialout group (sudo usermod -aG dialout $USER, then log in again)");
 }
