@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <tuple>
 
 namespace tern::link {
 
@@ -40,13 +41,15 @@ bool DefaultIsRealUart(const std::string& device) {
 
 int DefaultAccess(const std::string& device) { return ::access(device.c_str(), R_OK | W_OK) == 0 ? 0 : errno; }
 
-/// "ttyUSB10" after "ttyUSB9": the prefix, then the number.
+/// "ttyUSB10" after "ttyUSB9": the prefix, then the number (compared as
+/// digits, so no name is too long for it).
 bool NumericBefore(const std::string& a, const std::string& b) {
     auto split = [](const std::string& s) {
         std::size_t i = s.size();
         while (i > 0 && std::isdigit(static_cast<unsigned char>(s[i - 1]))) --i;
-        const long n = i < s.size() ? std::stol(s.substr(i)) : -1;
-        return std::make_pair(s.substr(0, i), n);
+        std::size_t z = i;
+        while (z + 1 < s.size() && s[z] == '0') ++z;  // leading zeros do not count
+        return std::make_tuple(s.substr(0, i), s.size() - z, s.substr(z));
     };
     return split(a) < split(b);
 }
@@ -141,6 +144,10 @@ PortDevices AutoPortDevices(const std::vector<SerialPort>& ports) {
     return d;
 }
 
+std::string PortLabel(const SerialPort& port) {
+    return port.byId.empty() ? port.device : port.device + " (" + port.byId + ")";
+}
+
 std::string PortListText(const std::vector<SerialPort>& ports) {
     std::size_t width = 0;
     for (const SerialPort& p : ports) width = std::max(width, p.device.size());
@@ -224,7 +231,7 @@ std::string OpenErrorHelp(const ECommOpenError& e, const OpenErrorContext& conte
                         ": plug in the adapter, then run \"ternctl ports\"";
             } else {
                 text += "\nserial ports present:";
-                for (const SerialPort& p : ports) text += "\n  " + p.device + (p.byId.empty() ? "" : " (" + p.byId + ")");
+                for (const SerialPort& p : ports) text += "\n  " + PortLabel(p);
             }
             break;
         }
@@ -233,9 +240,10 @@ std::string OpenErrorHelp(const ECommOpenError& e, const OpenErrorContext& conte
             if (holders.empty()) {
                 text += "\nanother program has it open: close that program and try again";
             } else {
-                text += "\nheld by process " + holders[0];
+                text += holders.size() == 1 ? "\nheld by process " : "\nheld by processes ";
+                text += holders[0];
                 for (std::size_t i = 1; i < holders.size(); ++i) text += ", " + holders[i];
-                text += ": close it and try again";
+                text += holders.size() == 1 ? ": close it and try again" : ": close them and try again";
             }
             break;
         }

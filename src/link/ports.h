@@ -49,6 +49,10 @@ std::vector<SerialPort> ListSerialPorts(const std::string& root = "/dev", const 
 /// the built-in defaults.
 PortDevices AutoPortDevices(const std::vector<SerialPort>& ports);
 
+/// "/dev/ttyUSB0 (usb-FTDI_FT232R_A50285BI-if00-port0)", or the device
+/// alone when it has no by-id name: a port as a menu or a message names it.
+std::string PortLabel(const SerialPort& port);
+
 /// One line a port: device, by-id name (or "built-in"), access.
 std::string PortListText(const std::vector<SerialPort>& ports);
 

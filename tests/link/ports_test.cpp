@@ -55,7 +55,8 @@ SerialPort Port(std::string device, std::string byId, PortKind kind, int accessE
 
 TEST(ListSerialPorts, UsbThenAcmThenRealBuiltInPortsWithTheirByIdNames) {
     FakeDev dev;
-    for (const char* n : {"ttyS0", "ttyS1", "ttyS4", "ttyUSB10", "ttyUSB2", "ttyACM0", "tty0", "ttyUSBx", "console"})
+    for (const char* n : {"ttyS0", "ttyS1", "ttyS4", "ttyUSB10", "ttyUSB2", "ttyACM0", "tty0", "ttyUSBx", "console",
+                          "ttyACM99999999999999999999"})
         dev.Device(n);
     dev.ById("usb-FTDI_FT232R_A50285BI-if00-port0", "../../ttyUSB2");
     dev.ById("usb-Prolific_2303-if00-port0", "../../ttyUSB10");
@@ -68,6 +69,7 @@ TEST(ListSerialPorts, UsbThenAcmThenRealBuiltInPortsWithTheirByIdNames) {
                   Port(dev.Path("ttyUSB2"), "usb-FTDI_FT232R_A50285BI-if00-port0", PortKind::Usb),
                   Port(dev.Path("ttyUSB10"), "usb-Prolific_2303-if00-port0", PortKind::Usb),
                   Port(dev.Path("ttyACM0"), "", PortKind::Acm),
+                  Port(dev.Path("ttyACM99999999999999999999"), "", PortKind::Acm),  // too long for a long
                   Port(dev.Path("ttyS0"), "", PortKind::BuiltIn),
                   Port(dev.Path("ttyS4"), "", PortKind::BuiltIn, EACCES),
               }));
@@ -205,7 +207,7 @@ TEST(OpenErrorHelp, InUseNamesTheProcessesThatHoldTheDevice) {
     // Opened through its by-id name: the processes hold the real device.
     const ECommOpenError e(-1, "in use", dev.Root() + "/serial/by-id/usb-FTDI-if00-port0", EBUSY);
     EXPECT_EQ(OpenErrorHelp(e, OpenErrorContext{dev.Root(), proc.Path(), dev.Checks()}),
-              e.Device + ": in use\nheld by process 77 (screen), 812 (minicom): close it and try again");
+              e.Device + ": in use\nheld by processes 77 (screen), 812 (minicom): close them and try again");
 }
 
 TEST(OpenErrorHelp, AnErrorWithoutADeviceGivesItsReasonAlone) {
