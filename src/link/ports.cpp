@@ -111,7 +111,10 @@ std::vector<SerialPort> ListSerialPorts(const std::string& root, const PortCheck
         p.kind = isUsb ? PortKind::Usb : isAcm ? PortKind::Acm : PortKind::BuiltIn;
         // The by-id link leads to the device's real path.
         const std::string real = Resolved(device);
-        if (auto it = byId.find(real); it != byId.end()) p.byId = it->second;
+        if (auto it = byId.find(real); it != byId.end()) {
+            p.byId = it->second;
+            p.byIdPath = byIdDir + "/" + it->second;
+        }
         listed[real] = true;
         (isUsb ? usb : isAcm ? acm : builtIn).push_back(std::move(p));
     }
@@ -122,6 +125,7 @@ std::vector<SerialPort> ListSerialPorts(const std::string& root, const PortCheck
         SerialPort p;
         p.device = real;
         p.byId = id;
+        p.byIdPath = byIdDir + "/" + id;
         p.kind = PortKind::Usb;
         usb.push_back(std::move(p));
     }
@@ -139,8 +143,9 @@ std::vector<SerialPort> ListSerialPorts(const std::string& root, const PortCheck
 PortDevices AutoPortDevices(const std::vector<SerialPort>& ports) {
     PortDevices d;
     if (ports.empty()) return d;
-    d.com1 = ports[0].device;
-    d.com2 = ports.size() > 1 ? ports[1].device : ports[0].device;
+    auto path = [](const SerialPort& p) { return p.byIdPath.empty() ? p.device : p.byIdPath; };
+    d.com1 = path(ports[0]);
+    d.com2 = path(ports.size() > 1 ? ports[1] : ports[0]);
     return d;
 }
 

@@ -23,6 +23,10 @@ struct SerialPort {
     PortKind kind = PortKind::Usb;
     bool accessible = false;  ///< this user may open it for reading and writing
     int accessError = 0;      ///< errno of the access test when not accessible
+    /// The by-id link itself (root/serial/by-id/NAME), empty without one. It
+    /// names the same adapter after it is unplugged and plugged in again,
+    /// whichever ttyUSB number it gets then.
+    std::string byIdPath;
     bool operator==(const SerialPort&) const = default;
 };
 
@@ -44,9 +48,9 @@ struct PortChecks {
 std::vector<SerialPort> ListSerialPorts(const std::string& root = "/dev", const PortChecks& checks = {});
 
 /// The devices behind COM1 and COM2 for "--port auto": the first two of the
-/// list (USB devices come first). With one device, both ports are that
-/// device, so no attempt goes to a port the user does not have; with none,
-/// the built-in defaults.
+/// list (USB devices come first), each by its by-id link where it has one.
+/// With one device, both ports are that device, so no attempt goes to a port
+/// the user does not have; with none, the built-in defaults.
 PortDevices AutoPortDevices(const std::vector<SerialPort>& ports);
 
 /// "/dev/ttyUSB0 (usb-FTDI_FT232R_A50285BI-if00-port0)", or the device

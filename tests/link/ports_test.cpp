@@ -49,8 +49,8 @@ private:
     TempDir dir;
 };
 
-SerialPort Port(std::string device, std::string byId, PortKind kind, int accessError = 0) {
-    return SerialPort{std::move(device), std::move(byId), kind, accessError == 0, accessError};
+SerialPort Port(std::string device, std::string byId, PortKind kind, int accessError = 0, std::string byIdPath = {}) {
+    return SerialPort{std::move(device), std::move(byId), kind, accessError == 0, accessError, std::move(byIdPath)};
 }
 
 TEST(ListSerialPorts, UsbThenAcmThenRealBuiltInPortsWithTheirByIdNames) {
@@ -66,8 +66,10 @@ TEST(ListSerialPorts, UsbThenAcmThenRealBuiltInPortsWithTheirByIdNames) {
 
     EXPECT_EQ(ListSerialPorts(dev.Root(), dev.Checks()),
               (std::vector<SerialPort>{
-                  Port(dev.Path("ttyUSB2"), "usb-FTDI_FT232R_A50285BI-if00-port0", PortKind::Usb),
-                  Port(dev.Path("ttyUSB10"), "usb-Prolific_2303-if00-port0", PortKind::Usb),
+                  Port(dev.Path("ttyUSB2"), "usb-FTDI_FT232R_A50285BI-if00-port0", PortKind::Usb, 0,
+                       dev.Path("serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0")),
+                  Port(dev.Path("ttyUSB10"), "usb-Prolific_2303-if00-port0", PortKind::Usb, 0,
+                       dev.Path("serial/by-id/usb-Prolific_2303-if00-port0")),
                   Port(dev.Path("ttyACM0"), "", PortKind::Acm),
                   Port(dev.Path("ttyACM99999999999999999999"), "", PortKind::Acm),  // too long for a long
                   Port(dev.Path("ttyS0"), "", PortKind::BuiltIn),
@@ -98,7 +100,7 @@ TEST(ListSerialPorts, ByDefaultAPlainFileIsNoRealUartAndAMissingFolderHasNoPorts
 
 struct AutoRow {
     const char* name;
-    std::vector<std::string> devices;
+    std::vector<std::string> devices;  // "DEV=BYID": the device with its by-id link
     std::string com1, com2;
 };
 
@@ -106,8 +108,13 @@ class AutoPorts : public ::testing::TestWithParam<AutoRow> {};
 
 TEST_P(AutoPorts, FirstTwoListedPortsStandForCom1AndCom2) {
     std::vector<SerialPort> ports;
-    for (const std::string& d : GetParam().devices)
-        ports.push_back(Port(d, "", d.find("ttyS") != std::string::npos ? PortKind::BuiltIn : PortKind::Usb));
+    for (const std::string& row : GetParam().devices) {
+        const std::size_t eq = row.find('=');
+        const std::string d = row.substr(0, eq);
+        const std::string link = eq == std::string::npos ? "" : row.substr(eq + 1);
+        ports.push_back(Port(d, link.empty() ? "" : fs::path(link).filename().string(),
+                             d.find("ttyS") != std::string::npos ? PortKind::BuiltIn : PortKind::Usb, 0, link));
+    }
     const PortDevices p = AutoPortDevices(ports);
     EXPECT_EQ(p.com1, GetParam().com1);
     EXPECT_EQ(p.com2, GetParam().com2);
@@ -118,7 +125,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(AutoRow{"no_ports_keeps_the_built_in_defaults", {}, "/dev/ttyS0", "/dev/ttyS1"},
                       AutoRow{"one_adapter_is_both_ports", {"/dev/ttyUSB0"}, "/dev/ttyUSB0", "/dev/ttyUSB0"},
                       AutoRow{"adapter_before_built_in", {"/dev/ttyUSB0", "/dev/ttyS0"}, "/dev/ttyUSB0", "/dev/ttyS0"},
-                      AutoRow{"third_port_unused", {"/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyS0"}, "/dev/ttyUSB0", "/dev/ttyACM0"}),
+                      AutoRow{"third_port_unused", {"/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyS0"}, "/dev/ttyUSB0", "/dev/ttyACM0"},
+                      AutoRow{"adapter_by_its_by_id_link_which_survives_a_replug",
+                              {"/dev/ttyUSB3=/dev/serial/by-id/usb-FTDI-if00-port0", "/dev/ttyS0"},
+                              "/dev/serial/by-id/usb-FTDI-if00-port0",
+                              "/dev/ttyS0"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PortListText, DeviceByIdNameAndWhatTheUserMayDo) {
