@@ -173,19 +173,25 @@ void TraceCost(int exchanges, int rounds) {
         Batch(off, exchanges / 4 + 1);  // warm both up
         Batch(on, exchanges / 4 + 1);
         std::vector<double> ratios, offUs, onUs;
+        double offCpu = 0, onCpu = 0;
         for (int r = 0; r < rounds; ++r) {
             const BatchTime a = Batch(off, exchanges);
             const BatchTime b = Batch(on, exchanges);
             offUs.push_back(a.wall / exchanges * 1e6);
             onUs.push_back(b.wall / exchanges * 1e6);
             ratios.push_back(b.wall / a.wall);
+            offCpu += a.cpu;
+            onCpu += b.cpu;
         }
-        trace.Flush();
+        trace.Flush();  // the writer's own CPU is reported apart: it may run during either batch
         const double med = Median(ratios);
         std::printf("    trace off, median:         %8.1f us an exchange\n", Median(offUs));
         std::printf("    trace on, median:          %8.1f us an exchange\n", Median(onUs));
         std::printf("    ratio on/off:              min %.3f  median %.3f  max %.3f\n",
                     *std::min_element(ratios.begin(), ratios.end()), med, *std::max_element(ratios.begin(), ratios.end()));
+        std::printf("    CPU an exchange, whole process: off %.1f us, on %.1f us; the trace's writer thread: %.2f us\n",
+                    offCpu / (rounds * exchanges) * 1e6, onCpu / (rounds * exchanges) * 1e6,
+                    trace.WriterCpuSeconds() / (rounds * exchanges + exchanges / 4 + 1) * 1e6);
         std::printf("    goal median <= %.2f: %s\n", kGoal, med <= kGoal ? "met" : "MISSED");
     }
     std::remove(path);

@@ -1,5 +1,8 @@
 #include "link/trace.h"
 
+#include <pthread.h>
+#include <time.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -217,6 +220,13 @@ void LineTrace::Flush() {
     flushTo_ = std::max(flushTo_, target);
     wake_.notify_one();
     written_.wait(lk, [&] { return done_ >= target; });
+}
+
+double LineTrace::WriterCpuSeconds() {
+    clockid_t clock{};
+    timespec ts{};
+    if (pthread_getcpuclockid(thread_.native_handle(), &clock) != 0 || clock_gettime(clock, &ts) != 0) return 0;
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 std::string LineTrace::Format(double seconds, TraceDirection direction, std::span<const std::uint8_t> bytes,

@@ -64,6 +64,8 @@ public:
     void Record(TraceDirection direction, const std::uint8_t* bytes, std::size_t count);
     /// Returns once everything recorded so far is in the file.
     void Flush();
+    /// CPU seconds the writer thread has used (formatting and writing).
+    double WriterCpuSeconds();
 
     /// The trace's text for one record; `seconds` since the trace began.
     /// Decoded lines follow the byte line.
