@@ -5,6 +5,9 @@
 //      two run interleaved, batch against batch (reference, link, reference,
 //      link ...), and the ratio of each pair is reported as min / median / max;
 //      the median is held against the goal;
+//  (c) the same link with the line trace on, against it with the trace off,
+//      interleaved batch against batch (off, on, off, on ...): the median
+//      ratio says what the trace costs the link;
 //  (b) the Setup1 load chain (7 exchanges) and 512 memory-word reads over a
 //      line paced at 9600 baud, next to the line-rate bound (40 bytes of
 //      10 bits an exchange).
@@ -25,6 +28,7 @@
 #include "link/codec.h"
 #include "link/comm.h"
 #include "link/event_loop.h"
+#include "link/trace.h"
 
 using namespace tern;
 using Clock = std::chrono::steady_clock;
@@ -42,8 +46,9 @@ link::Payload ReadRegister(std::uint8_t reg) {
 }
 
 struct LinkRig {
-    explicit LinkRig(camera::CameraOptions o) : cam(o), host(loop, comm) {
+    explicit LinkRig(camera::CameraOptions o, link::LineTrace* trace = nullptr) : cam(o), host(loop, comm) {
         cam.Start();
+        comm.SetTrace(trace);
         comm.SetPortDevice(1, cam.DevicePath());
         comm.SetReceiveNotifySize(7168);
         comm.SetSendNotifySize(8192);
@@ -142,10 +147,64 @@ BatchTime Batch(Rig& rig, int exchanges) {
 
 }  // namespace
 
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+/// Part (c): the link with its trace written to a file, against the link without.
+void TraceCost(int exchanges, int rounds) {
+    constexpr double kGoal = 1.05;
+    std::printf("(c) the line trace: link with --trace against link without, %d rounds of %d exchanges,\n"
+                "    interleaved (off, on, off, on ...)\n",
+                rounds, exchanges);
+    char path[] = "/tmp/link_bench_trace_XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) {
+        std::fprintf(stderr, "cannot make a trace file in /tmp\n");
+        std::exit(1);
+    }
+    close(fd);
+    {
+        link::LineTrace trace(path);
+        LinkRig off{camera::CameraOptions{}};
+        LinkRig on{camera::CameraOptions{}, &trace};
+        Batch(off, exchanges / 4 + 1);  // warm both up
+        Batch(on, exchanges / 4 + 1);
+        std::vector<double> ratios, offUs, onUs;
+        double offCpu = 0, onCpu = 0;
+        for (int r = 0; r < rounds; ++r) {
+            const BatchTime a = Batch(off, exchanges);
+            const BatchTime b = Batch(on, exchanges);
+            offUs.push_back(a.wall / exchanges * 1e6);
+            onUs.push_back(b.wall / exchanges * 1e6);
+            ratios.push_back(b.wall / a.wall);
+            offCpu += a.cpu;
+            onCpu += b.cpu;
+        }
+        trace.Flush();  // the writer's own CPU is reported apart: it may run during either batch
+        const double med = Median(ratios);
+        std::printf("    trace off, median:         %8.1f us an exchange\n", Median(offUs));
+        std::printf("    trace on, median:          %8.1f us an exchange\n", Median(onUs));
+        std::printf("    ratio on/off:              min %.3f  median %.3f  max %.3f\n",
+                    *std::min_element(ratios.begin(), ratios.end()), med, *std::max_element(ratios.begin(), ratios.end()));
+        std::printf("    CPU an exchange, whole process: off %.1f us, on %.1f us; the trace's writer thread: %.2f us\n",
+                    offCpu / (rounds * exchanges) * 1e6, onCpu / (rounds * exchanges) * 1e6,
+                    trace.WriterCpuSeconds() / (rounds * exchanges + exchanges / 4 + 1) * 1e6);
+        std::printf("    goal median <= %.2f: %s\n", kGoal, med <= kGoal ? "met" : "MISSED");
+    }
+    std::remove(path);
+}
+
 int main(int argc, char** argv) {
-    // link_bench [exchanges a batch] [rounds] [a]: "a" runs part (a) only.
+    // link_bench [exchanges a batch] [rounds] [a|c]: "a" runs part (a) only, "c" part (c) only.
     const int exchanges = std::max(1, argc > 1 ? std::atoi(argv[1]) : 500);
     const int rounds = std::max(15, argc > 2 ? std::atoi(argv[2]) : 31);
+    if (argc > 3 && std::strcmp(argv[3], "c") == 0) {
+        TraceCost(exchanges, rounds);
+        return 0;
+    }
     constexpr double kGoal = 1.1;
     std::printf("(a) time per exchange over an unpaced pseudo-terminal: %d rounds of %d exchanges,\n"
                 "    reference loop and link interleaved (ABAB...)\n",
@@ -187,6 +246,7 @@ int main(int argc, char** argv) {
     }
 
     if (argc > 3 && std::strcmp(argv[3], "a") == 0) return 0;
+    TraceCost(exchanges, rounds);
     std::printf("(b) paced at 9600 baud against the line-rate bound (40 bytes x 10 bits an exchange)\n");
     camera::CameraOptions paced;
     paced.baud = 9600;

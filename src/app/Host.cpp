@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "app/MTern.h"
+#include "link/ports.h"
 #include "controls/Setup1Page.h"
 #include "widgets/RadioGroup.h"
 
@@ -117,13 +118,8 @@ void TFTern::ShowAbortRetryIgnore(const std::string& text, const std::string& ca
 }
 
 void TFTern::ShowException(const std::exception& e) {
-    QString text = QString::fromStdString(e.what());
-    if (const auto* open = dynamic_cast<const link::ECommOpenError*>(&e); open && !open->Reason.empty()) {
-        text += "\n" + QString::fromStdString(open->Reason);
-    } else if (const auto* rw = dynamic_cast<const link::ECommReadWriteError*>(&e); rw && !rw->Reason.empty()) {
-        text += "\n" + QString::fromStdString(rw->Reason);
-    }
-    MessageBox(text, QApplication::applicationName(), true);
+    // The open error names the device, the reason and what to do (link/ports.h).
+    MessageBox(QString::fromStdString(link::ExceptionText(e)), QApplication::applicationName(), true);
 }
 
 void TFTern::EnableTimer(link::LinkTimer timer, bool on) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,8 +22,9 @@ namespace tern::camera {
 
 namespace {
 
-/// While no tool holds the device open the master reports hang-up at once;
-/// the loop then looks again this often instead of spinning.
+/// While no tool holds the device open the master reports hang-up at once.
+/// The thread then sleeps until the device is opened (inotify); where the
+/// system offers no inotify, it looks again this often instead of spinning.
 constexpr int kIdlePollMs = 20;
 
 std::runtime_error SystemError(const std::string& what) {
@@ -60,14 +62,19 @@ void PtyCamera::Start() {
         throw e;
     }
     if (!options_.tracePath.empty()) {
-        trace_ = std::fopen(options_.tracePath.c_str(), "w");
-        if (trace_ == nullptr) {
-            const std::runtime_error e = SystemError("cannot open the trace file " + options_.tracePath);
+        try {
+            trace_ = std::make_unique<link::LineTrace>(options_.tracePath);
+        } catch (...) {
             close(m);
             close(w);
-            throw e;
+            throw;
         }
-        std::fprintf(trace_, "# seconds, in = tool to camera, out = camera to tool, bytes in hex\n");
+    }
+    // A tool opening the device is the event that ends an idle wait.
+    opens_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (opens_ >= 0 && inotify_add_watch(opens_, name, IN_OPEN) < 0) {
+        close(opens_);
+        opens_ = -1;
     }
     master_ = m;
     wake_ = w;
@@ -89,9 +96,9 @@ void PtyCamera::EndThread() {
 void PtyCamera::CloseMaster() {
     if (master_ >= 0) close(master_);
     if (wake_ >= 0) close(wake_);
-    master_ = wake_ = -1;
-    if (trace_ != nullptr) std::fclose(trace_);
-    trace_ = nullptr;
+    if (opens_ >= 0) close(opens_);
+    master_ = wake_ = opens_ = -1;
+    trace_.reset();
 }
 
 void PtyCamera::HangUp() {
@@ -122,8 +129,8 @@ bool PtyCamera::MakeLink(const std::string& linkPath) {
 }
 
 CameraStats PtyCamera::Stats() const {
-    return CameraStats{framesReceived_.load(), repliesSent_.load(), naksReceived_.load(),
-                       naksSent_.load(),       bytesIn_.load(),     bytesOut_.load()};
+    return CameraStats{framesReceived_.load(), repliesSent_.load(), naksReceived_.load(), naksSent_.load(),
+                       bytesIn_.load(),        bytesOut_.load(),    wakeups_.load()};
 }
 
 void PtyCamera::Run() {
@@ -134,6 +141,7 @@ void PtyCamera::Run() {
             if (errno == EINTR) continue;
             break;
         }
+        ++wakeups_;
         if (fds[1].revents != 0) break;
         const short ev = fds[0].revents;
         if (ev & POLLIN) {
@@ -144,11 +152,34 @@ void PtyCamera::Run() {
             }
             if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
         }
-        if (ev != 0) {
-            // No tool has the device open (hang-up, or EIO on read).
-            pollfd w{wake_, POLLIN, 0};
-            if (poll(&w, 1, kIdlePollMs) > 0) break;
+        // No tool has the device open (hang-up, or EIO on read).
+        if (ev != 0 && !WaitForTool()) break;
+    }
+}
+
+bool PtyCamera::WaitForTool() {
+    if (opens_ < 0) {
+        pollfd w{wake_, POLLIN, 0};
+        return poll(&w, 1, kIdlePollMs) <= 0;
+    }
+    // Forget the opens seen so far, then look at the master once more: a tool
+    // that opened before this look is found by it, one that opens after it
+    // leaves an event behind. So no opening is missed and nothing spins.
+    std::array<char, 4096> events;
+    while (read(opens_, events.data(), events.size()) > 0) {
+    }
+    pollfd m{master_, POLLIN, 0};
+    const int r = poll(&m, 1, 0);
+    if (r == 0 || (r > 0 && (m.revents & (POLLHUP | POLLERR)) == 0)) return true;
+    for (;;) {
+        pollfd fds[2] = {{opens_, POLLIN, 0}, {wake_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return false;
         }
+        ++wakeups_;
+        if (fds[1].revents != 0) return false;
+        return true;  // opened: the main loop reads the master again
     }
 }
 
@@ -169,11 +200,11 @@ std::vector<std::uint8_t> PtyCamera::FeedPeer(std::span<const std::uint8_t> byte
 
 void PtyCamera::HandleInput(std::span<const std::uint8_t> bytes) {
     bytesIn_ += bytes.size();
-    Trace("in", bytes);
+    Trace(link::TraceDirection::ToCamera, bytes);
     if (options_.baud <= 0) {
         const std::vector<std::uint8_t> out = FeedPeer(bytes);
         if (!out.empty()) {
-            Trace("out", out);
+            Trace(link::TraceDirection::FromCamera, out);
             WriteAll(out);
         }
         return;
@@ -193,7 +224,7 @@ void PtyCamera::HandleInput(std::span<const std::uint8_t> bytes) {
         for (std::uint8_t o : out) {
             txSlot_ += byteTime;
             if (!WaitUntil(txSlot_)) return;
-            Trace("out", std::span<const std::uint8_t>(&o, 1));
+            Trace(link::TraceDirection::FromCamera, std::span<const std::uint8_t>(&o, 1));
             if (!WriteAll(std::span<const std::uint8_t>(&o, 1))) return;
         }
     }
@@ -235,13 +266,8 @@ bool PtyCamera::WriteAll(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
-void PtyCamera::Trace(const char* direction, std::span<const std::uint8_t> bytes) {
-    if (trace_ == nullptr) return;
-    const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    std::fprintf(trace_, "%12.6f %-3s", t, direction);
-    for (std::uint8_t b : bytes) std::fprintf(trace_, " %02X", b);
-    std::fputc('\n', trace_);
-    std::fflush(trace_);
+void PtyCamera::Trace(link::TraceDirection direction, std::span<const std::uint8_t> bytes) {
+    if (trace_) trace_->Record(direction, bytes.data(), bytes.size());
 }
 
 // ---- options ------------------------------------------------------------------
@@ -413,7 +439,8 @@ std::string CameraOptionsUsage() {
            "  --error ITEM       answer commands for item ITEM (hex) with status E0; repeatable\n"
            "  --hi-res, --lo-res sensor resolution (default high)\n"
            "  --ntsc, --pal      TV standard (default NTSC)\n"
-           "  --trace FILE       write every byte each way, with a timestamp, to FILE\n"
+           "  --trace FILE       write every byte each way to FILE, with a timestamp, and each\n"
+           "                     frame decoded in words\n"
            "  --defect X,Y[,fix][,rev]\n"
            "                     a defective pixel the automatic search finds, with the switches\n"
            "                     it reports; repeatable\n"

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -20,6 +21,7 @@
 
 #include "camera/options.h"
 #include "camera/peer.h"
+#include "link/trace.h"
 
 namespace tern::camera {
 
@@ -30,6 +32,9 @@ struct CameraStats {
     std::uint64_t naksSent = 0;
     std::uint64_t bytesIn = 0;
     std::uint64_t bytesOut = 0;
+    /// Times the camera's thread woke up: once for each burst of bytes and
+    /// each tool opening or closing the device, never while no tool is there.
+    std::uint64_t wakeups = 0;
 };
 
 class PtyCamera {
@@ -74,7 +79,10 @@ private:
     std::vector<std::uint8_t> FeedPeer(std::span<const std::uint8_t> bytes);
     bool WaitUntil(std::chrono::steady_clock::time_point deadline);
     bool WriteAll(std::span<const std::uint8_t> bytes);
-    void Trace(const char* direction, std::span<const std::uint8_t> bytes);
+    void Trace(link::TraceDirection direction, std::span<const std::uint8_t> bytes);
+    /// No tool has the device open: waits for one to open it, or for Stop.
+    /// False when Stop was asked for.
+    bool WaitForTool();
     void EndThread();
     void CloseMaster();
 
@@ -84,11 +92,12 @@ private:
 
     int master_ = -1;
     int wake_ = -1;  // eventfd that ends waits when Stop is asked for
+    int opens_ = -1;  // inotify on the device: a tool opened it (-1: look every 20 ms)
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::string devicePath_;
     std::string linkPath_;
-    std::FILE* trace_ = nullptr;
+    std::unique_ptr<link::LineTrace> trace_;
     std::chrono::steady_clock::time_point started_{};
     std::chrono::steady_clock::time_point rxSlot_{};
     std::chrono::steady_clock::time_point txSlot_{};
@@ -99,6 +108,7 @@ private:
     std::atomic<std::uint64_t> naksSent_{0};
     std::atomic<std::uint64_t> bytesIn_{0};
     std::atomic<std::uint64_t> bytesOut_{0};
+    std::atomic<std::uint64_t> wakeups_{0};
 };
 
 }  // namespace tern::camera

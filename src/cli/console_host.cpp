@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "link/ports.h"
+
 namespace tern::cli {
 
 using link::LinkTimer;
@@ -37,12 +39,7 @@ void ConsoleHost::ShowMessage(const std::string& text, const std::string& captio
 }
 
 void ConsoleHost::ShowException(const std::exception& e) {
-    std::string text = e.what();
-    if (const auto* open = dynamic_cast<const link::ECommOpenError*>(&e); open && !open->Reason.empty()) {
-        text += "\n" + open->Reason;
-    } else if (const auto* rw = dynamic_cast<const link::ECommReadWriteError*>(&e); rw && !rw->Reason.empty()) {
-        text += "\n" + rw->Reason;
-    }
+    const std::string text = link::ExceptionText(e);
     messages.emplace_back(text, "");
     if (!quiet) std::cerr << text << "\n";
 }

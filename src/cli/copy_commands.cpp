@@ -6,13 +6,16 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 
 #include "cli/console_host.h"
+#include "cli/ports_command.h"
 #include "link/comm.h"
 #include "link/event_loop.h"
 #include "link/protocol.h"
+#include "link/trace.h"
 #include "transfer/Copy.h"
 #include "transfer/SettingsFile.h"
 
@@ -108,6 +111,7 @@ private:
 struct Options {
     std::string cmd;
     std::optional<std::string> port, port2;
+    std::string trace;  // the line trace's file; empty: none
     bool quiet = false, single = false, batch = false, verify = false;
     std::vector<std::string> files;
 };
@@ -120,6 +124,8 @@ bool ParseOptions(const std::string& cmd, const std::vector<std::string>& args, 
         const std::string& a = args[i];
         if ((a == "--port" || a == "--port2") && i + 1 < args.size()) {
             (a == "--port" ? o.port : o.port2) = args[++i];
+        } else if (a == "--trace" && i + 1 < args.size() && !args[i + 1].empty()) {
+            o.trace = args[++i];
         } else if (a == "--quiet" || a == "-q") {
             o.quiet = true;
         } else if (copyFlags && a == "--single") {
@@ -141,7 +147,8 @@ bool ParseOptions(const std::string& cmd, const std::vector<std::string>& args, 
 /// A link to the camera with a copy engine on it.
 class Session {
 public:
-    Session(const Options& o, ProgressPrinter& progress) : host_(loop_, comm_), progress_(progress) {
+    Session(const Options& o, ProgressPrinter& progress, link::LineTrace* trace) : host_(loop_, comm_), progress_(progress) {
+        comm_.SetTrace(trace);
         if (o.port) comm_.SetPortDevice(1, *o.port);
         if (o.port2) comm_.SetPortDevice(2, *o.port2);
         comm_.SetReceiveNotifySize(7168);
@@ -168,15 +175,18 @@ public:
         host_.Link().Close();
     }
 
-    /// The handshake and the first reload; false with the reason when no camera answered.
-    bool Connect(std::string& error) {
+    /// The handshake and the first reload; false with the reason when no
+    /// camera answered, and in `help` what the open error tells the user to do.
+    bool Connect(std::string& error, std::string& help) {
         host_.Link().Trans_Create();
         loop_.RunUntil([&] { return host_.terminated || host_.chainsCompleted > 0 || !lost_.empty(); }, std::chrono::hours(24));
         if (host_.chainsCompleted > 0 && lost_.empty()) return true;
         error = lost_.empty() ? link::kMsgNotConnected : lost_;
         for (const auto& [text, caption] : host_.messages) {
-            if (caption.empty()) {  // an exception: the open error and its reason
-                error += " (" + OneLine(text) + ")";
+            if (caption.empty()) {  // an exception: the open error, then its device, reason and remedy
+                const std::size_t nl = text.find('\n');
+                error += " (" + text.substr(0, nl) + ")";
+                if (nl != std::string::npos) help = text.substr(nl + 1);
                 break;
             }
         }
@@ -215,6 +225,31 @@ private:
 int Fail(const std::string& cmd, const std::string& why) {
     std::cerr << "ternctl " << cmd << ": " << OneLine(why) << "\n";
     return 1;
+}
+
+/// The camera could not be reached: the reason on one line, then the lines
+/// that say what to do.
+int FailToConnect(const std::string& cmd, const std::string& why, const std::string& help) {
+    Fail(cmd, why);
+    if (!help.empty()) std::cerr << help << "\n";
+    return 1;
+}
+
+/// "--port auto" resolved and the trace file opened; false after the message.
+bool PrepareLine(const std::string& cmd, Options& o, std::unique_ptr<link::LineTrace>& trace) {
+    std::string error;
+    if (!ResolveAutoPort(o.port, o.port2, error, o.quiet ? nullptr : &std::cerr)) {
+        Fail(cmd, error);
+        return false;
+    }
+    if (o.trace.empty()) return true;
+    try {
+        trace = std::make_unique<link::LineTrace>(o.trace);
+    } catch (const std::exception& e) {
+        Fail(cmd, e.what());
+        return false;
+    }
+    return true;
 }
 
 std::string Reason(const CopyOutcome& o) {
@@ -267,16 +302,16 @@ bool ReadCamera(const std::string& cmd, Session& s, ProgressPrinter& progress, M
 }  // namespace
 
 void CopyUsage(std::ostream& out) {
-    out << "       ternctl backup [--port DEV] [--quiet] FILE\n"
+    out << "       ternctl backup [--port DEV|auto] [--trace FILE] [--quiet] FILE\n"
            "         read the camera's 512 memory words and write them to the settings file FILE\n"
-           "       ternctl restore [--port DEV] (--single|--batch) [--verify] [--quiet] FILE\n"
+           "       ternctl restore [--port DEV|auto] [--trace FILE] (--single|--batch) [--verify] [--quiet] FILE\n"
            "         write a settings file into the camera, one command at a time (--single) or as\n"
            "         one block followed by a reset (--batch); --verify reads the words back once\n"
            "         the camera has settled and lists those that differ from FILE\n"
            "       ternctl show FILE\n"
            "         the records of a settings file, one word a line, and the lines that are not records\n"
            "       ternctl diff A B\n"
-           "       ternctl diff FILE --port DEV\n"
+           "       ternctl diff FILE --port DEV|auto [--trace FILE]\n"
            "         the words that differ (address, first, second); exit 1 when any do\n";
 }
 
@@ -298,10 +333,12 @@ int Backup(const std::vector<std::string>& args) {
     if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         return Fail("backup", std::string(transfer::kMsgFileWrite) + ": " + dir + ": no such folder");
     }
+    std::unique_ptr<link::LineTrace> trace;
+    if (!PrepareLine("backup", o, trace)) return 1;
     ProgressPrinter progress(o.quiet, "reading");
-    Session s(o, progress);
-    std::string error;
-    if (!s.Connect(error)) return Fail("backup", error);
+    Session s(o, progress, trace.get());
+    std::string error, help;
+    if (!s.Connect(error, help)) return FailToConnect("backup", error, help);
     const transfer::CopyStart start = s.Engine().StartCameraToPc(path);
     if (!start) return Fail("backup", Reason(start));
     const CopyOutcome& out = s.Run();
@@ -320,10 +357,12 @@ int Restore(const std::vector<std::string>& args) {
     transfer::SettingsScript script;
     if (!LoadScript("restore", path, script)) return 1;  // nothing sent
 
+    std::unique_ptr<link::LineTrace> trace;
+    if (!PrepareLine("restore", o, trace)) return 1;
     ProgressPrinter progress(o.quiet, "writing");
-    Session s(o, progress);
-    std::string error;
-    if (!s.Connect(error)) return Fail("restore", error);
+    Session s(o, progress, trace.get());
+    std::string error, help;
+    if (!s.Connect(error, help)) return FailToConnect("restore", error, help);
     const transfer::CopyStart start = o.single ? s.Engine().StartSingle(script) : s.Engine().StartBatch(script);
     if (!start) return Fail("restore", Reason(start));
     const CopyOutcome& out = s.Run();
@@ -392,10 +431,12 @@ int Diff(const std::vector<std::string>& args) {
     if (!LoadScript("diff", o.files[0], a)) return 2;
     MemoryWords other{};
     if (withCamera) {
+        std::unique_ptr<link::LineTrace> trace;
+        if (!PrepareLine("diff", o, trace)) return 2;
         ProgressPrinter progress(o.quiet, "reading");
-        Session s(o, progress);
-        std::string error;
-        if (!s.Connect(error)) return Fail("diff", error) + 1;
+        Session s(o, progress, trace.get());
+        std::string error, help;
+        if (!s.Connect(error, help)) return FailToConnect("diff", error, help) + 1;
         if (!ReadCamera("diff", s, progress, other)) return 2;
     } else {
         transfer::SettingsScript b;

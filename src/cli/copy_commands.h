@@ -1,14 +1,16 @@
 // ternctl's copy commands: the camera's settings memory to a settings file
 // and back, a file listed, and two memories compared.
 //
-//   ternctl backup  [--port DEV] [--port2 DEV] [--quiet] FILE
-//   ternctl restore [--port DEV] [--port2 DEV] (--single|--batch) [--verify] [--quiet] FILE
+//   ternctl backup  [--port DEV|auto] [--port2 DEV] [--trace FILE] [--quiet] FILE
+//   ternctl restore [--port DEV|auto] [--port2 DEV] [--trace FILE] (--single|--batch) [--verify] [--quiet] FILE
 //   ternctl show    FILE
 //   ternctl diff    A B
-//   ternctl diff    FILE --port DEV [--port2 DEV] [--quiet]
+//   ternctl diff    FILE --port DEV|auto [--port2 DEV] [--trace FILE] [--quiet]
 //
 // Exit 0 on success; 1 with one line on stderr on any failure (and, for
 // diff, when words differ); 2 for a usage error (and for diff's trouble).
+// When the port cannot be opened, the lines after it name the device, the
+// system's reason and what to do.
 // Progress goes to stderr, a bar on a terminal and plain counts otherwise.
 #pragma once
 

@@ -13,8 +13,9 @@ namespace tern::cli {
 
 /// Devices named on probe's command line; empty when not given.
 struct ProbeOptions {
-    std::string port1;
+    std::string port1;  ///< a device, or "auto"
     std::string port2;
+    std::string trace;  ///< the line trace's file
 };
 
 /// Parses probe's arguments. Returns an empty text, or what is wrong with them.
@@ -27,6 +28,8 @@ bool ProbeOver(const ConsoleHost& host);
 
 /// Prints the outcome - resolution and standard on `out`, every message the
 /// run showed on `err` - and returns the exit code: 0 with an answer, else 1.
+/// A message shown again with the same text (the same open error at each
+/// attempt) is printed once.
 int ProbeReport(const ConsoleHost& host, std::ostream& out, std::ostream& err);
 
 }  // namespace tern::cli

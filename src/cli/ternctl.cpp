@@ -1,10 +1,13 @@
 // ternctl: the headless companion of the window.
-//   ternctl probe [--port DEV] [--port2 DEV]
+//   ternctl probe [--port DEV|auto] [--port2 DEV] [--trace FILE]
+//   ternctl ports [--probe] [--dev DIR]
 //   ternctl simulate [--link PATH] [camera options]
 //   ternctl backup / restore / show / diff (copy_commands.h)
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,26 +15,35 @@
 #include "camera/pty_camera.h"
 #include "cli/console_host.h"
 #include "cli/copy_commands.h"
+#include "cli/ports_command.h"
 #include "cli/probe.h"
 #include "link/comm.h"
 #include "link/event_loop.h"
 #include "link/version.h"
+#include "link/trace.h"
 
 namespace {
 
 using namespace tern;
 
 void Usage(std::ostream& out) {
-    out << "usage: ternctl probe [--port DEV] [--port2 DEV]\n"
+    out << "usage: ternctl probe [--port DEV|auto] [--port2 DEV] [--trace FILE]\n"
            "         connect to the camera as the window does at start, read registers 1 and 64,\n"
            "         print its resolution and TV standard\n"
+           "       ternctl ports [--probe] [--dev DIR]\n"
+           "         list the serial ports (USB adapters with their serial/by-id names, then the\n"
+           "         built-in ports) and whether you may open them; --probe also sends ENQ on each\n"
+           "         and says which one a camera answers; --dev looks in DIR instead of /dev\n"
            "       ternctl simulate [--link PATH] [camera options]\n"
            "         run the virtual camera on a pseudo-terminal, print its device path,\n"
            "         serve until interrupted\n";
     cli::CopyUsage(out);
     out << "\n"
-           "  --port DEV    device for COM1 (default /dev/ttyS0)\n"
+           "  --port DEV    device for COM1 (default /dev/ttyS0); auto: the first port that\n"
+           "                \"ternctl ports\" lists (USB adapters first), and the second for COM2\n"
            "  --port2 DEV   device for COM2 (default /dev/ttyS1)\n"
+           "  --trace FILE  write every byte on the line to FILE, with a timestamp, and each\n"
+           "                frame decoded in words (for a support request)\n"
            "  --link PATH   also make a symbolic link PATH to the camera's device\n"
            "  --version     print ternctl's version\n"
            "\ncamera options:\n"
@@ -45,10 +57,27 @@ int Probe(const std::vector<std::string>& args) {
         Usage(std::cerr);
         return 2;
     }
+    std::optional<std::string> port1, port2;
+    if (!options.port1.empty()) port1 = options.port1;
+    if (!options.port2.empty()) port2 = options.port2;
+    if (std::string error; !cli::ResolveAutoPort(port1, port2, error, &std::cerr)) {
+        std::cerr << "ternctl probe: " << error << "\n";
+        return 1;
+    }
+    std::unique_ptr<link::LineTrace> trace;
+    if (!options.trace.empty()) {
+        try {
+            trace = std::make_unique<link::LineTrace>(options.trace);
+        } catch (const std::exception& e) {
+            std::cerr << "ternctl probe: " << e.what() << "\n";
+            return 1;
+        }
+    }
     link::EventLoop loop;
     link::TComm comm;
-    if (!options.port1.empty()) comm.SetPortDevice(1, options.port1);
-    if (!options.port2.empty()) comm.SetPortDevice(2, options.port2);
+    comm.SetTrace(trace.get());
+    if (port1) comm.SetPortDevice(1, *port1);
+    if (port2) comm.SetPortDevice(2, *port2);
     comm.SetReceiveNotifySize(7168);
     comm.SetSendNotifySize(8192);
     cli::ConsoleHost host(loop, comm);
@@ -134,6 +163,7 @@ int main(int argc, char** argv) {
     }
     if (cmd == "probe") return Probe(args);
     if (cmd == "simulate") return Simulate(args);
+    if (cmd == "ports") return cli::Ports(args);
     if (cmd == "backup") return cli::Backup(args);
     if (cmd == "restore") return cli::Restore(args);
     if (cmd == "show") return cli::Show(args);

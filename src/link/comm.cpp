@@ -39,6 +39,8 @@
 // (asserted).
 #include "link/comm.h"
 
+#include "link/trace.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -190,9 +192,9 @@ int MsLeft(std::chrono::steady_clock::time_point deadline) {
 
 // ---- exceptions -------------------------------------------------------------
 
-ECommOpenError::ECommOpenError(std::int32_t code, std::string reason)
+ECommOpenError::ECommOpenError(std::int32_t code, std::string reason, std::string device, int error)
     : ECommError("オープンエラー ErrorCode = " + std::to_string(code)), ErrorCode(code),
-      Reason(std::move(reason)) {}
+      Reason(std::move(reason)), Device(std::move(device)), Errno(error) {}
 
 ECommReadWriteError::ECommReadWriteError(std::uint32_t code, std::string reason)
     : ECommError("入出力エラー ErrorCode = " + std::to_string(code)), ErrorCode(code),
@@ -546,27 +548,27 @@ void TComm::Open() {
     if (fd < 0) {
         const int e = errno;
         ::close(wake);
-        throw ECommOpenError(-1, e == EBUSY ? "in use" : ErrText(e));
+        throw ECommOpenError(-1, e == EBUSY ? "in use" : ErrText(e), dev, e);
     }
 
     bool exclusive = false;
-    auto fail = [&](const std::string& reason) {
+    auto fail = [&](const std::string& reason, int error) {
         if (exclusive) ::ioctl(fd, TIOCNXCL);
         ::close(fd);  // also drops our flock
         ::close(wake);
-        throw ECommOpenError(-1, reason);
+        throw ECommOpenError(-1, reason, dev, error);
     };
 
     // Exclusive: flock against every other opener that locks (another TComm
     // in this or another process, also as root), TIOCEXCL against the rest
     // (root is not held off by TIOCEXCL, hence both).
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) fail("in use");
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) fail("in use", EBUSY);
     exclusive = ::ioctl(fd, TIOCEXCL) == 0;
 
     termios t{};
-    if (::tcgetattr(fd, &t) != 0) fail(ErrText(errno));
+    if (::tcgetattr(fd, &t) != 0) fail(ErrText(errno), errno);
     MakeRaw(t);
-    if (::tcsetattr(fd, TCSANOW, &t) != 0) fail(ErrText(errno));
+    if (::tcsetattr(fd, TCSANOW, &t) != 0) fail(ErrText(errno), errno);
 
     ApplyAll(fd);                 // refused values are ignored
     ::tcflush(fd, TCIOFLUSH);     // purge both directions
@@ -581,7 +583,7 @@ void TComm::Open() {
         wakeFd_.store(-1);
         if (exclusive) ::ioctl(fd, TIOCNXCL);
         ::close(fd);
-        throw ECommOpenError(-1, e.what());
+        throw ECommOpenError(-1, e.what(), dev);
     }
     ModemBits(fd, TIOCMBIS, TIOCM_DTR);  // ignored where there is no DTR (pty)
 }
@@ -673,6 +675,7 @@ void TComm::Write(const void* buffer, std::uint32_t count) {
     while (left > 0) {
         const ssize_t w = ::write(fd, p, left);  // the whole rest in one call
         if (w > 0) {
+            if (LineTrace* t = trace_.load()) t->Record(TraceDirection::ToCamera, p, static_cast<std::size_t>(w));
             p += w;
             left -= static_cast<std::uint32_t>(w);
             continue;
@@ -706,6 +709,8 @@ std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
         const ssize_t r = ::read(fd, buffer, count);
         if (r > 0) {
             rxTaken_.fetch_add(static_cast<std::uint64_t>(r));
+            if (LineTrace* t = trace_.load())
+                t->Record(TraceDirection::FromCamera, static_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(r));
             return static_cast<std::uint32_t>(r);
         }
         if (r < 0 && errno == EINTR) continue;

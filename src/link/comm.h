@@ -40,9 +40,11 @@ public:
 /// the message (not folded into it) so the window can show it on a line of its own.
 class ECommOpenError : public ECommError {
 public:
-    ECommOpenError(std::int32_t code, std::string reason);
+    ECommOpenError(std::int32_t code, std::string reason, std::string device = {}, int error = 0);
     std::int32_t ErrorCode;
     std::string Reason;  // e.g. "Permission denied", "in use"; may be empty
+    std::string Device;  // the device that was opened; empty when none was reached
+    int Errno = 0;       // the system's error number (EBUSY for a port in use), 0 if none
 };
 
 /// "入出力エラー ErrorCode = %d".
@@ -117,6 +119,7 @@ using TCommLostEvent = std::function<void(TComm& sender, const std::string& reas
 using TCommErrorEvent = std::function<void(TComm& sender, const std::string& message)>;
 
 class TCommWatch;
+class LineTrace;
 
 class TComm : public CommPort {
 public:
@@ -160,6 +163,9 @@ public:
     std::int32_t EffectiveBaudRate() const;
     /// The device path of the last Open (empty before).
     std::string DeviceName() const;
+    /// Every byte written and read goes to `trace` from now on (nullptr: off).
+    /// The trace must outlive the port's use of it (until Close or SetTrace).
+    void SetTrace(LineTrace* trace) { trace_.store(trace); }
 
     bool DsrState() const override;
     bool IsOpen() const override;
@@ -237,6 +243,7 @@ private:
     std::atomic<int> wakeFd_{-1};          // Close's wake-up (an eventfd), or -1
     std::atomic<bool> lost_{false};        // the device went away (OnCommLost sent)
     std::atomic<std::uint64_t> rxTaken_{0};  // bytes Read so far (anti-spin test)
+    std::atomic<LineTrace*> trace_{nullptr};
     std::string device_;
     // Open, Close and the destructor hold lifeMutex_; it guards watch_ and
     // retired_ (watch threads stopped from their own handlers, not yet joined).

@@ -158,6 +158,31 @@ TEST(PtyCamera, StopIsIdempotentAndEndsAPacedTransfer) {
     cam.Stop();
 }
 
+TEST(PtyCamera, SleepsWhileNoToolHasTheDeviceOpenAndWakesWhenOneOpensIt) {
+    PtyCamera cam;
+    cam.Start();
+    {
+        ToolEnd tool(cam.DevicePath());
+        ASSERT_TRUE(tool.Ok());
+        Exchange(tool);
+    }
+    // The tool has gone. A camera that looked again every 20 ms would wake
+    // ten times in this window; one that waits for the device to be opened
+    // wakes at most for the hang-up itself.
+    const std::uint64_t before = cam.Stats().wakeups;
+    const auto window = Clock::now() + 200ms;
+    while (Clock::now() < window) std::this_thread::sleep_for(10ms);
+    EXPECT_LE(cam.Stats().wakeups - before, 2u);
+    // The next tool is answered at once, and again after it too has gone.
+    for (int i = 0; i < 2; ++i) {
+        ToolEnd tool(cam.DevicePath());
+        ASSERT_TRUE(tool.Ok());
+        Exchange(tool);
+    }
+    cam.Stop();
+    EXPECT_FALSE(cam.Running());
+}
+
 TEST(PtyCamera, TracesEveryByteEachWay) {
     const std::string path = testing::TempDir() + "camera_trace.txt";
     {
@@ -172,10 +197,19 @@ TEST(PtyCamera, TracesEveryByteEachWay) {
     std::stringstream text;
     text << in.rdbuf();
     const std::string t = text.str();
-    EXPECT_NE(t.find(" in  05\n"), std::string::npos) << t;
-    EXPECT_NE(t.find(" out 06\n"), std::string::npos) << t;
-    EXPECT_NE(t.find("02 31 0A 01 00"), std::string::npos) << t;
-    EXPECT_NE(t.find(" out 06 02 A0 0A 01 40 00"), std::string::npos) << t;
+    // The tool's trace format, directions named after the wire.
+    EXPECT_EQ(t.rfind(link::LineTrace::kHeader, 0), 0u) << t;
+    EXPECT_NE(t.find(" tool>cam  05\n"), std::string::npos) << t;
+    EXPECT_NE(t.find(" tool>cam  = ENQ: connection request\n"), std::string::npos) << t;
+    EXPECT_NE(t.find(" cam>tool  06\n"), std::string::npos) << t;
+    EXPECT_NE(t.find(" 02 31 0A 01 00"), std::string::npos) << t;
+    EXPECT_NE(t.find(" tool>cam  = command: read (31), item 0A DSP register, register 01, check code 431F good\n"),
+              std::string::npos)
+        << t;
+    EXPECT_NE(t.find(" cam>tool  06 02 A0 0A 01 40 00"), std::string::npos) << t;
+    EXPECT_NE(t.find(" cam>tool  = reply: status A0 accepted, item 0A DSP register, register 01, value 4000, check code 7F4C good\n"),
+              std::string::npos)
+        << t;
     std::remove(path.c_str());
 }
 

@@ -117,6 +117,28 @@ TEST(ProbeArgs, DevicesMissingValuesAndEmptyNames) {
     EXPECT_EQ(cli::ParseProbeArgs({"--port", ""}, o), "option '--port': the device name is empty");
     EXPECT_EQ(cli::ParseProbeArgs({"--port2", ""}, o), "option '--port2': the device name is empty");
     EXPECT_EQ(cli::ParseProbeArgs({"--baud", "9600"}, o), "unknown argument '--baud'");
+
+    cli::ProbeOptions traced;
+    EXPECT_EQ(cli::ParseProbeArgs({"--port", "auto", "--trace", "/tmp/line.txt"}, traced), "");
+    EXPECT_EQ(traced.port1, "auto");
+    EXPECT_EQ(traced.trace, "/tmp/line.txt");
+    EXPECT_EQ(cli::ParseProbeArgs({"--trace"}, o), "option '--trace' needs a value (a file name)");
+    EXPECT_EQ(cli::ParseProbeArgs({"--trace", ""}, o), "option '--trace': the file name is empty");
+}
+
+TEST_F(ProbeTest, TheSameOpenErrorAtEachAttemptIsPrintedOnce) {
+    port.failOpen = true;
+    host.Link().Trans_Create();
+    // The ticks as the host's timer runs them: an exception is shown.
+    for (int i = 0; i < 3; ++i) cli::RunShowingErrors(host, [&] { host.Link().SendTimerTimer(); });
+    ASSERT_TRUE(cli::ProbeOver(host));
+    ASSERT_EQ(host.messages.size(), 4u) << "three open errors and the give-up";
+    EXPECT_EQ(Report(), 1);
+    const std::string e = err.str();
+    const std::string open = "オープンエラー ErrorCode = -1\nNo such file or directory\n";
+    ASSERT_NE(e.find(open), std::string::npos) << e;
+    EXPECT_EQ(e.find(open, e.find(open) + 1), std::string::npos) << e;
+    EXPECT_NE(e.find(link::kMsgNotConnected), std::string::npos) << e;
 }
 
 }  // namespace
