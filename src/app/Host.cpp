@@ -119,7 +119,13 @@ void TFTern::ShowAbortRetryIgnore(const std::string& text, const std::string& ca
 
 void TFTern::ShowException(const std::exception& e) {
     // The open error names the device, the reason and what to do (link/ports.h).
-    MessageBox(QString::fromStdString(link::ExceptionText(e)), QApplication::applicationName(), true);
+    const std::string text = link::ExceptionText(e);
+    if (dynamic_cast<const link::ECommOpenError*>(&e) != nullptr) {
+        // Each connection attempt fails the same way: say it once.
+        if (text == lastOpenError_) return;
+        lastOpenError_ = text;
+    }
+    MessageBox(QString::fromStdString(text), QApplication::applicationName(), true);
 }
 
 void TFTern::EnableTimer(link::LinkTimer timer, bool on) {
@@ -164,6 +170,7 @@ void TFTern::LineStateChanged(link::LineState state) {
         device = comm1_->DeviceName();
         if (device.empty()) device = comm1_->PortDeviceName(comm1_->Port());
     }
+    if (state == link::LineState::Connected) lastOpenError_.clear();
     const char* word = state == link::LineState::Connected ? "connected"
                        : state == link::LineState::Lost    ? "lost: waiting for the device to come back"
                                                            : "connecting";

@@ -1,5 +1,6 @@
 // Building the main window, its timers and FormCreate.
 #include "app/MTern.h"
+#include "link/ports.h"
 #include "link/version.h"
 
 #include <QAction>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -82,20 +84,23 @@ using widgets::make::Label;
 
 TFTern::TFTern(link::ToolMode toolMode, link::CommPort* port, std::function<void(QMessageBox&)> onMessageBox, QWidget* parent)
     : QMainWindow(parent), OnMessageBox(std::move(onMessageBox)) {
-    Construct(toolMode, port, link::PortDevices{});
+    Construct(toolMode, port, link::PortDevices{}, nullptr);
 }
 
-TFTern::TFTern(link::ToolMode toolMode, const link::PortDevices& devices, std::function<void(QMessageBox&)> onMessageBox)
+TFTern::TFTern(link::ToolMode toolMode, const link::PortDevices& devices, std::function<void(QMessageBox&)> onMessageBox,
+               link::LineTrace* trace)
     : QMainWindow(nullptr), OnMessageBox(std::move(onMessageBox)) {
-    Construct(toolMode, nullptr, devices);
+    Construct(toolMode, nullptr, devices, trace);
 }
 
-void TFTern::Construct(link::ToolMode toolMode, link::CommPort* port, const link::PortDevices& devices) {
+void TFTern::Construct(link::ToolMode toolMode, link::CommPort* port, const link::PortDevices& devices,
+                       link::LineTrace* trace) {
     setObjectName("FTern");
     setWindowTitle(" ");
     setFont(widgets::WindowFont());
     if (port == nullptr) {
         comm1_ = std::make_unique<link::TComm>(devices);
+        comm1_->SetTrace(trace);
         port_ = comm1_.get();
     } else {
         port_ = port;
@@ -241,6 +246,10 @@ void TFTern::BuildMenu() {
     Camera1->setObjectName("Camera1");
     ReLoad = Camera1->addAction("&Load");
     ReLoad->setObjectName("ReLoad");
+    // The serial ports present, filled afresh each time the menu opens.
+    ConnectTo1 = Camera1->addMenu("C&onnect to");
+    ConnectTo1->setObjectName("ConnectTo1");
+    connect(ConnectTo1, &QMenu::aboutToShow, this, [this] { Guard([this] { FillConnectMenu(); }); });
     Reset1 = Camera1->addAction("&Reset");
     Reset1->setObjectName("Reset1");
     Exit1 = Camera1->addAction("&Exit");
@@ -259,6 +268,39 @@ void TFTern::BuildMenu() {
     });
     connect(Reset1, &QAction::triggered, this, [this] { Guard([this] { Reset1Click(); }); });
     connect(Exit1, &QAction::triggered, this, [this] { Guard([this] { ExitClick(); }); });
+}
+
+void TFTern::FillConnectMenu() {
+    ConnectTo1->clear();
+    const auto ports = link::ListSerialPorts(DevRoot);
+    if (ports.empty()) {
+        QAction* none = ConnectTo1->addAction("No serial port found: plug in the adapter");
+        none->setEnabled(false);
+        return;
+    }
+    for (const link::SerialPort& p : ports) {
+        QString text = QString::fromStdString(link::PortLabel(p));
+        if (!p.accessible) text += " (no permission: see the README on the dialout group)";
+        QAction* a = ConnectTo1->addAction(text);
+        // The by-id name survives unplugging and a different plug-in order.
+        const std::string device = p.byIdPath.empty() ? p.device : p.byIdPath;
+        connect(a, &QAction::triggered, this, [this, device] { Guard([this, device] { ConnectToPort(device); }); });
+    }
+}
+
+void TFTern::ConnectToPort(const std::string& device) {
+    if (!comm1_) return;  // a port handed in (tests) is not the window's to move
+    comm1_->SetPortDevice(1, device);
+    comm1_->SetPortDevice(2, device);
+    QSettings settings;
+    settings.setValue("port/last", QString::fromStdString(device));
+    lastOpenError_.clear();
+    link_->Reconnect();
+}
+
+std::string TFTern::RememberedPort() {
+    QSettings settings;
+    return settings.value("port/last").toString().toStdString();
 }
 
 void TFTern::BuildStatusBar() {

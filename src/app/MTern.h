@@ -73,7 +73,16 @@ public:
                     std::function<void(QMessageBox&)> onMessageBox = {}, QWidget* parent = nullptr);
     /// The window on its own serial port, with the devices behind COM1 and COM2.
     TFTern(link::ToolMode toolMode, const link::PortDevices& devices,
-           std::function<void(QMessageBox&)> onMessageBox = {});
+           std::function<void(QMessageBox&)> onMessageBox = {}, link::LineTrace* trace = nullptr);
+
+    /// Reconnects on `device` (Camera > Connect to): the handshake, then the
+    /// page shown is read; the device is remembered for the next start.
+    void ConnectToPort(const std::string& device);
+    /// The device last chosen with Connect to, empty when none.
+    static std::string RememberedPort();
+    /// Where Connect to looks for serial devices (a stand-in folder in tests).
+    std::string DevRoot = "/dev";
+    void FillConnectMenu();
     ~TFTern() override;
 
     link::Link& Link() override { return *link_; }
@@ -172,6 +181,7 @@ public:
     QLabel* StatusPanels[4] = {};
     QMenu* Camera1 = nullptr;
     QAction* ReLoad = nullptr;
+    QMenu* ConnectTo1 = nullptr;
     QAction* Reset1 = nullptr;
     QAction* Exit1 = nullptr;
     QMenu* Help1 = nullptr;
@@ -248,7 +258,8 @@ private:
     void BuildTimers();
     void BuildDialogs();
     void BuildPages();
-    void Construct(link::ToolMode toolMode, link::CommPort* port, const link::PortDevices& devices);
+    void Construct(link::ToolMode toolMode, link::CommPort* port, const link::PortDevices& devices,
+                   link::LineTrace* trace);
     void WireComm1();
     void ApplyToolMode(link::ToolMode mode);
     QTimer* TimerOf(link::LinkTimer timer) const;
@@ -268,6 +279,7 @@ private:
     bool terminated_ = false;
     bool closed_ = false;
     std::string lastCommProblem_;
+    std::string lastOpenError_;
     struct OpenBox {
         QMessageBox* box;
         int folded;

@@ -54,6 +54,12 @@ bool ParseAppArgs(const std::vector<std::string>& args, AppOptions& options, std
                 error = a + ": the device name is empty (give a path such as /dev/ttyUSB0)";
                 return false;
             }
+        } else if (a == "--trace") {
+            if (!value(options.trace)) return false;
+            if (options.trace.empty()) {
+                error = "--trace: the file name is empty";
+                return false;
+            }
         } else if (a == "--simulate") {
             options.simulate = true;
         } else if (a == "--screenshot") {
@@ -75,8 +81,13 @@ std::string AppUsage() {
            "  --mode dbg|apl|kizu   tool mode: all pages, Setup1/Setup2, or CCD Defect (default apl)\n"
            "  --page NAME           the page shown first: adjust, debug, defect, copy, setup1 or setup2\n"
            "                        (one the mode shows)\n"
-           "  --port DEV            device for COM1 (default /dev/ttyS0)\n"
-           "  --port2 DEV           device for COM2 (default /dev/ttyS1)\n"
+           "  --port DEV|auto       device for COM1 (default: the port last chosen with\n"
+           "                        Camera > Connect to, else /dev/ttyS0); auto: the first\n"
+           "                        port \"ternctl ports\" lists (USB adapters first)\n"
+           "  --port2 DEV           device for COM2 (default /dev/ttyS1, or COM1's device\n"
+           "                        when only --port is given)\n"
+           "  --trace FILE          write every byte on the line to FILE, timed, and each\n"
+           "                        frame decoded in words (for a support request)\n"
            "  --simulate            start a virtual camera and use it as COM1\n"
            "  --screenshot FILE     save the window as an image once the first page is read, then end\n"
            "  --version             the program's version\n"

@@ -17,6 +17,7 @@ struct AppOptions {
     bool simulate = false;
     camera::CameraOptions camera;
     std::optional<link::Page> page;  ///< the page shown first, when the mode shows it
+    std::string trace;       ///< write the decoded line trace into this file
     std::string screenshot;  ///< grab the window into this file after the first chain, then end
     bool help = false;
     bool version = false;

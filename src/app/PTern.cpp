@@ -16,6 +16,8 @@
 #include "app/MTern.h"
 #include "app/Options.h"
 #include "camera/pty_camera.h"
+#include "link/ports.h"
+#include "link/trace.h"
 #include "link/version.h"
 
 namespace tern::app {
@@ -66,6 +68,7 @@ int PTern(int argc, char** argv) {
     // No display name: Qt would append it to every caption ("ERR — TernAB"),
     // and each box shows exactly the system's caption.
     QApplication::setApplicationName("TernAB");
+    QApplication::setOrganizationName("TernAB");
     QApplication::setFont(widgets::WindowFont());
 
     try {
@@ -75,12 +78,21 @@ int PTern(int argc, char** argv) {
             simulated = std::make_unique<camera::PtyCamera>(options.camera);
             simulated->Start();
             devices.com1 = simulated->DevicePath();
+        } else if (options.port1 == "auto") {
+            devices = link::AutoPortDevices(link::ListSerialPorts());
         } else if (!options.port1.empty()) {
+            // Only the device the user named is tried, never a port they did not name.
             devices.com1 = options.port1;
+            devices.com2 = options.port1;
+        } else if (const std::string last = TFTern::RememberedPort(); !last.empty()) {
+            devices.com1 = last;
+            devices.com2 = last;
         }
         if (!options.port2.empty()) devices.com2 = options.port2;
+        std::unique_ptr<link::LineTrace> trace;
+        if (!options.trace.empty()) trace = std::make_unique<link::LineTrace>(options.trace);
 
-        TFTern window(options.toolMode, devices);
+        TFTern window(options.toolMode, devices, {}, trace.get());
         // The window builds the hidden mask window with it. The mask window
         // may still be open: the main window's end is the tool's end.
         QObject::connect(&window, &TFTern::Ended, &app, [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);

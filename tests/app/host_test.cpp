@@ -2,7 +2,13 @@
 // cursor taken back exactly once, the exit, and the title panel's mouse.
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QTemporaryDir>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +20,7 @@
 #include "app/MTern.h"
 #include "app/window_fixture.h"
 #include "camera/pty_camera.h"
+#include "link/fake_port.h"
 
 namespace tern::test {
 namespace {
@@ -125,6 +132,86 @@ TEST(CameraGone, APulledCableIsReportedOnce) {
         EXPECT_EQ(w.Messages.size(), 1u);
     }
     cam.Stop();
+}
+
+TEST(ChoosingAPort, ConnectsThereReadsThePageAndIsRememberedForTheNextStart) {
+    camera::PtyCamera first;
+    first.Start();
+    camera::CameraOptions pal;
+    pal.pal = true;
+    camera::PtyCamera second(pal);
+    second.Start();
+    {
+        TFTern w(link::ToolMode::Dbg, link::PortDevices{first.DevicePath(), "/nonexistent/ternab-com2"}, AutoClose);
+        ASSERT_TRUE(WaitFor([&] { return w.TV->text() == "NTSC" && w.LoadStep() == 0; }));
+        w.ConnectToPort(second.DevicePath());
+        ASSERT_TRUE(WaitFor([&] { return w.TV->text() == "PAL" && w.LoadStep() == 0; }));
+        EXPECT_GE(second.PeerStatistics().enqs, 1u);
+        EXPECT_NE(w.windowTitle().indexOf(QString::fromStdString(second.DevicePath())), -1);
+        EXPECT_TRUE(w.Messages.empty());
+        EXPECT_EQ(TFTern::RememberedPort(), second.DevicePath());
+        // A port that answers nothing: said once, and the window stays.
+        w.ConnectToPort("/nonexistent/ternab-chosen");
+        for (int i = 0; i < 6; ++i) w.SendTimerTimer();
+        EXPECT_FALSE(w.Terminated());
+        int openErrors = 0;
+        for (const auto& m : w.Messages) openErrors += m.text.rfind("オープンエラー", 0) == 0 ? 1 : 0;
+        EXPECT_EQ(openErrors, 1);
+        w.FormDestroy();
+    }
+    first.Stop();
+    second.Stop();
+}
+
+TEST(ChoosingAPort, AMissingDeviceIsNamedWithWhatToDo) {
+    std::vector<std::string> boxes;
+    {
+        TFTern w(link::ToolMode::Apl, link::PortDevices{"/dev/ttyUSB97", "/dev/ttyUSB97"}, [&](QMessageBox& box) {
+            boxes.push_back(box.text().toStdString());
+            if (const char* shots = std::getenv("TERN_SHOT_DIR")) {
+                box.adjustSize();
+                box.grab().save(QString::fromUtf8(shots) + "/open-error.png");
+            }
+            AutoClose(box);
+        });
+        w.FormDestroy();
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    const std::string& text = boxes[0];
+    EXPECT_EQ(text.rfind("オープンエラー ErrorCode = -1\n", 0), 0u) << text;  // the system's own line first
+    EXPECT_NE(text.find("/dev/ttyUSB97"), std::string::npos) << text;
+    // What to do: the ports this machine has, or how to find one.
+    EXPECT_TRUE(text.find("serial ports present") != std::string::npos || text.find("ternctl ports") != std::string::npos)
+        << text;
+}
+
+TEST(ChoosingAPort, TheMenuListsThePortsByTheirStableNames) {
+    // A stand-in /dev: an adapter with its by-id name, a second one without.
+    QTemporaryDir dev;
+    ASSERT_TRUE(QDir(dev.path()).mkpath("serial/by-id"));
+    for (const char* f : {"ttyUSB0", "ttyUSB1"}) QFile(dev.filePath(f)).open(QIODevice::WriteOnly);
+    const std::string byId = dev.filePath("serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0").toStdString();
+    ASSERT_EQ(::symlink("../../ttyUSB0", byId.c_str()), 0);
+    FakePort port;
+    TFTern w(link::ToolMode::Dbg, &port, AutoClose);
+    w.DevRoot = dev.path().toStdString();
+    w.FillConnectMenu();
+    QStringList items;
+    for (QAction* a : w.ConnectTo1->actions()) items << a->text();
+    ASSERT_EQ(items.size(), 2) << items.join(" | ").toStdString();
+    EXPECT_TRUE(items[0].contains("ttyUSB0") && items[0].contains("usb-FTDI_FT232R_A50285BI-if00-port0"))
+        << items[0].toStdString();
+    EXPECT_TRUE(items[1].contains("ttyUSB1")) << items[1].toStdString();
+    if (const char* shots = std::getenv("TERN_SHOT_DIR")) {
+        w.ConnectTo1->adjustSize();
+        w.ConnectTo1->grab().save(QString::fromUtf8(shots) + "/connect-menu.png");
+    }
+    // No port at all: the menu says what to do.
+    w.DevRoot = dev.filePath("empty").toStdString();
+    w.FillConnectMenu();
+    ASSERT_EQ(w.ConnectTo1->actions().size(), 1);
+    EXPECT_FALSE(w.ConnectTo1->actions()[0]->isEnabled());
+    w.FormDestroy();
 }
 
 TEST(CameraGone, TheToolWaitsForTheDeviceAndReadsThePageOnceItIsBack) {

@@ -48,6 +48,14 @@ TEST(CommandLine, AnEmptyDeviceNameIsRefusedNotTakenForTheDefault) {
     EXPECT_NE(error.find("empty"), std::string::npos) << error;
 }
 
+TEST(CommandLine, TraceAndVersion) {
+    EXPECT_EQ(Parse({"--trace", "line.txt"}).trace, "line.txt");
+    Parse({"--trace", ""}, false);
+    Parse({"--trace"}, false);
+    EXPECT_TRUE(Parse({"--version"}).version);
+    EXPECT_EQ(Parse({"--port", "auto"}).port1, "auto");
+}
+
 TEST(CommandLine, TheFirstPageByName) {
     EXPECT_FALSE(Parse({}).page);
     EXPECT_EQ(Parse({"--page", "Setup2"}).page, link::Page::Setup2);
