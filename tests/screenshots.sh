@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # For the eyes, not for CI: builds ternab and, under a virtual X server,
-# starts it against the virtual camera in each tool mode, saving the window
-# once the first page has been read: build/ternab-dbg.png, -apl.png, -kizu.png.
+# starts it against the virtual camera in each tool mode and on each page,
+# saving the window once the page has been read: build/ternab-dbg.png,
+# -apl.png, -kizu.png, and build/ternab-<page>.png for the six pages.
 # Extra arguments go to the virtual camera (e.g. --pal --lo-res).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,5 +13,11 @@ for mode in dbg apl kizu; do
   out="$build/ternab-$mode.png"
   xvfb-run -a -s "-screen 0 1024x768x24" \
     "$build/ternab" --simulate --mode "$mode" --screenshot "$out" "$@"
+  echo "$out"
+done
+for page in adjust debug defect copy setup1 setup2; do
+  out="$build/ternab-$page.png"
+  xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$build/ternab" --simulate --mode dbg --page "$page" --screenshot "$out" "$@"
   echo "$out"
 done
