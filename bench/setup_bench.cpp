@@ -15,7 +15,7 @@
 //  (c) resident memory of ternab started as its own process in DBG mode on
 //      the Setup1 page, once the Setup1 chain has been answered (target: at
 //      most 60 MB).
-// Run: setup_bench [--drag-seconds S] [--rounds N] [--runs N]
+// Run: setup_bench [--drag-seconds S] [--rounds N] [--runs N] [--only memory|drag|reply]
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -387,16 +387,18 @@ int main(int argc, char** argv) {
     double dragSeconds = 10.0;
     int rounds = 30;
     int runs = 3;
+    std::string only;
     for (int i = 1; i + 1 < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--drag-seconds") dragSeconds = std::max(1.0, std::atof(argv[i + 1]));
         if (a == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
         if (a == "--runs") runs = std::max(1, std::atoi(argv[i + 1]));
+        if (a == "--only") only = argv[i + 1];
     }
     if (const int rc = RunOnXDisplay(argc, argv, "setup_bench")) return rc;
     QApplication app(argc, argv);
-    if (!Memory(runs)) return 1;
-    if (!SliderDrag(dragSeconds)) return 1;
-    if (!ReplyCost(rounds)) return 1;
+    if ((only.empty() || only == "memory") && !Memory(runs)) return 1;
+    if ((only.empty() || only == "drag") && !SliderDrag(dragSeconds)) return 1;
+    if ((only.empty() || only == "reply") && !ReplyCost(rounds)) return 1;
     return 0;
 }
