@@ -115,6 +115,7 @@ void TFTern::Construct(link::ToolMode toolMode, link::CommPort* port, const link
     BuildTimers();
     BuildDialogs();
     BuildPages();
+    controls_ = widgets::ControlIndex(this);
     tool_type->SetItemIndex(static_cast<int>(toolMode));
 
     Guard([this] { FormCreate(); });

@@ -25,6 +25,7 @@
 #include "link/host.h"
 #include "link/link.h"
 #include "transfer/Engine.h"
+#include "widgets/Apply.h"
 #include "widgets/PageHost.h"
 
 class QAction;
@@ -275,6 +276,8 @@ private:
     controls::Setup1Page* setup1_ = nullptr;
     controls::Setup2Page* setup2_ = nullptr;
     controls::TFMask* mask_ = nullptr;
+    /// The window's controls by objectName, for the decoded values and the enabling rules.
+    widgets::ControlIndex controls_;
     bool cursorBusy_ = false;
     bool terminated_ = false;
     bool closed_ = false;

@@ -155,16 +155,16 @@ void TFTern::ApplyCommon(const transfer::CommonDecoded& found) {
     // Block 6 goes into controls whose handlers must not send meanwhile.
     const bool guard = found.loadGuard;
     if (guard) engine_->SetLoadGuard(true);
-    for (const transfer::ControlUpdate& u : found.updates) widgets::ApplyUpdate(this, u);
+    for (const transfer::ControlUpdate& u : found.updates) widgets::ApplyUpdate(controls_, u);
     if (guard) engine_->SetLoadGuard(false);
     if (found.mask) mask_->ShowCameraRect(*found.mask);
 }
 
 void TFTern::Trans_cstm_hidden() {
     const transfer::EnablingInputs in =
-        transfer::EnablingInputsFrom([this](std::string_view name) { return widgets::ControlValue(this, name); });
+        transfer::EnablingInputsFrom([this](std::string_view name) { return widgets::ControlValue(controls_, name); });
     for (const transfer::Enabling& rule : transfer::EnablingRules(in)) {
-        if (QWidget* w = widgets::FindControl(this, rule.control)) w->setEnabled(rule.enabled);
+        if (QWidget* w = controls_.Find(rule.control)) w->setEnabled(rule.enabled);
     }
 }
 

@@ -19,8 +19,21 @@ QWidget* FindControl(QWidget* root, std::string_view name) {
     return root->findChild<QWidget*>(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
 }
 
-void ApplyUpdate(QWidget* root, const ControlUpdate& u) {
-    QWidget* w = FindControl(root, u.control);
+ControlIndex::ControlIndex(QWidget* root) {
+    if (root == nullptr) return;
+    // Breadth first, as findChild looks: the first of a name wins.
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        if (!w->objectName().isEmpty() && !map_.contains(w->objectName())) map_.insert(w->objectName(), w);
+    }
+}
+
+QWidget* ControlIndex::Find(std::string_view name) const {
+    return map_.value(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())), nullptr);
+}
+
+namespace {
+
+void Apply(QWidget* w, const ControlUpdate& u) {
     if (w == nullptr) return;
     const QString text = QString::fromStdString(u.text);
     switch (u.kind) {
@@ -63,8 +76,7 @@ void ApplyUpdate(QWidget* root, const ControlUpdate& u) {
     }
 }
 
-int ControlValue(QWidget* root, std::string_view name) {
-    QWidget* w = FindControl(root, name);
+int ValueOf(QWidget* w) {
     if (w == nullptr) return transfer::kNoSelection;
     if (auto* g = qobject_cast<TRadioGroup*>(w)) return g->ItemIndex();
     if (auto* c = qobject_cast<QComboBox*>(w)) return c->currentIndex();
@@ -73,5 +85,12 @@ int ControlValue(QWidget* root, std::string_view name) {
     if (auto* b = qobject_cast<QSpinBox*>(w)) return b->value();
     return transfer::kNoSelection;
 }
+
+}  // namespace
+
+void ApplyUpdate(QWidget* root, const ControlUpdate& u) { Apply(FindControl(root, u.control), u); }
+void ApplyUpdate(const ControlIndex& controls, const ControlUpdate& u) { Apply(controls.Find(u.control), u); }
+int ControlValue(QWidget* root, std::string_view name) { return ValueOf(FindControl(root, name)); }
+int ControlValue(const ControlIndex& controls, std::string_view name) { return ValueOf(controls.Find(name)); }
 
 }  // namespace tern::widgets

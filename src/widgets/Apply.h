@@ -3,6 +3,9 @@
 // user's change does; the pages' guards keep such events from sending.
 #pragma once
 
+#include <QHash>
+#include <QString>
+
 #include <string_view>
 
 #include "transfer/Decode.h"
@@ -13,6 +16,22 @@ namespace tern::widgets {
 
 /// The control named `name` under `root`, or null.
 QWidget* FindControl(QWidget* root, std::string_view name);
+
+/// Every control under a root by objectName, looked up once: the window's
+/// controls live as long as the window, and a reply names dozens of them.
+class ControlIndex {
+public:
+    ControlIndex() = default;
+    explicit ControlIndex(QWidget* root);
+    /// The control of that name (the first one found, as FindControl), or null.
+    QWidget* Find(std::string_view name) const;
+
+private:
+    QHash<QString, QWidget*> map_;
+};
+
+void ApplyUpdate(const ControlIndex& controls, const transfer::ControlUpdate& update);
+int ControlValue(const ControlIndex& controls, std::string_view name);
 
 /// Applies one update to the control it names under `root`; an update for a
 /// control the window does not have (a page still to come) changes nothing.
