@@ -220,6 +220,7 @@ TEST_F(MaskOnCamera, AMaskDrawnIsKeptByTheCameraAndDrawnAgainOnReopening) {
     mask.OpenFor(1);  // its activation reads the rectangle again
     ASSERT_TRUE(WaitFor([&] { return Settled() && Drawn() == QRect(QPoint(30, 39), QPoint(90, 109)); }));
     EXPECT_TRUE(window->Messages.empty());
+    if (const char* shots = std::getenv("TERN_SHOT_DIR")) mask.grab().save(QString::fromUtf8(shots) + "/mask-window.png");
 }
 
 }  // namespace
