@@ -39,7 +39,7 @@ constexpr int kHueTickEvery = 16;
 
 }  // namespace
 
-AdjustPage::AdjustPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), host_(host) {
+AdjustPage::AdjustPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), host_(host), sender_(host) {
     setObjectName("AdjustPage");
     auto* box = new QVBoxLayout(sheet);
     box->setContentsMargins(0, 0, 0, 0);
@@ -233,8 +233,7 @@ void AdjustPage::Connect() {
 }
 
 void AdjustPage::SendWhenIdle(const std::optional<transfer::SettingCommand>& cmd) {
-    if (!cmd || !host_.Link().Trans_chk()) return;
-    host_.Link().StxCommand(cmd->payload, cmd->n);
+    if (cmd && sender_.Idle()) sender_.Send(*cmd);
 }
 
 // ---- white balance from ATW -----------------------------------------------------------
@@ -303,21 +302,13 @@ AdjustPage::HueBar& AdjustPage::Hue(Control bar) {
     return hue_[0];  // unreachable: only the four bars call here
 }
 
-/// Arms the bar's timer, even while a load chain runs: a register read that
-/// moves the bar is written back once.
-void AdjustPage::HueChange(Control bar) {
-    const bool loading = host_.Engine().LoadStep() != 0;
-    if (throttle_.Change(bar, loading) && Hue(bar).timer != nullptr) Hue(bar).timer->start();
-}
+/// Arms the bar's timer, even while a load chain runs (the throttle table
+/// says so for the hue bars): a register read that moves the bar is written back once.
+void AdjustPage::HueChange(Control bar) { sender_.Arm(bar, Hue(bar).timer); }
 
 void AdjustPage::HueTick(Control bar) {
     HueBar& h = Hue(bar);
-    if (!throttle_.Armed(bar)) {
-        if (h.timer != nullptr) h.timer->stop();  // nothing waits to be sent
-        return;
-    }
-    if (!throttle_.Tick(bar, host_.Link().Trans_chk())) return;  // busy: the timer tries again
-    if (h.timer != nullptr) h.timer->stop();
+    if (!sender_.Fire(bar, h.timer)) return;  // busy: the timer tries again; nothing armed: stopped
     const int position = h.bar->value();
     const int reg = *transfer::HueRegister(bar);
     // The camera's own bits 9..15 come from the register shadow, never from a copy's words.

@@ -10,6 +10,7 @@
 
 #include <QObject>
 
+#include "controls/Sender.h"
 #include "transfer/Catalogue.h"
 
 class QCheckBox;
@@ -74,7 +75,7 @@ public:
     void Trans_end_cstm();
 
     /// True while a hue bar's change waits for its timer to send it.
-    bool HueArmed(transfer::Control bar) const { return throttle_.Armed(bar); }
+    bool HueArmed(transfer::Control bar) const { return sender_.Throttles().Armed(bar); }
 
     // ---- controls (named as on the window) ------------------------------------
     QFrame* Panel3 = nullptr;
@@ -136,7 +137,7 @@ private:
     void HueTick(transfer::Control bar);
 
     widgets::PageHost& host_;
-    transfer::Throttle throttle_;
+    Sender sender_;
     HueBar hue_[4] = {};
 };
 

@@ -1,4 +1,4 @@
-// The rules every setting control of the Setup pages sends by:
+// The rules every setting control of the Setup and Adjust pages sends by:
 // the idle test before an immediate command, and the throttle of the
 // continuous controls run on the window's timers.
 #pragma once
