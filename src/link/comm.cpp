@@ -671,11 +671,14 @@ void TComm::Write(const void* buffer, std::uint32_t count) {
     if (count > outQueueSize_.load()) throw ECommError(kMsgTooLong);
 
     const auto* p = static_cast<const std::uint8_t*>(buffer);
+    // Traced before they go out: the camera's answer, read on the watch
+    // thread, can come back before this write call returns, and the trace
+    // must show the command first.
+    if (LineTrace* t = trace_.load()) t->Record(TraceDirection::ToCamera, p, count);
     std::uint32_t left = count;
     while (left > 0) {
         const ssize_t w = ::write(fd, p, left);  // the whole rest in one call
         if (w > 0) {
-            if (LineTrace* t = trace_.load()) t->Record(TraceDirection::ToCamera, p, static_cast<std::size_t>(w));
             p += w;
             left -= static_cast<std::uint32_t>(w);
             continue;

@@ -409,19 +409,23 @@ void Link::Close() {
     ClearInbox();
 }
 
-void Link::PortLost() {
-    if (mode_ == LinkMode::Lost) return;
-    comm_.Close();
-    ClearInbox();
+void Link::EnterLost() {
     mode_ = LinkMode::Lost;
     // Refused like a busy link: nothing goes out, and no box per click.
     linkBusy_ = true;
     replyTimer_ = -1;
+    host_.LineStateChanged(LineState::Lost);
+}
+
+void Link::PortLost() {
+    if (mode_ == LinkMode::Lost) return;
+    comm_.Close();
+    ClearInbox();
+    EnterLost();
     recvState_ = 0;
     Cursor_set(0);
     host_.EnableTimer(LinkTimer::Send, true);
     host_.EnablePageControl(true);
-    host_.LineStateChanged(LineState::Lost);
     // A chain, a copy or a table read that waited for an answer ends here.
     host_.ReplyGivenUp();
 }
@@ -468,9 +472,7 @@ void Link::SendTimerTimer() {
         // afresh that does not answer is retried like a lost one.
         if (++connectTry_ >= 3) {
             host_.ShowMessage(kMsgNotConnected, kCapNotConnected);
-            linkBusy_ = true;
-            mode_ = LinkMode::Lost;
-            host_.LineStateChanged(LineState::Lost);
+            EnterLost();
         } else {
             RetryLostPort();
         }

@@ -145,6 +145,8 @@ private:
     void Dispatch(std::uint8_t byte);
     /// One SendTimer tick while the device is gone: open it again, send ENQ.
     void RetryLostPort();
+    /// Commands refused, the port retried each tick until the camera answers.
+    void EnterLost();
     void OnEvent(int event);
     void WriteFrame(const std::uint8_t* data, std::size_t count);
     /// Writes a control byte that answers the camera (EOT, ACK, NAK): it opens
