@@ -90,7 +90,6 @@ int ValueOf(QWidget* w) {
 
 void ApplyUpdate(QWidget* root, const ControlUpdate& u) { Apply(FindControl(root, u.control), u); }
 void ApplyUpdate(const ControlIndex& controls, const ControlUpdate& u) { Apply(controls.Find(u.control), u); }
-int ControlValue(QWidget* root, std::string_view name) { return ValueOf(FindControl(root, name)); }
 int ControlValue(const ControlIndex& controls, std::string_view name) { return ValueOf(controls.Find(name)); }
 
 }  // namespace tern::widgets

@@ -31,14 +31,13 @@ private:
 };
 
 void ApplyUpdate(const ControlIndex& controls, const transfer::ControlUpdate& update);
+/// A selection's item index (transfer::kNoSelection for none), a check box's
+/// 0/1 or a slider's position; kNoSelection for a control that is not there.
 int ControlValue(const ControlIndex& controls, std::string_view name);
 
 /// Applies one update to the control it names under `root`; an update for a
 /// control the window does not have (a page still to come) changes nothing.
 void ApplyUpdate(QWidget* root, const transfer::ControlUpdate& update);
 
-/// A selection's item index (transfer::kNoSelection for none), a check box's
-/// 0/1 or a slider's position; kNoSelection for a control that is not there.
-int ControlValue(QWidget* root, std::string_view name);
 
 }  // namespace tern::widgets
