@@ -35,11 +35,12 @@ CommonDecoded Engine::Trans_end_common(const link::Reply& reply, const link::Pay
         geometry_.ApplyRegister(reg, w);
         out.reg = reg;
         out.value = w;
-        if (reg == link::kRegResolution) {
-            out.resolution = (w & 0x4000) ? "Hi-Resolution" : "Lo-Resolution";
-        } else if (reg == link::kRegVideoStandard) {
-            out.tv = (w & 0x0001) ? "PAL" : "NTSC";
-        }
+    }
+    // The title strip's labels, as the decoder words them.
+    for (const ControlUpdate& u : d.updates) {
+        if (u.kind != ControlUpdate::Kind::Text) continue;
+        if (u.control == "Resolution") out.resolution = u.text;
+        if (u.control == "TV") out.tv = u.text;
     }
     // Block 4 is the last of the Setup1 settings: once it is back, a preset
     // or reset lock on the page is released.
