@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+
 namespace tern::camera {
 
 /// A defective CCD pixel that the camera's automatic search reports.
@@ -57,6 +61,9 @@ struct CameraOptions {
     /// `errorStatus`; -1: none.
     int failPiece = -1;
 };
+
+/// Adds the virtual camera's options to a command line, in `group` of its help.
+void AddCameraOptions(CLI::App& app, CameraOptions& options, const std::string& group = "Virtual camera options");
 
 /// Reads the camera options from program arguments. On a bad value or an
 /// unknown argument returns false with a text for the user in `error`;

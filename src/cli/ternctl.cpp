@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "camera/command_line.h"
 #include "camera/options.h"
 #include "camera/pty_camera.h"
 #include "cli/console_host.h"
@@ -39,6 +40,9 @@ void Usage(std::ostream& out) {
            "         serve until interrupted\n";
     cli::CopyUsage(out);
     out << "\n"
+           "  Each command's --help lists its own options; -- ends the options (a file named -x.dat),\n"
+           "  and --opt=value works wherever --opt value does.\n"
+           "\n"
            "  --port DEV    device for COM1 (default /dev/ttyS0); auto: the first port that\n"
            "                \"ternctl ports\" lists (USB adapters first), and the second for COM2\n"
            "  --port2 DEV   device for COM2 (default /dev/ttyS1)\n"
@@ -47,21 +51,26 @@ void Usage(std::ostream& out) {
            "  --link PATH   also make a symbolic link PATH to the camera's device\n"
            "  --version     print ternctl's version\n"
            "\ncamera options:\n"
-        << camera::CameraOptionsUsage();
+        << camera::CameraOptionsUsage()
+        << "\nExit status: 0 success, 1 failure (diff: 1 when words differ), 2 usage error (diff: also trouble).\n";
 }
 
 int Probe(const std::vector<std::string>& args) {
     cli::ProbeOptions options;
     if (const std::string error = cli::ParseProbeArgs(args, options); !error.empty()) {
-        std::cerr << "ternctl probe: " << error << "\n";
-        Usage(std::cerr);
+        std::cerr << "ternctl probe: " << error << "\n"
+                  << "Run 'ternctl probe --help' for its options.\n";
         return 2;
+    }
+    if (!options.help.empty()) {
+        std::cout << options.help;
+        return 0;
     }
     std::optional<std::string> port1, port2;
     if (!options.port1.empty()) port1 = options.port1;
     if (!options.port2.empty()) port2 = options.port2;
     if (std::string error; !cli::ResolveAutoPort(port1, port2, error, &std::cerr)) {
-        std::cerr << "ternctl probe: " << error << "\n";
+        std::cerr << "ternctl probe: " << camera::Printable(error) << "\n";
         return 1;
     }
     std::unique_ptr<link::LineTrace> trace;
@@ -98,20 +107,20 @@ int Probe(const std::vector<std::string>& args) {
 }
 
 int Simulate(const std::vector<std::string>& args) {
-    std::vector<std::string> camArgs;
     std::string linkPath;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--link" && i + 1 < args.size()) {
-            linkPath = args[++i];
-        } else {
-            camArgs.push_back(args[i]);
-        }
-    }
     camera::CameraOptions options;
-    std::string error;
-    if (!camera::ParseCameraArgs(camArgs, options, error)) {
-        std::cerr << "ternctl simulate: " << error << "\n";
-        Usage(std::cerr);
+    CLI::App app("run the virtual camera on a pseudo-terminal, print its device path, serve until interrupted",
+                 "ternctl simulate");
+    camera::AddNamedValue(app, "--link", linkPath, "link", "PATH", "also make a symbolic link PATH to the camera's device");
+    camera::AddCameraOptions(app, options);
+    const camera::ParseOutcome outcome = camera::ParseCommandLine(app, args);
+    if (outcome.help) {
+        std::cout << app.help();
+        return 0;
+    }
+    if (!outcome) {
+        std::cerr << "ternctl simulate: " << outcome.error << "\n"
+                  << "Run 'ternctl simulate --help' for its options.\n";
         return 2;
     }
     // Signals are taken by sigwait below, not by the camera's thread.
@@ -130,7 +139,7 @@ int Simulate(const std::vector<std::string>& args) {
         return 1;
     }
     if (!linkPath.empty() && !cam.MakeLink(linkPath)) {
-        std::cerr << "ternctl simulate: cannot make the link " << linkPath << "\n";
+        std::cerr << "ternctl simulate: cannot make the link " << camera::Printable(linkPath) << "\n";
         return 1;
     }
     std::cout << cam.DevicePath() << std::endl;
@@ -155,12 +164,6 @@ int main(int argc, char** argv) {
     }
     const std::string cmd = args[0];
     args.erase(args.begin());
-    for (const std::string& a : args) {
-        if (a == "--help" || a == "-h") {
-            Usage(std::cout);
-            return 0;
-        }
-    }
     if (cmd == "probe") return Probe(args);
     if (cmd == "simulate") return Simulate(args);
     if (cmd == "ports") return cli::Ports(args);
@@ -168,7 +171,7 @@ int main(int argc, char** argv) {
     if (cmd == "restore") return cli::Restore(args);
     if (cmd == "show") return cli::Show(args);
     if (cmd == "diff") return cli::Diff(args);
-    std::cerr << "ternctl: unknown command '" << cmd << "'\n";
+    std::cerr << "ternctl: unknown command '" << camera::Printable(cmd) << "'\n";
     Usage(std::cerr);
     return 2;
 }
