@@ -52,7 +52,7 @@ bool ParseAppArgs(const std::vector<std::string>& args, AppOptions& options, std
     camera::AddNamedValue(app, "--trace", options.trace, "file", "FILE", "");
     app.add_option("--screenshot", options.screenshot)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_flag("--simulate", options.simulate);
-    camera::AddCameraOptions(app, options.camera);
+    camera::AddCameraOptions(app, options.camera, "Virtual camera options", false);
 
     const camera::ParseOutcome outcome = camera::ParseCommandLine(app, args);
     if (!outcome) {

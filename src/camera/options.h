@@ -62,8 +62,10 @@ struct CameraOptions {
     int failPiece = -1;
 };
 
-/// Adds the virtual camera's options to a command line, in `group` of its help.
-void AddCameraOptions(CLI::App& app, CameraOptions& options, const std::string& group = "Virtual camera options");
+/// Adds the virtual camera's options to a command line, in `group` of its
+/// help; without `withTrace` when the program's own --trace is the line's.
+void AddCameraOptions(CLI::App& app, CameraOptions& options, const std::string& group = "Virtual camera options",
+                      bool withTrace = true);
 
 /// Reads the camera options from program arguments. On a bad value or an
 /// unknown argument returns false with a text for the user in `error`;

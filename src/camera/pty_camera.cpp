@@ -358,7 +358,7 @@ bool Defect(const std::string& name, const std::string& text, CameraOptions& opt
 
 }  // namespace
 
-void AddCameraOptions(CLI::App& app, CameraOptions& o, const std::string& group) {
+void AddCameraOptions(CLI::App& app, CameraOptions& o, const std::string& group, bool withTrace) {
     const auto inGroup = [&](CLI::Option* opt) { return opt->group(group); };
     // A count within 0..max: the same words for every such option.
     const auto count = [&](const std::string& name, long max, int& into, const std::string& help) {
@@ -422,8 +422,10 @@ void AddCameraOptions(CLI::App& app, CameraOptions& o, const std::string& group)
     inGroup(app.add_flag("--hi-res{true},--lo-res{false}", o.highResolution, "sensor resolution (default high)")
                 ->disable_flag_override());
     inGroup(app.add_flag("--pal{true},--ntsc{false}", o.pal, "TV standard (default NTSC)")->disable_flag_override());
-    inGroup(AddNamedValue(app, "--trace", o.tracePath, "file", "FILE",
-                          "write every byte each way to FILE, with a timestamp, and each frame decoded in words"));
+    if (withTrace) {
+        inGroup(AddNamedValue(app, "--trace", o.tracePath, "file", "FILE",
+                              "write every byte each way to FILE, with a timestamp, and each frame decoded in words"));
+    }
     defects("--defect", "X,Y[,fix][,rev]",
             "a defective pixel the automatic search finds, with the switches it reports; repeatable");
     defects("--slot", "L:X,Y[,fix][,rev][,off]",

@@ -16,8 +16,10 @@
 #include "camera/pty_camera.h"
 #include "cli/console_host.h"
 #include "cli/copy_commands.h"
+#include "cli/many_cameras.h"
 #include "cli/ports_command.h"
 #include "cli/probe.h"
+#include "cli/settings_commands.h"
 #include "link/comm.h"
 #include "link/event_loop.h"
 #include "link/version.h"
@@ -39,6 +41,16 @@ void Usage(std::ostream& out) {
            "         run the virtual camera on a pseudo-terminal, print its device path,\n"
            "         serve until interrupted\n";
     cli::CopyUsage(out);
+    out << "       ternctl get [--port DEV|auto] [--json] [NAME...]\n"
+           "         read the camera's settings as the Setup1, Setup2 and Adjust pages do and print\n"
+           "         them by name (NAME=VALUE; --json: one object)\n"
+           "       ternctl set [--port DEV|auto] [--save] [--service] NAME=VALUE... | --from FILE\n"
+           "         send settings by name, each checked first; --from takes get's output\n"
+           "\n"
+           "  backup, restore, get, set and diff take --port more than once, or --port auto-all\n"
+           "  (every port a camera answers on): each camera on its own link at the same time,\n"
+           "  lines prefixed with the device, a summary table at the end; backup's FILE then\n"
+           "  holds {port} or {n}. The exit status is 0 only when every camera succeeded.\n";
     out << "\n"
            "  Each command's --help lists its own options; -- ends the options (a file named -x.dat),\n"
            "  and --opt=value works wherever --opt value does.\n"
@@ -52,7 +64,9 @@ void Usage(std::ostream& out) {
            "  --version     print ternctl's version\n"
            "\ncamera options:\n"
         << camera::CameraOptionsUsage()
-        << "\nExit status: 0 success, 1 failure (diff: 1 when words differ), 2 usage error (diff: also trouble).\n";
+        ;
+    cli::SettingsList(out);
+    out << "\nExit status: 0 success, 1 failure (diff: 1 when words differ), 2 usage error (diff: also trouble).\n";
 }
 
 int Probe(const std::vector<std::string>& args) {
@@ -150,6 +164,36 @@ int Simulate(const std::vector<std::string>& args) {
     return 0;
 }
 
+/// A command for more than one camera runs once per camera, at the same
+/// time; nothing when it names one camera (or none).
+std::optional<int> OnManyCameras(const std::string& cmd, const std::vector<std::string>& args) {
+    bool autoAll = false, json = false, help = false;
+    for (const std::string& a : args) {
+        if (a == "--") break;
+        autoAll = autoAll || a == "auto-all" || a == "--port=auto-all";
+        json = json || a == "--json";
+        help = help || a == "--help" || a == "-h";
+    }
+    if (help) return std::nullopt;
+    const std::vector<std::string> devices = cli::PortsNamed(args);
+    if (devices.size() < 2 && !autoAll) return std::nullopt;
+    if (devices.empty()) {
+        std::cerr << "ternctl " << cmd << ": --port auto-all: no camera answered on any serial port\n"
+                  << "'ternctl ports --probe' shows the ports and what answers on each.\n";
+        return 1;
+    }
+    if (cmd == "backup") {
+        bool named = false;
+        for (const std::string& a : args) named = named || a.find("{port}") != std::string::npos || a.find("{n}") != std::string::npos;
+        if (!named) {
+            std::cerr << "ternctl backup: with more than one camera, FILE must hold {port} or {n} "
+                         "(e.g. cam-{port}.dat), one file per camera\n";
+            return 2;
+        }
+    }
+    return cli::RunOnEach("/proc/self/exe", cmd, args, devices, !json);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,6 +208,9 @@ int main(int argc, char** argv) {
     }
     const std::string cmd = args[0];
     args.erase(args.begin());
+    if (cmd == "backup" || cmd == "restore" || cmd == "get" || cmd == "set" || cmd == "diff") {
+        if (const std::optional<int> rc = OnManyCameras(cmd, args)) return *rc;
+    }
     if (cmd == "probe") return Probe(args);
     if (cmd == "simulate") return Simulate(args);
     if (cmd == "ports") return cli::Ports(args);
@@ -171,6 +218,8 @@ int main(int argc, char** argv) {
     if (cmd == "restore") return cli::Restore(args);
     if (cmd == "show") return cli::Show(args);
     if (cmd == "diff") return cli::Diff(args);
+    if (cmd == "get") return cli::Get(args);
+    if (cmd == "set") return cli::Set(args);
     std::cerr << "ternctl: unknown command '" << camera::Printable(cmd) << "'\n";
     Usage(std::cerr);
     return 2;

@@ -195,7 +195,9 @@ TEST_P(TernctlCommandLine, KeepsTheConventions) {
     const Outcome r = Ctl(dir, args);
     EXPECT_EQ(r.rc, GetParam().rc) << r.out << r.err;
     EXPECT_NE((r.out + r.err).find(GetParam().wanted), std::string::npos) << r.out << r.err;
-    if (!GetParam().unwanted.empty()) EXPECT_EQ((r.out + r.err).find(GetParam().unwanted), std::string::npos) << r.out << r.err;
+    if (!GetParam().unwanted.empty()) {
+        EXPECT_EQ((r.out + r.err).find(GetParam().unwanted), std::string::npos) << r.out << r.err;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
