@@ -89,7 +89,7 @@ std::string AppUsage() {
            "  --help                this text\n"
            "  --opt=value works wherever --opt value does.\n"
            "Virtual camera options (with --simulate):\n" +
-           camera::CameraOptionsUsage();
+           camera::CameraOptionsUsage(false);
 }
 
 }  // namespace tern::app

@@ -73,6 +73,7 @@ void AddCameraOptions(CLI::App& app, CameraOptions& options, const std::string& 
 bool ParseCameraArgs(const std::vector<std::string>& args, CameraOptions& options, std::string& error);
 
 /// One line per option, for a program's usage text.
-std::string CameraOptionsUsage();
+/// Without `withTrace` when the program's own --trace is the line's.
+std::string CameraOptionsUsage(bool withTrace = true);
 
 }  // namespace tern::camera

@@ -442,11 +442,11 @@ bool ParseCameraArgs(const std::vector<std::string>& args, CameraOptions& option
     return outcome.error.empty();
 }
 
-std::string CameraOptionsUsage() {
+std::string CameraOptionsUsage(bool withTrace) {
     CLI::App app;
     app.set_help_flag();
     CameraOptions scratch;
-    AddCameraOptions(app, scratch, "camera");
+    AddCameraOptions(app, scratch, "camera", withTrace);
     std::string text = UsePlainHelp(app)->make_groups(&app, CLI::AppFormatMode::Normal);
     // Only the option lines: the group's heading is the caller's.
     const std::size_t heading = text.find("camera:\n");
