@@ -228,8 +228,8 @@ void AdjustPage::Connect() {
     on(CSpinButton4, &TCSpinButton::OnUpClick, &AdjustPage::CSpinButton4UpClick);
     // The user's own signals (as on the Setup pages): a change of theirs that
     // found the link busy goes out once it is free.
-    auto user = [this](auto* sender, auto signal, Control c, void (AdjustPage::*handler)()) {
-        connect(sender, signal, this, [this, c, handler] { sender_.User(c, [this, handler] { (this->*handler)(); }); });
+    auto user = [this](auto* control, auto signal, Control c, void (AdjustPage::*handler)()) {
+        sender_.OnUser(this, control, signal, c, handler);
     };
     user(wb_sel, &QCheckBox::clicked, Control::wb_sel, &AdjustPage::wb_selClick);
     user(pwm_ref, &QLineEdit::textEdited, Control::pwm_ref, &AdjustPage::pwm_refChange);

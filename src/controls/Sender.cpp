@@ -1,5 +1,6 @@
 #include "controls/Sender.h"
 
+#include <QSlider>
 #include <QTimer>
 
 #include <array>
@@ -66,6 +67,14 @@ bool Sender::Fire(transfer::Control c, QTimer* timer) {
     // A tick with nothing armed (a stray one) stops the timer; a busy one keeps it.
     if (!throttle_.Armed(c) && timer != nullptr) timer->stop();
     return false;
+}
+
+}  // namespace tern::controls
+
+namespace tern::controls {
+
+void Sender::OnUserBar(QObject* page, QSlider* bar, transfer::Control c, QTimer* const* timer) {
+    QObject::connect(bar, &QSlider::actionTriggered, page, [this, c, timer] { UserArm(c, *timer); });
 }
 
 }  // namespace tern::controls

@@ -8,6 +8,9 @@
 
 #include "transfer/Catalogue.h"
 
+#include <QObject>
+
+class QSlider;
 class QTimer;
 
 namespace tern::widgets {
@@ -48,6 +51,16 @@ public:
     /// The timer ticked: true when the command is to go now (the timer is
     /// then stopped); false while busy, the timer ticking again one interval later.
     bool Fire(transfer::Control c, QTimer* timer);
+
+    /// Connects a user's own signal of `control` (clicked, activated,
+    /// textEdited, UserClick) to User; connect it after the value signal.
+    template <typename Page, typename Widget, typename Signal>
+    void OnUser(Page* page, Widget* control, Signal signal, transfer::Control c, void (Page::*handler)()) {
+        QObject::connect(control, signal, page, [this, page, c, handler] { User(c, [page, handler] { (page->*handler)(); }); });
+    }
+    /// The user moves a throttled bar (actionTriggered, before its value
+    /// changes): its timer is armed (UserArm). `timer` is read at each move.
+    void OnUserBar(QObject* page, QSlider* bar, transfer::Control c, QTimer* const* timer);
 
     const transfer::Throttle& Throttles() const { return throttle_; }
 

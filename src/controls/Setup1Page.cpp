@@ -297,8 +297,8 @@ void Setup1Page::Connect() {
     // The user's own signals follow the value signals above: a change of
     // theirs that found the link busy goes out once it is free; a throttled
     // control is armed even while a chain runs.
-    auto user = [this](auto* sender, auto signal, Control c, void (Setup1Page::*handler)()) {
-        connect(sender, signal, this, [this, c, handler] { send_.User(c, [this, handler] { (this->*handler)(); }); });
+    auto user = [this](auto* control, auto signal, Control c, void (Setup1Page::*handler)()) {
+        send_.OnUser(this, control, signal, c, handler);
     };
     user(Ctitle, &TRadioGroup::UserClick, Control::Ctitle, &Setup1Page::CtitleClick);
     user(Ctitlepos, &QComboBox::activated, Control::Ctitlepos, &Setup1Page::CtitleposChange);
@@ -322,9 +322,7 @@ void Setup1Page::Connect() {
     user(v_rev, &QCheckBox::clicked, Control::v_rev, &Setup1Page::v_revClick);
     user(Freeze, &QCheckBox::clicked, Control::Freeze, &Setup1Page::FreezeClick);
     user(Frz_type, &TRadioGroup::UserClick, Control::Frz_type, &Setup1Page::Frz_typeClick);
-    auto userBar = [this](QSlider* bar, Control c, QTimer** timer) {
-        connect(bar, &QSlider::actionTriggered, this, [this, c, timer] { send_.UserArm(c, *timer); });
-    };
+    auto userBar = [this](QSlider* bar, Control c, QTimer* const* timer) { send_.OnUserBar(this, bar, c, timer); };
     userBar(ZoomBar, Control::ZoomBar, &ZoomTimer);
     userBar(ELCLVL, Control::ELCLVL, &LensTimer);
     userBar(PEAK_LVL, Control::PEAK_LVL, &PEAKTimer);

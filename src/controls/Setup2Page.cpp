@@ -136,8 +136,8 @@ void Setup2Page::Connect() {
 
     // The user's own signals (as on Setup1): a change that found the link
     // busy goes out once it is free.
-    auto user = [this](auto* sender, auto signal, Control c, void (Setup2Page::*handler)()) {
-        connect(sender, signal, this, [this, c, handler] { send_.User(c, [this, handler] { (this->*handler)(); }); });
+    auto user = [this](auto* control, auto signal, Control c, void (Setup2Page::*handler)()) {
+        send_.OnUser(this, control, signal, c, handler);
     };
     user(color_bar, &QCheckBox::clicked, Control::color_bar, &Setup2Page::color_barClick);
     user(gamma, &TRadioGroup::UserClick, Control::gamma, &Setup2Page::gammaClick);
@@ -145,9 +145,7 @@ void Setup2Page::Connect() {
     user(MoTime, &TRadioGroup::UserClick, Control::MoTime, &Setup2Page::MoTimeClick);
     user(MoPre, &QCheckBox::clicked, Control::MoPre, &Setup2Page::MoPreClick);
     for (QCheckBox* cell : MoCheck) user(cell, &QCheckBox::clicked, Control::MoArea, &Setup2Page::MoAreaSend);
-    auto userBar = [this](QSlider* bar, Control c, QTimer** timer) {
-        connect(bar, &QSlider::actionTriggered, this, [this, c, timer] { send_.UserArm(c, *timer); });
-    };
+    auto userBar = [this](QSlider* bar, Control c, QTimer* const* timer) { send_.OnUserBar(this, bar, c, timer); };
     userBar(knee_lvl, Control::knee_lvl, &kneeTimer);
     userBar(enh_h, Control::enh_h, &enh_h_timer);
     userBar(enh_v, Control::enh_v, &enh_v_timer);
