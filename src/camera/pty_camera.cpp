@@ -417,6 +417,32 @@ void AddCameraOptions(CLI::App& app, CameraOptions& o, const std::string& group,
     count("--baud", 4'000'000, o.baud, "pace the line at N bits per second (default 0: as fast as it goes)");
     count("--corrupt-every", 1'000'000'000, o.corruptEvery, "send every Nth reply frame with a wrong check code");
     count("--drop-every", 1'000'000'000, o.dropEvery, "leave out every Nth reply frame; its ACK still goes");
+    // Frames counted from 1: each option repeatable.
+    const auto frames = [&](const std::string& name, std::vector<std::uint64_t>& into, const std::string& help) {
+        inGroup(app.add_option_function<std::vector<std::string>>(
+                       name,
+                       [&into](const std::vector<std::string>& texts) {
+                           for (const std::string& t : texts) into.push_back(static_cast<std::uint64_t>(*Number(t)));
+                       },
+                       help)
+                    ->option_text("N")
+                    ->expected(1)
+                    ->allow_extra_args(false)
+                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                    ->check(CLI::Validator(
+                        [](std::string& text) {
+                            const auto n = Number(text);
+                            if (n && *n >= 0 && *n <= 1'000'000'000) return std::string();
+                            return "expected a number from 0 to 1000000000, got '" + text + "'";
+                        },
+                        "")));
+    };
+    frames("--nak-frame", o.nakFrames, "answer the Nth command frame with NAK, as if it came damaged (repeatable)");
+    frames("--corrupt-reply", o.corruptReplies, "send the Nth reply frame with a wrong check code (repeatable)");
+    frames("--drop-ack", o.dropAcks, "leave out the ACK of the Nth command frame; its reply still goes (repeatable)");
+    inGroup(app.add_flag("--corrupt-all", o.corruptAll,
+                         "send every reply frame, and every copy sent again, with a wrong check code")
+                ->disable_flag_override());
     items("--refuse", o.refuseItems, "refuse commands for item ITEM (hex) with status A8; repeatable");
     items("--error", o.errorItems, "answer commands for item ITEM (hex) with status E0; repeatable");
     inGroup(app.add_flag("--hi-res{true},--lo-res{false}", o.highResolution, "sensor resolution (default high)")

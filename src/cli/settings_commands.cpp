@@ -75,8 +75,9 @@ public:
     Camera(const std::string& port, const std::string& port2, link::LineTrace* trace, std::vector<transfer::ChainRequest> reads)
         : host_(loop_, comm_), reads_(std::move(reads)) {
         comm_.SetTrace(trace);
+        // Only a device the user named is opened: COM2 is COM1's device unless --port2 names another.
         if (!port.empty()) comm_.SetPortDevice(1, port);
-        if (!port2.empty()) comm_.SetPortDevice(2, port2);
+        if (!port2.empty() || !port.empty()) comm_.SetPortDevice(2, port2.empty() ? port : port2);
         comm_.SetReceiveNotifySize(7168);
         comm_.SetSendNotifySize(8192);
         host_.quiet = true;
@@ -123,7 +124,7 @@ public:
     std::string Lost() const { return lost_.empty() ? link::kMsgNotConnected : lost_; }
 
 private:
-    bool Over() const { return host_.terminated || host_.gaveUp || !lost_.empty(); }
+    bool Over() const { return host_.terminated || host_.gaveUp || host_.givenUp > 0 || !lost_.empty(); }
 
     link::EventLoop loop_;
     link::TComm comm_;
