@@ -57,7 +57,7 @@ void Usage(std::ostream& out) {
            "\n"
            "  --port DEV    device for COM1 (default /dev/ttyS0); auto: the first port that\n"
            "                \"ternctl ports\" lists (USB adapters first), and the second for COM2\n"
-           "  --port2 DEV   device for COM2 (default /dev/ttyS1)\n"
+           "  --port2 DEV   device for COM2 (default /dev/ttyS1, or COM1's device when --port is given)\n"
            "  --trace FILE  write every byte on the line to FILE, with a timestamp, and each\n"
            "                frame decoded in words (for a support request)\n"
            "  --link PATH   also make a symbolic link PATH to the camera's device\n"
