@@ -384,18 +384,46 @@ int Set(const std::vector<std::string>& args) {
         std::cerr << "ternctl set: no settings to send: give NAME=VALUE or --from FILE\n";
         return 2;
     }
-    // Every value is checked before the first byte goes out.
-    std::vector<std::pair<const Setting*, transfer::SettingCommand>> commands;
+    // Every value is checked before the first byte goes out. A grid's single
+    // cells (BLCCheck07=on) change the grid as the camera holds it: its block
+    // is read first, and the cells go out together as one grid command.
+    struct Change {
+        const Setting* s;
+        transfer::SettingCommand cmd;
+        std::vector<std::pair<int, bool>> cells;  // cell k (1..48), on
+        std::string value;
+    };
+    std::vector<Change> changes;
+    std::vector<transfer::ChainRequest> gridReads;
     bool bad = false;
     for (const auto& [name, value] : wanted) {
         const Setting* s = transfer::SettingByName(name);
+        const auto control = transfer::ControlByName(name);
+        const bool cell = s == nullptr && control &&
+                          (*control == transfer::Control::BLCArea || *control == transfer::Control::MoArea);
         std::string error;
-        if (s == nullptr) {
+        if (cell) {
+            s = transfer::SettingByName(*control == transfer::Control::BLCArea ? "BLCCheck" : "MoCheck");
+            if (value != "on" && value != "off") {
+                error = name + ": '" + value + "' is not a value it takes; allowed: on, off";
+            } else {
+                const int k = std::stoi(name.substr(s->name.size()));
+                auto at = std::find_if(changes.begin(), changes.end(), [&](const Change& c) { return c.s == s && !c.cells.empty(); });
+                if (at == changes.end()) {
+                    changes.push_back({s, {}, {}, {}});
+                    at = changes.end() - 1;
+                    const transfer::SettingCommand read = transfer::BlockReadCommand(s->block);
+                    gridReads.push_back({read.payload, read.n});
+                }
+                at->cells.emplace_back(k, value == "on");
+                continue;
+            }
+        } else if (s == nullptr) {
             error = "unknown setting '" + name + "'; 'ternctl get --help' lists the names";
         } else if (s->service && !service) {
             error = name + " is shown only in the service modes: add --service to send it";
         } else if (const auto cmd = transfer::SetCommand(*s, value, error)) {
-            commands.emplace_back(s, *cmd);
+            changes.push_back({s, *cmd, {}, value});
             continue;
         }
         std::cerr << "ternctl set: " << camera::Printable(error) << "\n";
@@ -413,21 +441,35 @@ int Set(const std::vector<std::string>& args) {
 
     std::unique_ptr<link::LineTrace> trace;
     if (!OpenLine("set", o, trace)) return 1;
-    Camera cam(o.port, o.port2, trace.get(), {});
+    Camera cam(o.port, o.port2, trace.get(), gridReads);
     std::string error;
     if (!cam.Connect(error)) {
         std::cerr << "ternctl set: " << camera::Printable(error) << "\n";
         return 1;
     }
+    std::map<std::string, std::string> grids = cam.Host().values;  // as read, then as sent
     int notAccepted = 0;
-    for (const auto& [s, cmd] : commands) {
-        const auto status = cam.Exchange(cmd);
+    for (Change& c : changes) {
+        const std::string name(c.s->name);
+        if (!c.cells.empty()) {
+            std::string& cells = grids[name];
+            if (cells.size() != 48) {
+                std::cerr << "ternctl set: " << name << ": the camera did not answer the read of its cells, so none was changed\n";
+                ++notAccepted;
+                continue;
+            }
+            for (const auto& [k, on] : c.cells) cells[static_cast<std::size_t>(k - 1)] = on ? '1' : '0';
+            c.cmd = *transfer::SetCommand(*c.s, cells, error);
+        } else if (c.s->kind == SettingKind::Grid) {
+            grids[name] = c.value;
+        }
+        const auto status = cam.Exchange(c.cmd);
         if (!status) {
-            std::cerr << "ternctl set: " << s->name << ": " << camera::Printable(cam.Lost()) << "\n";
+            std::cerr << "ternctl set: " << name << ": " << camera::Printable(cam.Lost()) << "\n";
             return 1;
         }
         if (*status != link::kStatusAccepted) {
-            std::cerr << "ternctl set: " << s->name << ": the camera " << StatusWords(*status) << "\n";
+            std::cerr << "ternctl set: " << name << ": the camera " << StatusWords(*status) << "\n";
             ++notAccepted;
         }
     }

@@ -153,7 +153,9 @@ std::string AllowedValues(const Setting& s) {
         case K::Check: return "on, off";
         case K::Slider: return std::to_string(s.min) + " to " + std::to_string(s.max);
         case K::Text: return "up to 12 title characters (A-Z, a-z, 0-9, space and : ( ) < > - . ` @ ? ; * + / ,)";
-        case K::Grid: return "48 digits 0 or 1, cell 1 first";
+        case K::Grid:
+            return "48 digits 0 or 1, cell 1 first; or one cell: " + std::string(s.name) + "01 to " + std::string(s.name) +
+                   "48 = on, off";
         case K::HexByte: return "two hexadecimal digits, 00 to FF";
     }
     return {};

@@ -94,6 +94,11 @@ TEST(TernctlSettings, SetChangesExactlyTheNamedSettingsOnEachCameraAndGetReadsTh
 
     std::string grid(48, '0');
     grid[0] = grid[47] = '1';
+    const auto expectedGrid = [](const std::string& digits) {
+        json cells = json::array();
+        for (char c : digits) cells.push_back(c == '1');
+        return cells;
+    };
     const std::string changes = " Sync=LINE CName=SITE-7 AGC_MAX=5 Mirror=on Shutter=1/250 BLCCheck=" + grid + " ";
     const Outcome set = Ctl(dir, "set" + a.Port() + b.Port() + changes);
     ASSERT_EQ(set.rc, 0) << set.err;
@@ -107,10 +112,16 @@ TEST(TernctlSettings, SetChangesExactlyTheNamedSettingsOnEachCameraAndGetReadsTh
         expected["AGC_MAX"] = 5;
         expected["Mirror"] = true;
         expected["Shutter"] = "1/250";
-        expected["BLCCheck"] = json::array();
-        for (char c : grid) expected["BLCCheck"].push_back(c == '1');
+        expected["BLCCheck"] = expectedGrid(grid);
         EXPECT_EQ(objects[dev]["settings"], expected) << dev;
     }
+    // Single cells change the grid as the camera holds it.
+    ASSERT_EQ(Ctl(dir, "set" + a.Port() + "BLCCheck01=off BLCCheck02=on MoCheck48=off").rc, 0);
+    grid[0] = '0';
+    grid[1] = '1';
+    const json cells = Settings(Ctl(dir, "get --json" + a.Port() + "BLCCheck MoCheck").out);
+    EXPECT_EQ(cells["BLCCheck"], expectedGrid(grid));
+    EXPECT_EQ(cells["MoCheck"], expectedGrid(std::string(47, '1') + "0"));
     // Plain lines, limited to the names asked for.
     const Outcome plain = Ctl(dir, "get" + a.Port() + "Sync AGC_MAX");
     EXPECT_EQ(plain.rc, 0) << plain.err;
