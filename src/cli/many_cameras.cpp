@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
@@ -84,7 +85,9 @@ std::vector<std::string> ArgsForCamera(const std::vector<std::string>& args, con
     for (char& c : name) {
         if (c == '/' || static_cast<unsigned char>(c) < 0x20) c = '-';
     }
-    std::vector<std::string> out = {"--port", device, "--port2", device};
+    // COM2 is the same device (only a named device is opened); "auto" chooses both itself.
+    std::vector<std::string> out = {"--port", device};
+    if (device != "auto") out.insert(out.end(), {"--port2", device});
     bool options = true;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -179,6 +182,7 @@ int RunOnEach(const std::string& program, const std::string& cmd, const std::vec
             Stream& s = streams[which[f]];
             char buf[4096];
             const ssize_t got = ::read(s.fd, buf, sizeof buf);
+            if (got < 0 && errno == EINTR) continue;
             if (got > 0) {
                 s.pending.append(buf, static_cast<std::size_t>(got));
                 for (std::size_t nl; (nl = s.pending.find('\n')) != std::string::npos;) {
