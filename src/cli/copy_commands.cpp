@@ -112,7 +112,7 @@ struct Options {
     std::string cmd;
     std::optional<std::string> port, port2;
     std::string trace;  // the line trace's file; empty: none
-    bool quiet = false, single = false, batch = false, verify = false;
+    bool quiet = false, single = false, batch = false, verify = false, force = false;
     std::vector<std::string> files;
 };
 
@@ -134,6 +134,8 @@ bool ParseOptions(const std::string& cmd, const std::vector<std::string>& args, 
             o.batch = true;
         } else if (copyFlags && a == "--verify") {
             o.verify = true;
+        } else if (cmd == "backup" && a == "--force") {
+            o.force = true;
         } else if (a.size() > 1 && a[0] == '-') {
             std::cerr << "ternctl " << cmd << ": unknown argument '" << a << "'\n";
             return false;
@@ -222,9 +224,45 @@ private:
     std::string lost_;
 };
 
-int Fail(const std::string& cmd, const std::string& why) {
+/// A failure: one line of its own, then what to do (if anything) on the lines after it.
+int Fail(const std::string& cmd, const std::string& why, const std::string& todo = "") {
     std::cerr << "ternctl " << cmd << ": " << OneLine(why) << "\n";
+    if (!todo.empty()) std::cerr << todo << "\n";
     return 1;
+}
+
+/// A remark that is no failure: said once, before the work.
+void Note(const std::string& cmd, const std::string& note) {
+    if (!note.empty()) std::cerr << "ternctl " << cmd << ": " << OneLine(note) << "\n";
+}
+
+/// Whether two paths name the same file: the same inode when both exist,
+/// else the same folder and name.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    auto canon = [](const std::string& p) {
+        const std::size_t slash = p.rfind('/');
+        const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
+        const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+        char* real = ::realpath(dir.c_str(), nullptr);
+        if (real == nullptr) return p;
+        std::string r = std::string(real) + "/" + name;
+        std::free(real);
+        return r;
+    };
+    return canon(a) == canon(b);
+}
+
+/// Ends the trace; a write error is said once and fails the command.
+int EndTrace(const std::string& cmd, std::unique_ptr<link::LineTrace>& trace, int rc) {
+    if (!trace) return rc;
+    std::string error;
+    const bool ok = trace->Close(error);
+    trace.reset();
+    if (ok) return rc;
+    Fail(cmd, error, "The trace is incomplete: free some space or choose another --trace file.");
+    return rc == 0 ? 1 : rc;
 }
 
 /// The camera could not be reached: the reason on one line, then the lines
@@ -243,6 +281,13 @@ bool PrepareLine(const std::string& cmd, Options& o, std::unique_ptr<link::LineT
         return false;
     }
     if (o.trace.empty()) return true;
+    for (const std::string& f : o.files) {
+        if (SameFile(o.trace, f)) {
+            Fail(cmd, "the trace file " + o.trace + " is the settings file " + f,
+                 "Choose another name for --trace; the settings file is left as it is.");
+            return false;
+        }
+    }
     try {
         trace = std::make_unique<link::LineTrace>(o.trace);
     } catch (const std::exception& e) {
@@ -263,9 +308,10 @@ std::string Reason(const transfer::CopyStart& s) {
 }
 
 /// Reads a settings file that is to be trusted whole; false after the message.
-bool LoadScript(const std::string& cmd, const std::string& path, transfer::SettingsScript& script) {
+bool LoadScript(const std::string& cmd, const std::string& path, transfer::SettingsScript& script,
+                transfer::ReadAs as = transfer::ReadAs::Block) {
     std::string error;
-    if (!transfer::ReadSettingsFile(path, script, error)) {
+    if (!transfer::ReadSettingsFile(path, script, error, as)) {
         Fail(cmd, std::string(transfer::kMsgFileRead) + ": " + error);
         return false;
     }
@@ -299,6 +345,26 @@ bool ReadCamera(const std::string& cmd, Session& s, ProgressPrinter& progress, M
     return true;
 }
 
+/// The restore itself, on a session; the exit status.
+int RestoreOn(Session& s, const Options& o, ProgressPrinter& progress, const transfer::SettingsScript& script) {
+    std::string error, help;
+    if (!s.Connect(error, help)) return FailToConnect("restore", error, help);
+    const transfer::CopyStart start = o.single ? s.Engine().StartSingle(script) : s.Engine().StartBatch(script);
+    if (!start) return Fail("restore", Reason(start));
+    const CopyOutcome& out = s.Run();
+    if (out.result != CopyResult::Complete) return Fail("restore", Reason(out));
+    if (!o.verify) return 0;
+
+    if (!s.Settle()) return Fail("restore", link::kMsgNotConnected);
+    MemoryWords camera{};
+    if (!ReadCamera("restore", s, progress, camera)) return 1;
+    const int differ = ListDifferences(transfer::WordsOf(script), camera, true);
+    if (differ > 0) {
+        return Fail("restore", std::to_string(differ) + " word" + (differ > 1 ? "s differ" : " differs") + " from " + o.files[0]);
+    }
+    return 0;
+}
+
 }  // namespace
 
 void CopyUsage(std::ostream& out) {
@@ -323,27 +389,31 @@ int Backup(const std::vector<std::string>& args) {
         return 2;
     }
     const std::string& path = o.files[0];
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        return Fail("backup", std::string(transfer::kMsgFileWrite) + ": " + path + ": not a regular file");
-    }
-    // A folder that is not there is known now, not after 512 reads.
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        return Fail("backup", std::string(transfer::kMsgFileWrite) + ": " + dir + ": no such folder");
+    // The file first: a target that cannot be written is known before the
+    // port is opened, not after 512 reads.
+    auto file = std::make_unique<transfer::PendingFile>();
+    std::string error;
+    bool readOnly = false;
+    if (!file->Open(path, o.force, error, &readOnly)) {
+        return Fail("backup", std::string(transfer::kMsgFileWrite) + ": " + error,
+                    readOnly ? "Add --force to replace it anyway (it stays read-only)." : "");
     }
     std::unique_ptr<link::LineTrace> trace;
     if (!PrepareLine("backup", o, trace)) return 1;
-    ProgressPrinter progress(o.quiet, "reading");
-    Session s(o, progress, trace.get());
-    std::string error, help;
-    if (!s.Connect(error, help)) return FailToConnect("backup", error, help);
-    const transfer::CopyStart start = s.Engine().StartCameraToPc(path);
-    if (!start) return Fail("backup", Reason(start));
-    const CopyOutcome& out = s.Run();
-    if (out.result != CopyResult::Complete) return Fail("backup", Reason(out));
-    return 0;
+    int rc = 0;
+    {
+        ProgressPrinter progress(o.quiet, "reading");
+        Session s(o, progress, trace.get());
+        std::string help;
+        if (!s.Connect(error, help)) {
+            rc = FailToConnect("backup", error, help);
+        } else if (const transfer::CopyStart start = s.Engine().StartCameraToPc(std::move(file)); !start) {
+            rc = Fail("backup", Reason(start));
+        } else if (const CopyOutcome& out = s.Run(); out.result != CopyResult::Complete) {
+            rc = Fail("backup", Reason(out));
+        }
+    }
+    return EndTrace("backup", trace, rc);
 }
 
 int Restore(const std::vector<std::string>& args) {
@@ -354,27 +424,24 @@ int Restore(const std::vector<std::string>& args) {
         return 2;
     }
     const std::string& path = o.files[0];
+    // Read and checked whole before the port is opened: a refused file sends nothing.
     transfer::SettingsScript script;
-    if (!LoadScript("restore", path, script)) return 1;  // nothing sent
+    if (!LoadScript("restore", path, script, o.single ? transfer::ReadAs::Script : transfer::ReadAs::Block)) return 1;
+    if (const transfer::CopyStart check = o.single ? transfer::CheckSingle(script) : transfer::CheckBatch(script); !check) {
+        return Fail("restore", std::string(transfer::kMsgFileRead) + ": " + path + ": " + check.detail);
+    }
+    Note("restore", script.CtrlZNote());
+    Note("restore", transfer::ConflictNote(transfer::ConflictingWords(script)));
 
     std::unique_ptr<link::LineTrace> trace;
     if (!PrepareLine("restore", o, trace)) return 1;
-    ProgressPrinter progress(o.quiet, "writing");
-    Session s(o, progress, trace.get());
-    std::string error, help;
-    if (!s.Connect(error, help)) return FailToConnect("restore", error, help);
-    const transfer::CopyStart start = o.single ? s.Engine().StartSingle(script) : s.Engine().StartBatch(script);
-    if (!start) return Fail("restore", Reason(start));
-    const CopyOutcome& out = s.Run();
-    if (out.result != CopyResult::Complete) return Fail("restore", Reason(out));
-    if (!o.verify) return 0;
-
-    if (!s.Settle()) return Fail("restore", link::kMsgNotConnected);
-    MemoryWords camera{};
-    if (!ReadCamera("restore", s, progress, camera)) return 1;
-    const int differ = ListDifferences(transfer::WordsOf(script), camera, true);
-    if (differ > 0) return Fail("restore", std::to_string(differ) + " word" + (differ > 1 ? "s differ" : " differs") + " from " + path);
-    return 0;
+    int rc = 0;
+    {
+        ProgressPrinter progress(o.quiet, "writing");
+        Session s(o, progress, trace.get());
+        rc = RestoreOn(s, o, progress, script);
+    }
+    return EndTrace("restore", trace, rc);
 }
 
 int Show(const std::vector<std::string>& args) {
@@ -386,7 +453,7 @@ int Show(const std::vector<std::string>& args) {
     }
     transfer::SettingsScript script;
     std::string error;
-    if (!transfer::ReadSettingsFile(o.files[0], script, error)) {
+    if (!transfer::ReadSettingsFile(o.files[0], script, error, transfer::ReadAs::Script)) {
         return Fail("show", std::string(transfer::kMsgFileRead) + ": " + error);
     }
     std::size_t r = 0, p = 0;
@@ -412,6 +479,12 @@ int Show(const std::vector<std::string>& args) {
             std::cout << "line " << rec.line << ": command " << digits << "\n";
         }
     }
+    for (const transfer::ConflictingWord& c : transfer::ConflictingWords(script)) {
+        std::cout << "word " << Hex3(c.address) << " is written with different values on lines";
+        for (std::size_t i = 0; i < c.lines.size(); ++i) std::cout << (i == 0 ? " " : i + 1 == c.lines.size() ? " and " : ", ") << c.lines[i];
+        std::cout << "; line " << c.lines.back() << "'s value is used\n";
+    }
+    if (const std::string z = script.CtrlZNote(); !z.empty()) std::cout << z << "\n";
     if (!script.Ok()) {
         const std::size_t n = script.problems.size();
         return Fail("show", o.files[0] + ": " + std::to_string(n) + (n > 1 ? " lines are" : " line is") + " not well-formed");

@@ -140,15 +140,20 @@ void CopyPage::CtopOK2Click() {
     const QString path = RunFileDialog(true);
     if (path.isEmpty()) return;
     if (QFileInfo::exists(path)) {
-        const QString name = QFileInfo(path).fileName();
-        if (!host_.Ask(kAskOverwrite + name.toStdString() + "?", kCapConfirm)) return;
+        const QFileInfo info(path);
+        std::string question = kAskOverwrite + info.fileName().toStdString() + "?";
+        // A Yes replaces a read-only file too: the user is told before answering.
+        if (info.isFile() && !(info.permissions() & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther))) {
+            question += "\nThe file is read-only; it is replaced all the same and stays read-only.";
+        }
+        if (!host_.Ask(question, kCapConfirm)) return;
     }
     // The dialog and the question let the event loop run: the link may have
     // become busy meanwhile.
     if (!host_.Link().Trans_chk()) return;
     SetFileCaption(path);
     ctop_adr_chk(0);
-    if (const transfer::CopyStart s = copier_->StartCameraToPc(path.toStdString()); !s) Refused(s);
+    if (const transfer::CopyStart s = copier_->StartCameraToPc(path.toStdString(), true); !s) Refused(s);
 }
 
 int CopyPage::ctop_adr_chk(int start) {
@@ -250,7 +255,9 @@ void CopyPage::Finished(const CopyOutcome& outcome) {
     if (quietEnd_) return;  // the link has shown its message
     QString text = Q(outcome.message);
     // An error reply is the camera's " Error " alone; other ends say what happened.
-    if (outcome.result != CopyResult::ErrorReply && !outcome.detail.empty() && outcome.detail != outcome.message) {
+    // A single copy stopped part-way also says how many records reached the camera.
+    if ((outcome.result != CopyResult::ErrorReply || outcome.recordsTotal > 0) && !outcome.detail.empty() &&
+        outcome.detail != outcome.message) {
         text += "\n" + Q(outcome.detail);
     }
     host_.ShowMessage(text.toStdString(), outcome.caption.empty() ? link::kCapNotConnected : outcome.caption);

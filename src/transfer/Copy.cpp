@@ -58,10 +58,25 @@ CopyStart CopyEngine::Begin(CopyMode mode) {
     return ok;
 }
 
-CopyStart CopyEngine::StartCameraToPc(const std::string& path) {
+CopyStart CopyEngine::StartCameraToPc(const std::string& path, bool replaceReadOnly) {
+    if (Active() || !link_.Trans_chk()) return Refused("", "", "the link is busy");
+    // The file first: a target that cannot be written is known before 512 reads.
+    auto file = std::make_unique<PendingFile>();
+    std::string error;
+    bool readOnly = false;
+    if (!file->Open(path, replaceReadOnly, error, &readOnly)) {
+        CopyStart refused = Refused(kMsgFileWrite, kCapFile, error);
+        refused.readOnly = readOnly;
+        return refused;
+    }
+    return StartCameraToPc(std::move(file));
+}
+
+CopyStart CopyEngine::StartCameraToPc(std::unique_ptr<PendingFile> file) {
+    if (!file || !file->IsOpen()) return Refused(kMsgFileWrite, kCapFile, "no file prepared");
     CopyStart s = Begin(CopyMode::CameraToPc);
     if (!s) return s;
-    path_ = path;
+    file_ = std::move(file);
     phase_ = Phase::Sweep;
     passesLeft_ = 1;
     Progress(0, static_cast<int>(link::kMemoryWords));
@@ -72,7 +87,7 @@ CopyStart CopyEngine::StartCameraToPc(const std::string& path) {
 CopyStart CopyEngine::StartReadBack() {
     CopyStart s = Begin(CopyMode::ReadBack);
     if (!s) return s;
-    path_.clear();
+    file_.reset();
     phase_ = Phase::Sweep;
     passesLeft_ = 1;
     Progress(0, static_cast<int>(link::kMemoryWords));
@@ -80,15 +95,7 @@ CopyStart CopyEngine::StartReadBack() {
     return s;
 }
 
-CopyStart CopyEngine::StartSingle(const std::string& path) {
-    SettingsScript script;
-    std::string error;
-    if (!ReadSettingsFile(path, script, error)) return Refused(kMsgFileRead, kCapFile, error);
-    if (!script.Ok()) return Refused(kMsgFileRead, kCapFile, path + ": " + script.FirstProblem());
-    return StartSingle(script);
-}
-
-CopyStart CopyEngine::StartSingle(const SettingsScript& script) {
+CopyStart CheckSingle(const SettingsScript& script) {
     if (!script.Ok()) return Refused(kMsgFileRead, kCapFile, script.FirstProblem());
     if (script.records.empty()) return Refused(kMsgFileRead, kCapFile, "no records");
     for (const SettingsRecord& r : script.records) {
@@ -96,6 +103,13 @@ CopyStart CopyEngine::StartSingle(const SettingsScript& script) {
         if (r.payload[1] == link::kGroupWrite && r.payload[2] == link::kItemPreset) {
             return Refused(kMsgFileRead, kCapFile,
                            "line " + std::to_string(r.line) + ": a preset command, which the camera does not answer");
+        }
+        // The camera refuses it, and by then the records before it are in.
+        if (r.IsWordWrite() && r.Address() > kLastWord) {
+            return Refused(kMsgFileRead, kCapFile,
+                           "line " + std::to_string(r.line) + ": word " +
+                               link::HexWordText(static_cast<std::uint16_t>(r.Address())) +
+                               " is beyond the memory (the last word is 1FF)");
         }
     }
     for (std::size_t i = 0; i + 1 < script.records.size(); ++i) {
@@ -105,6 +119,30 @@ CopyStart CopyEngine::StartSingle(const SettingsScript& script) {
                            "line " + std::to_string(script.records[i + 1].line) + ": a record after the reset record");
         }
     }
+    CopyStart ok;
+    ok.ok = true;
+    return ok;
+}
+
+CopyStart CheckBatch(const SettingsScript& script) {
+    if (!script.Ok()) return Refused(kMsgFileRead, kCapFile, script.FirstProblem());
+    const MemoryWords named = WordsOf(script);
+    if (MissingWords(named).size() == named.size()) return Refused(kMsgFileRead, kCapFile, "no memory word written");
+    CopyStart ok;
+    ok.ok = true;
+    return ok;
+}
+
+CopyStart CopyEngine::StartSingle(const std::string& path) {
+    SettingsScript script;
+    std::string error;
+    if (!ReadSettingsFile(path, script, error, ReadAs::Script)) return Refused(kMsgFileRead, kCapFile, error);
+    if (!script.Ok()) return Refused(kMsgFileRead, kCapFile, path + ": " + script.FirstProblem());
+    return StartSingle(script);
+}
+
+CopyStart CopyEngine::StartSingle(const SettingsScript& script) {
+    if (CopyStart check = CheckSingle(script); !check) return check;
     CopyStart s = Begin(CopyMode::PcToCameraSingle);
     if (!s) return s;
     records_ = script.records;
@@ -116,16 +154,15 @@ CopyStart CopyEngine::StartSingle(const SettingsScript& script) {
 CopyStart CopyEngine::StartBatch(const std::string& path) {
     SettingsScript script;
     std::string error;
-    if (!ReadSettingsFile(path, script, error)) return Refused(kMsgFileRead, kCapFile, error);
+    if (!ReadSettingsFile(path, script, error, ReadAs::Block)) return Refused(kMsgFileRead, kCapFile, error);
     if (!script.Ok()) return Refused(kMsgFileRead, kCapFile, path + ": " + script.FirstProblem());
     return StartBatch(script);
 }
 
 CopyStart CopyEngine::StartBatch(const SettingsScript& script) {
-    if (!script.Ok()) return Refused(kMsgFileRead, kCapFile, script.FirstProblem());
+    if (CopyStart check = CheckBatch(script); !check) return check;
     const MemoryWords named = WordsOf(script);
     const std::vector<int> unnamed = MissingWords(named);
-    if (unnamed.size() == named.size()) return Refused(kMsgFileRead, kCapFile, "no memory word written");
     CopyStart s = Begin(CopyMode::PcToCameraBatch);
     if (!s) return s;
     words_ = named;
@@ -257,12 +294,12 @@ void CopyEngine::AfterReads() {
     switch (mode_) {
         case CopyMode::CameraToPc: {
             std::string error;
-            if (!WriteFileAtomically(path_, FormatSettingsFile(words_), error)) {
+            if (!file_ || !file_->Commit(FormatSettingsFile(words_), error)) {
                 CopyOutcome o;
                 o.result = CopyResult::FileWrite;
                 o.message = kMsgFileWrite;
                 o.caption = kCapFile;
-                o.detail = path_ + ": " + error;
+                o.detail = (file_ ? file_->Target() + ": " : std::string()) + error;
                 Finish(o);
                 return;
             }
@@ -328,7 +365,20 @@ void CopyEngine::Abort(const std::string& why, const std::string& caption) {
     o.message = why;
     o.caption = caption;
     o.detail = why;
+    TellRecords(o);
     Finish(o);
+}
+
+void CopyEngine::TellRecords(CopyOutcome& o) const {
+    if (mode_ != CopyMode::PcToCameraSingle || phase_ != Phase::Records) return;
+    // The record last sent is unanswered (or refused): those before it are in.
+    o.recordsAccepted = recordPos_ > 0 ? static_cast<int>(recordPos_) - 1 : 0;
+    o.recordsTotal = static_cast<int>(records_.size());
+    const std::string of = std::to_string(o.recordsAccepted) + " of " + std::to_string(o.recordsTotal);
+    o.detail += std::string(o.detail.empty() ? "" : "; ") +
+                (o.recordsAccepted == 0 ? "no record reached the camera"
+                                        : of + " records reached the camera, which now holds part old, part new "
+                                               "settings: restore the whole file again");
 }
 
 // ---- helpers ------------------------------------------------------------------------------------
@@ -364,6 +414,7 @@ void CopyEngine::FailReply(const std::string& detail) {
     o.message = kMsgErrorReply;
     o.caption = kCapErrorReply;
     o.detail = detail;
+    TellRecords(o);
     Finish(o);
 }
 
@@ -373,6 +424,8 @@ void CopyEngine::Progress(int done, int total) {
 
 void CopyEngine::Finish(CopyOutcome outcome) {
     phase_ = Phase::Idle;
+    if (file_) file_->Discard();  // written by now if it was to be: a stopped copy leaves the old file
+    file_.reset();
     outcome_ = std::move(outcome);
     if (events_.finished) events_.finished(outcome_);
 }

@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,9 @@ struct CopyOutcome {
     /// The copy ended with the camera's ACK to a reset record (single mode).
     bool endedByReset = false;
     std::vector<int> missing;
+    /// Single: the records the camera accepted, of how many.
+    int recordsAccepted = 0;
+    int recordsTotal = 0;
 };
 
 struct CopyEvents {
@@ -74,23 +78,38 @@ struct CopyStart {
     std::string message;  ///< "File read Error occured", or empty when the link is busy
     std::string caption;
     std::string detail;
+    /// The target exists and is read-only; asked again, the copy may replace it.
+    bool readOnly = false;
     explicit operator bool() const { return ok; }
 };
+
+/// Whether a file read as a script can be replayed record by record: not
+/// empty, no preset (which the camera answers with its ACK alone), nothing
+/// after a reset record, no word beyond 0x1FF. Refused with the line.
+CopyStart CheckSingle(const SettingsScript& script);
+/// Whether a file read as a block can be sent: well-formed, and writing at
+/// least one word.
+CopyStart CheckBatch(const SettingsScript& script);
 
 class CopyEngine {
 public:
     CopyEngine(link::Link& link, CopyEvents events = {});
 
-    /// Reads all 512 words and writes the settings file `path`.
-    CopyStart StartCameraToPc(const std::string& path);
+    /// Reads all 512 words and writes the settings file `path`. The file is
+    /// prepared first (PendingFile): a target that cannot be written is
+    /// refused before anything is sent; a read-only one only when
+    /// `replaceReadOnly` is false.
+    CopyStart StartCameraToPc(const std::string& path, bool replaceReadOnly = false);
+    /// The same with the file already prepared (ternctl prepares it before
+    /// it opens the port).
+    CopyStart StartCameraToPc(std::unique_ptr<PendingFile> file);
     /// Reads all 512 words and keeps them (Words()); writes no file.
     CopyStart StartReadBack();
-    /// Replays the file `path` record by record. A file with records after a
-    /// reset record, or with a preset (which the camera answers with its ACK
-    /// alone), is refused: the copy could not send them all.
+    /// Replays the file `path` (read as a script) record by record; refused
+    /// as CheckSingle says.
     CopyStart StartSingle(const std::string& path);
     CopyStart StartSingle(const SettingsScript& script);
-    /// Sends the file `path` as one block, then resets the camera.
+    /// Sends the file `path` (read as a block) as one block, then resets the camera.
     CopyStart StartBatch(const std::string& path);
     CopyStart StartBatch(const SettingsScript& script);
 
@@ -123,6 +142,8 @@ private:
     void Progress(int done, int total);
     void Finish(CopyOutcome outcome);
     void FailReply(const std::string& detail);
+    /// Single: how many records reached the camera, said in the outcome.
+    void TellRecords(CopyOutcome& o) const;
 
     link::Link& link_;
     CopyEvents events_;
@@ -130,7 +151,7 @@ private:
     Phase phase_ = Phase::Idle;
     CopyOutcome outcome_;
 
-    std::string path_;
+    std::unique_ptr<PendingFile> file_;
     MemoryWords words_ = NoWords();
     /// Words to be read (a re-ask, or the words a batch file does not name).
     std::vector<int> asks_;
