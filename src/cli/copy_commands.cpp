@@ -368,8 +368,10 @@ int RestoreOn(Session& s, const Options& o, ProgressPrinter& progress, const tra
 }  // namespace
 
 void CopyUsage(std::ostream& out) {
-    out << "       ternctl backup [--port DEV|auto] [--trace FILE] [--quiet] FILE\n"
-           "         read the camera's 512 memory words and write them to the settings file FILE\n"
+    out << "       ternctl backup [--port DEV|auto] [--trace FILE] [--quiet] [--force] FILE\n"
+           "         read the camera's 512 memory words and write them to the settings file FILE;\n"
+           "         FILE is checked first and replaced whole at the end (a symbolic link is written\n"
+           "         through); a read-only FILE is replaced only with --force\n"
            "       ternctl restore [--port DEV|auto] [--trace FILE] (--single|--batch) [--verify] [--quiet] FILE\n"
            "         write a settings file into the camera, one command at a time (--single) or as\n"
            "         one block followed by a reset (--batch); --verify reads the words back once\n"
@@ -379,6 +381,13 @@ void CopyUsage(std::ostream& out) {
            "       ternctl diff A B\n"
            "       ternctl diff FILE --port DEV|auto [--trace FILE]\n"
            "         the words that differ (address, first, second); exit 1 when any do\n";
+}
+
+void ExitStatusUsage(std::ostream& out) {
+    out << "\nexit status:\n"
+           "  0  success\n"
+           "  1  failure: one line that says what failed, then what to do on the lines after it\n"
+           "  2  usage error (diff: 1 when words differ, 2 when it cannot compare)\n";
 }
 
 int Backup(const std::vector<std::string>& args) {

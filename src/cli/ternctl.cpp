@@ -48,6 +48,7 @@ void Usage(std::ostream& out) {
            "  --version     print ternctl's version\n"
            "\ncamera options:\n"
         << camera::CameraOptionsUsage();
+    cli::ExitStatusUsage(out);
 }
 
 int Probe(const std::vector<std::string>& args) {

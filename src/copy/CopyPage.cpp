@@ -252,12 +252,17 @@ void CopyPage::Finished(const CopyOutcome& outcome) {
         complete2->show();
         return;
     }
-    if (quietEnd_) return;  // the link has shown its message
+    if (quietEnd_) {
+        // The link has shown its message; a single copy cut short also says what is in the camera.
+        if (outcome.recordsAccepted > 0) host_.ShowMessage(outcome.recordsNote, link::kCapNotConnected);
+        return;
+    }
     QString text = Q(outcome.message);
     // An error reply is the camera's " Error " alone; other ends say what happened.
-    // A single copy stopped part-way also says how many records reached the camera.
-    if ((outcome.result != CopyResult::ErrorReply || outcome.recordsTotal > 0) && !outcome.detail.empty() &&
-        outcome.detail != outcome.message) {
+    // A single copy stopped by an error reply also says how many records reached the camera.
+    if (outcome.result == CopyResult::ErrorReply && !outcome.recordsNote.empty()) {
+        text += "\n" + Q(outcome.recordsNote);
+    } else if (outcome.result != CopyResult::ErrorReply && !outcome.detail.empty() && outcome.detail != outcome.message) {
         text += "\n" + Q(outcome.detail);
     }
     host_.ShowMessage(text.toStdString(), outcome.caption.empty() ? link::kCapNotConnected : outcome.caption);

@@ -375,10 +375,10 @@ void CopyEngine::TellRecords(CopyOutcome& o) const {
     o.recordsAccepted = recordPos_ > 0 ? static_cast<int>(recordPos_) - 1 : 0;
     o.recordsTotal = static_cast<int>(records_.size());
     const std::string of = std::to_string(o.recordsAccepted) + " of " + std::to_string(o.recordsTotal);
-    o.detail += std::string(o.detail.empty() ? "" : "; ") +
-                (o.recordsAccepted == 0 ? "no record reached the camera"
-                                        : of + " records reached the camera, which now holds part old, part new "
-                                               "settings: restore the whole file again");
+    o.recordsNote = o.recordsAccepted == 0 ? "no record reached the camera"
+                                           : of + " records reached the camera, which now holds part old, part new "
+                                                  "settings: restore the whole file again";
+    o.detail += (o.detail.empty() ? "" : "; ") + o.recordsNote;
 }
 
 // ---- helpers ------------------------------------------------------------------------------------

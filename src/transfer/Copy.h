@@ -63,6 +63,9 @@ struct CopyOutcome {
     /// Single: the records the camera accepted, of how many.
     int recordsAccepted = 0;
     int recordsTotal = 0;
+    /// Single, stopped part-way: how many records reached the camera, and
+    /// that it now holds a mix (also at the end of `detail`).
+    std::string recordsNote;
 };
 
 struct CopyEvents {

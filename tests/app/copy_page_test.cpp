@@ -10,6 +10,8 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -304,6 +306,7 @@ struct BadFileCase {
     const char* name;
     const char* text;  // nullptr: the file does not exist
     const char* line;  // what the message names, if anything
+    bool fifo = false;  // the file is a FIFO (opening it to read would block)
 };
 
 const BadFileCase kBadFiles[] = {
@@ -313,6 +316,7 @@ const BadFileCase kBadFiles[] = {
     {"word_write_without_its_value", "210C0001\r\n", "line 1"},
     {"empty_file", "", ""},
     {"missing_file", nullptr, ""},
+    {"fifo", nullptr, "not a regular file (a FIFO)", true},
 };
 
 struct BadFileRow {
@@ -327,6 +331,9 @@ TEST_P(MalformedFile, IsRefusedWithItsLineAndNothingIsSent) {
     const BadFileRow& row = GetParam();
     const std::string path = dir.File("bad.dat");
     if (row.file.text != nullptr) Put(path, row.file.text);
+    if (row.file.fifo) {
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    }
     dialogs.paths = {path};
 
     if (row.batch) {
@@ -366,7 +373,11 @@ struct StopCase {
     Stop stop;
     std::string text;
     std::string caption;
+    std::string then;  ///< a second message, if any
 };
+
+const std::string kThreeOf512 =
+    "3 of 512 records reached the camera, which now holds part old, part new settings: restore the whole file again";
 
 class StoppedCopy : public CopyWindow, public ::testing::WithParamInterface<StopCase> {};
 
@@ -402,9 +413,13 @@ TEST_P(StoppedCopy, StopsOnceKeepsTheOldFileAndTheReloadNeverResumesIt) {
             break;
     }
 
-    ASSERT_EQ(window->Messages.size(), 1u);
+    const std::size_t messages = c.then.empty() ? 1u : 2u;
+    ASSERT_EQ(window->Messages.size(), messages);
     EXPECT_EQ(window->Messages[0].text, c.text);
     EXPECT_EQ(window->Messages[0].caption, c.caption);
+    if (messages == 2) {
+        EXPECT_EQ(window->Messages[1].text, c.then);
+    }
     EXPECT_FALSE(Page().Copier().Active());
     EXPECT_TRUE(Page().complete2->isHidden());
     EXPECT_EQ(Slurp(target), "old contents\r\n");
@@ -417,17 +432,18 @@ TEST_P(StoppedCopy, StopsOnceKeepsTheOldFileAndTheReloadNeverResumesIt) {
     EXPECT_EQ(AnswerLast(), AckThen(Frame({link::kGroupRead, link::kItemRegister, 0x40})));
     EXPECT_EQ(AnswerLast(), Ack());
     EXPECT_EQ(window->LoadStep(), 0);
-    EXPECT_EQ(window->Messages.size(), 1u);
+    EXPECT_EQ(window->Messages.size(), messages);
     EXPECT_FALSE(Page().Copier().Active());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Stops, StoppedCopy,
-    ::testing::Values(StopCase{"camera_to_pc_error_status", false, Stop::ErrorStatus, " Error ", "ERR"},
-                      StopCase{"camera_to_pc_other_item", false, Stop::OtherItem, " Error ", "ERR"},
-                      StopCase{"camera_to_pc_given_up", false, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected},
-                      StopCase{"single_error_status", true, Stop::ErrorStatus, " Error ", "ERR"},
-                      StopCase{"single_given_up", true, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected}),
+    ::testing::Values(StopCase{"camera_to_pc_error_status", false, Stop::ErrorStatus, " Error ", "ERR", ""},
+                      StopCase{"camera_to_pc_other_item", false, Stop::OtherItem, " Error ", "ERR", ""},
+                      StopCase{"camera_to_pc_given_up", false, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected, ""},
+                      StopCase{"single_error_status", true, Stop::ErrorStatus, " Error \n" + kThreeOf512, "ERR", ""},
+                      StopCase{"single_given_up", true, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected,
+                               kThreeOf512}),
     [](const ::testing::TestParamInfo<StopCase>& i) { return std::string(i.param.name); });
 
 TEST_F(CopyWindow, SameFileNameWithNoFileOpenedYetAsksForOne) {
