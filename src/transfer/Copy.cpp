@@ -200,16 +200,20 @@ bool CopyEngine::OnReply() {
             OnWordReply();
             break;
         case Phase::Records:
+            if (cancelPending_) {
+                FinishCancelled();
+                break;
+            }
             SendNextRecord();
             break;
         case Phase::Block: {
-            Progress(batchAsks_ + 1, batchAsks_ + 2);
             // The camera takes the new settings with a reset; its ACK ends the copy.
             link::Payload p;
             p[1] = link::kGroupReset;
             if (Send(p, 1)) {
                 phase_ = Phase::Reset;
                 link_.Lock_on();
+                Progress(batchAsks_ + 1, batchAsks_ + 2);
             }
             break;
         }
@@ -369,10 +373,49 @@ void CopyEngine::Abort(const std::string& why, const std::string& caption) {
     Finish(o);
 }
 
-void CopyEngine::TellRecords(CopyOutcome& o) const {
+bool CopyEngine::Cancel() {
+    if (!Cancellable()) return false;
+    if (phase_ == Phase::Records) {
+        // The record in flight is let in (or refused) first, so the count said is exact.
+        cancelPending_ = true;
+        return true;
+    }
+    FinishCancelled();
+    return true;
+}
+
+void CopyEngine::FinishCancelled() {
+    CopyOutcome o;
+    o.result = CopyResult::Cancelled;
+    o.message = kMsgCancelled;
+    switch (mode_) {
+        case CopyMode::CameraToPc: o.detail = "no file written"; break;
+        case CopyMode::PcToCameraBatch: o.detail = "before the block went out: the camera is unchanged"; break;
+        case CopyMode::PcToCameraSingle:
+        case CopyMode::ReadBack: break;
+    }
+    TellRecords(o, static_cast<int>(recordPos_));
+    Finish(o);
+}
+
+std::string CopyEngine::Step() const {
+    switch (phase_) {
+        case Phase::Sweep:
+        case Phase::Reask: return "words";
+        case Phase::Records: return "records";
+        case Phase::Prefetch:
+            return askPos_ < asks_.size() ? "reading word " + Hex3(asks_[askPos_]) : std::string("reading the camera's words");
+        case Phase::Block: return "sending the block";
+        case Phase::Reset: return "resetting the camera";
+        case Phase::Idle: break;
+    }
+    return {};
+}
+
+void CopyEngine::TellRecords(CopyOutcome& o, int accepted) const {
     if (mode_ != CopyMode::PcToCameraSingle || phase_ != Phase::Records) return;
-    // The record last sent is unanswered (or refused): those before it are in.
-    o.recordsAccepted = recordPos_ > 0 ? static_cast<int>(recordPos_) - 1 : 0;
+    // By default the record last sent is unanswered (or refused): those before it are in.
+    o.recordsAccepted = accepted >= 0 ? accepted : (recordPos_ > 0 ? static_cast<int>(recordPos_) - 1 : 0);
     o.recordsTotal = static_cast<int>(records_.size());
     const std::string of = std::to_string(o.recordsAccepted) + " of " + std::to_string(o.recordsTotal);
     o.recordsNote = o.recordsAccepted == 0 ? "no record reached the camera"
@@ -424,6 +467,7 @@ void CopyEngine::Progress(int done, int total) {
 
 void CopyEngine::Finish(CopyOutcome outcome) {
     phase_ = Phase::Idle;
+    cancelPending_ = false;
     if (file_) file_->Discard();  // written by now if it was to be: a stopped copy leaves the old file
     file_.reset();
     outcome_ = std::move(outcome);

@@ -45,7 +45,10 @@ enum class CopyResult {
     FileWrite,      ///< the settings file could not be written; an old file is as it was
     NoProgress,     ///< the camera's replies did not move through the memory
     Aborted,        ///< the link gave up, the device went away, or the host stopped it
+    Cancelled,      ///< the user cancelled it (Cancel())
 };
+
+inline constexpr const char* kMsgCancelled = "The copy was cancelled";
 
 inline constexpr const char* kMsgErrorReply = " Error ";
 inline constexpr const char* kCapErrorReply = "ERR";
@@ -122,6 +125,21 @@ public:
     /// device went away, the user stopped it.
     void Abort(const std::string& why, const std::string& caption = "");
 
+    /// The user's Cancel: ends the copy at once, as cleanly as it can be.
+    /// Camera->PC writes no file; a single copy says how many records reached
+    /// the camera; a batch copy can be cancelled only before the block goes
+    /// out. False (and nothing done) when the copy cannot be cancelled now.
+    bool Cancel();
+    bool Cancellable() const {
+        return Active() && !cancelPending_ && phase_ != Phase::Block && phase_ != Phase::Reset;
+    }
+    /// What the copy is doing, for a progress line: "reading word 1FF",
+    /// "sending the block", "resetting the camera"; for the reads and the
+    /// records, the unit counted ("words", "records").
+    std::string Step() const;
+    /// Whether Step() names a step (batch) rather than a unit.
+    bool CountsSteps() const { return mode_ == CopyMode::PcToCameraBatch; }
+
     bool Active() const { return phase_ != Phase::Idle; }
     CopyMode Mode() const { return mode_; }
     /// The copy's memory image: what was read (Camera->PC, read-back) or what
@@ -146,13 +164,17 @@ private:
     void Finish(CopyOutcome outcome);
     void FailReply(const std::string& detail);
     /// Single: how many records reached the camera, said in the outcome.
-    void TellRecords(CopyOutcome& o) const;
+    /// `accepted` records are known to be in; -1: all but the one last sent.
+    void TellRecords(CopyOutcome& o, int accepted = -1) const;
+    void FinishCancelled();
 
     link::Link& link_;
     CopyEvents events_;
     CopyMode mode_ = CopyMode::CameraToPc;
     Phase phase_ = Phase::Idle;
     CopyOutcome outcome_;
+    /// Single: the user cancelled; the copy ends at the reply to the record in flight.
+    bool cancelPending_ = false;
 
     std::unique_ptr<PendingFile> file_;
     MemoryWords words_ = NoWords();

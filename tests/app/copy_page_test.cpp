@@ -31,6 +31,7 @@ namespace {
 
 using app::TFTern;
 using copy::CopyPage;
+using transfer::CopyMode;
 using transfer::MemoryWords;
 
 /// Answers each file dialog the window runs with the next path (selected and
@@ -445,6 +446,85 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"single_given_up", true, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected,
                                kThreeOf512}),
     [](const ::testing::TestParamInfo<StopCase>& i) { return std::string(i.param.name); });
+
+struct CancelCase {
+    const char* name;
+    CopyMode mode;
+    int answers;            ///< replies before Cancel is clicked
+    const char* progress;   ///< ProgressBar3's text then
+    const char* told;       ///< the box after the cancel ("": none)
+};
+
+class CancelledCopy : public CopyWindow, public ::testing::WithParamInterface<CancelCase> {};
+
+TEST_P(CancelledCopy, ShowsItsCountLocksTheButtonsAndEndsCleanly) {
+    const CancelCase& c = GetParam();
+    OnCopyPage();
+    const std::string source = dir.File("source.dat"), target = dir.File("new.dat");
+    MemoryWords words = transfer::NoWords();
+    for (int a = 0; a < transfer::kFileWords; ++a) words[static_cast<std::size_t>(a)] = a;
+    Put(source, transfer::FormatSettingsFile(words));  // no word 1FF: a batch copy reads it first
+    dialogs.paths = {c.mode == CopyMode::CameraToPc ? target : source};
+    switch (c.mode) {
+        case CopyMode::CameraToPc: Page().CtopOK2Click(); break;
+        case CopyMode::PcToCameraSingle: Page().ptocOkClick(); break;
+        default: Page().ptocOk2Click(); break;
+    }
+    for (int i = 0; i < c.answers; ++i) {
+        if (c.mode == CopyMode::PcToCameraSingle) {
+            AnswerLast();
+        } else {
+            AnswerReads(1);
+        }
+    }
+    ASSERT_TRUE(Page().Copier().Active());
+    EXPECT_EQ(Page().ProgressBar3->text().toStdString(), c.progress);
+    for (QPushButton* b : {Page().CtopOK2, Page().ptocOk, Page().ptocOk2}) EXPECT_FALSE(b->isEnabled());
+    EXPECT_FALSE(window->ReLoad->isEnabled());
+    ASSERT_TRUE(Page().CancelCopy->isEnabled());
+
+    port.TakeWire();
+    Page().CancelCopy->click();
+    if (c.mode == CopyMode::PcToCameraSingle) {
+        EXPECT_TRUE(Page().Copier().Active()) << "the record in flight is let in first";
+        EXPECT_FALSE(Page().CancelCopy->isEnabled());
+        EXPECT_EQ(AnswerLast(), Ack()) << "and no record follows it";
+    }
+    EXPECT_FALSE(Page().Copier().Active());
+    EXPECT_EQ(Page().Copier().Outcome().result, transfer::CopyResult::Cancelled);
+    EXPECT_TRUE(port.TakeWire().empty());
+    EXPECT_EQ(window->Messages.size(), std::string(c.told).empty() ? 0u : 1u);
+    if (!window->Messages.empty()) {
+        EXPECT_EQ(window->Messages[0].text, c.told);
+    }
+    EXPECT_FALSE(test::Exists(target));
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"source.dat"}) << "no temporary file left";
+    EXPECT_EQ(Page().ProgressBar3->text().toStdString(), "Cancelled");
+    for (QPushButton* b : {Page().CtopOK2, Page().ptocOk, Page().ptocOk2}) EXPECT_TRUE(b->isEnabled());
+    EXPECT_TRUE(window->ReLoad->isEnabled());
+    EXPECT_FALSE(Page().CancelCopy->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Copies, CancelledCopy,
+    ::testing::Values(CancelCase{"camera_to_pc", CopyMode::CameraToPc, 317, "317 / 512 words (61%)", ""},
+                      CancelCase{"single", CopyMode::PcToCameraSingle, 3, "4 / 512 records (0%)",
+                                 "4 of 512 records reached the camera, which now holds part old, part new settings: "
+                                 "restore the whole file again"},
+                      CancelCase{"batch_before_its_block", CopyMode::PcToCameraBatch, 0, "reading word 1FF (0%)", ""}),
+    [](const ::testing::TestParamInfo<CancelCase>& i) { return std::string(i.param.name); });
+
+TEST_F(CopyWindow, BatchBlockOnceSentCannotBeCancelled) {
+    OnCopyPage();
+    Put(dir.File("source.dat"), "210C00010001000000000000000000\r\n");
+    dialogs.paths = {dir.File("source.dat")};
+    Page().ptocOk2Click();
+    for (int i = 0; i < 511; ++i) AnswerReads(1);
+    EXPECT_EQ(Page().ProgressBar3->text().toStdString(), "sending the block (99%)");
+    EXPECT_FALSE(Page().CancelCopy->isEnabled());
+    Page().CancelClick();
+    EXPECT_TRUE(Page().Copier().Active());
+}
 
 TEST_F(CopyWindow, SameFileNameWithNoFileOpenedYetAsksForOne) {
     OnCopyPage();
