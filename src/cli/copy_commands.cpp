@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -67,33 +68,57 @@ public:
     }
 };
 
-/// Progress on stderr: a bar on a terminal, plain counts otherwise.
+/// Progress on stderr: on a terminal one line redrawn in place (bar, count,
+/// percentage, time left); otherwise one line every tenth of the way (and
+/// one for each named step). --quiet silences both.
 class ProgressPrinter {
 public:
+    using Clock = std::chrono::steady_clock;
     ProgressPrinter(bool quiet, std::string label) : quiet_(quiet), tty_(::isatty(STDERR_FILENO) == 1), label_(std::move(label)) {}
     ~ProgressPrinter() { End(); }
 
-    void Show(int done, int total) {
+    /// `done` of `total`; `step` is the unit counted ("words") or, when
+    /// `named`, the step under way ("sending the block").
+    void Show(int done, int total, const std::string& step, bool named) {
         if (quiet_ || total <= 0) return;
+        done = std::clamp(done, 0, total);
+        const int percent = static_cast<int>(static_cast<long>(done) * 100 / total);
+        const std::string what = named ? ": " + step : " " + std::to_string(done) + "/" + std::to_string(total) + " " + step;
+        if (!started_) {
+            started_ = true;
+            start_ = Clock::now();
+        }
         if (tty_) {
-            const int width = 40;
+            const int width = 30;
             const int filled = static_cast<int>(static_cast<long>(done) * width / total);
-            std::fprintf(stderr, "\r%s [%s%s] %d/%d", label_.c_str(), std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                         std::string(static_cast<std::size_t>(width - filled), '.').c_str(), done, total);
+            std::string left;
+            const double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
+            if (done > 0 && done < total && elapsed >= 1.0) {
+                const int s = static_cast<int>(elapsed * (total - done) / done + 0.5);
+                char buf[32];
+                std::snprintf(buf, sizeof buf, "  %d:%02d left", s / 60, s % 60);
+                left = buf;
+            }
+            std::fprintf(stderr, "\r%s [%s%s]%s %3d%%%s\x1b[K", label_.c_str(),
+                         std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                         std::string(static_cast<std::size_t>(width - filled), '.').c_str(), what.c_str(), percent,
+                         left.c_str());
             std::fflush(stderr);
             open_ = true;
             return;
         }
-        // One line per sixteenth of the way, and the last.
-        const int step = total >= 64 ? total / 16 : 1;
-        if (done == last_ || (done % step != 0 && done != total)) return;
-        last_ = done;
-        std::fprintf(stderr, "%s %d/%d\n", label_.c_str(), done, total);
+        const int decile = percent / 10;
+        if (decile == lastDecile_ && (!named || step == lastStep_)) return;
+        lastDecile_ = decile;
+        lastStep_ = step;
+        std::fprintf(stderr, "%s%s (%d%%)\n", label_.c_str(), what.c_str(), percent);
     }
     void Label(std::string label) {
         End();
         label_ = std::move(label);
-        last_ = -1;
+        lastDecile_ = -1;
+        lastStep_.clear();
+        started_ = false;
     }
     void End() {
         if (open_) std::fputc('\n', stderr);
@@ -105,7 +130,10 @@ private:
     bool tty_;
     std::string label_;
     bool open_ = false;
-    int last_ = -1;
+    bool started_ = false;
+    Clock::time_point start_;
+    int lastDecile_ = -1;
+    std::string lastStep_;
 };
 
 struct Options {
@@ -158,7 +186,9 @@ public:
         host_.quiet = true;
         host_.activePage = kCopyPage;
         engine_ = std::make_unique<CopyEngine>(
-            host_.Link(), transfer::CopyEvents{[this](int done, int total) { progress_.Show(done, total); },
+            host_.Link(), transfer::CopyEvents{[this](int done, int total) {
+                                                    progress_.Show(done, total, engine_->Step(), engine_->CountsSteps());
+                                                },
                                                 [this](const CopyOutcome&) { ++finished_; }});
         host_.engine = engine_.get();
         comm_.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host_.Link().OnCommReceiveWatchThread(c, n); };

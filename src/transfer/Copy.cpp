@@ -259,7 +259,8 @@ void CopyEngine::OnWordReply() {
         return;
     }
     ++askPos_;
-    if (mode_ == CopyMode::PcToCameraBatch) Progress(static_cast<int>(askPos_), batchAsks_ + 2);
+    // The last word read is followed at once by the block, which tells its own step.
+    if (mode_ == CopyMode::PcToCameraBatch && askPos_ < asks_.size()) Progress(static_cast<int>(askPos_), batchAsks_ + 2);
     NextAsk();
 }
 

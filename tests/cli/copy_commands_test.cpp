@@ -82,6 +82,12 @@ struct Camera {
     camera::PtyCamera cam;
 };
 
+std::string WholeFileOf(const camera::MemoryImage& m) {
+    transfer::MemoryWords w{};
+    for (std::size_t a = 0; a < w.size(); ++a) w[a] = m[a];
+    return transfer::FormatSettingsFile(w);
+}
+
 int Lines(const std::string& s) {
     int n = 0;
     for (char c : s) n += c == '\n';
@@ -99,7 +105,10 @@ TEST(TernctlCopy, BackupRestoredIntoOtherCamerasLeavesNothingToDiff) {
         const Outcome r = Ctl(dir, "backup" + a.Port() + file);
         ASSERT_EQ(r.rc, 0) << r.err;
         EXPECT_TRUE(r.out.empty());
-        EXPECT_NE(r.err.find("512/512"), std::string::npos) << "plain counts when stderr is no terminal: " << r.err;
+        // No terminal: one line a tenth of the way.
+        EXPECT_EQ(Lines(r.err), 11) << r.err;
+        EXPECT_NE(r.err.find("reading 52/512 words (10%)\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("reading 512/512 words (100%)\n"), std::string::npos) << r.err;
         transfer::MemoryWords w{};
         for (std::size_t i = 0; i < w.size(); ++i) w[i] = first[i];
         EXPECT_EQ(Slurp(file), transfer::FormatSettingsFile(w));
@@ -123,6 +132,20 @@ TEST(TernctlCopy, BackupRestoredIntoOtherCamerasLeavesNothingToDiff) {
         for (int i = 0; i < 511; ++i) ASSERT_EQ(now[static_cast<std::size_t>(i)], first[static_cast<std::size_t>(i)]) << mode << " " << i;
         EXPECT_EQ(now[0x1FF], Pattern(0x2468)[0x1FF]) << mode;
     }
+}
+
+TEST(TernctlCopy, BatchRestoreNamesItsSteps) {
+    TempDir dir;
+    const std::string file = dir.File("cam.dat");
+    Put(file, WholeFileOf(Pattern(4)));
+    Camera cam(Pattern(5));
+    const Outcome r = Ctl(dir, "restore --batch" + cam.Port() + file);
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "writing: reading word 1FF (0%)\n"
+              "writing: sending the block (33%)\n"
+              "writing: resetting the camera (66%)\n"
+              "writing: resetting the camera (100%)\n");
 }
 
 TEST(TernctlCopy, VerifyListsTheWordsThatDifferFromTheFile) {
@@ -276,11 +299,7 @@ std::string Lower(std::string s) {
     return s;
 }
 
-std::string WholeFile(std::uint16_t seed) {
-    transfer::MemoryWords w{};
-    for (std::size_t a = 0; a < w.size(); ++a) w[a] = Pattern(seed)[a];
-    return transfer::FormatSettingsFile(w);
-}
+std::string WholeFile(std::uint16_t seed) { return WholeFileOf(Pattern(seed)); }
 
 const OddFile kOddFiles[] = {
     {"fifo", [](const TempDir& d) { ::mkfifo(d.File("f.dat").c_str(), 0600); return d.File("f.dat"); },
