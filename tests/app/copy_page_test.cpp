@@ -482,6 +482,9 @@ TEST_P(CancelledCopy, ShowsItsCountLocksTheButtonsAndEndsCleanly) {
     for (QPushButton* b : {Page().CtopOK2, Page().ptocOk, Page().ptocOk2}) EXPECT_FALSE(b->isEnabled());
     EXPECT_FALSE(window->ReLoad->isEnabled());
     ASSERT_TRUE(Page().CancelCopy->isEnabled());
+    if (const char* shots = std::getenv("TERN_SHOT_DIR")) {
+        window->grab().save(QString::fromUtf8(shots) + "/copy-" + c.name + ".png");
+    }
 
     port.TakeWire();
     Page().CancelCopy->click();
