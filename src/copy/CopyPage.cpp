@@ -293,6 +293,12 @@ void CopyPage::Finished(const CopyOutcome& outcome) {
         // The next batch reuses the file without asking again.
         if (copier_->Mode() == CopyMode::PcToCameraBatch) Same->setChecked(true);
         complete2->show();
+        // What the file hid (a Ctrl-Z before its end, a word written twice) is said, not only done.
+        if (!outcome.notes.empty()) {
+            std::string text = "Complete, but:";
+            for (const std::string& n : outcome.notes) text += "\n" + n;
+            host_.ShowMessage(text, "Copy");
+        }
         return;
     }
     if (quietEnd_) {

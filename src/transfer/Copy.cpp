@@ -53,6 +53,7 @@ CopyStart CopyEngine::Begin(CopyMode mode) {
     fileWords_ = NoWords();
     batchAsks_ = 0;
     passesLeft_ = 0;
+    notes_.clear();
     CopyStart ok;
     ok.ok = true;
     return ok;
@@ -133,6 +134,11 @@ CopyStart CheckBatch(const SettingsScript& script) {
     return ok;
 }
 
+void CopyEngine::TakeNotes(const SettingsScript& script) {
+    for (const std::string& note : {script.CtrlZNote(), ConflictNote(ConflictingWords(script))})
+        if (!note.empty()) notes_.push_back(note);
+}
+
 CopyStart CopyEngine::StartSingle(const std::string& path) {
     SettingsScript script;
     std::string error;
@@ -145,6 +151,7 @@ CopyStart CopyEngine::StartSingle(const SettingsScript& script) {
     if (CopyStart check = CheckSingle(script); !check) return check;
     CopyStart s = Begin(CopyMode::PcToCameraSingle);
     if (!s) return s;
+    TakeNotes(script);
     records_ = script.records;
     phase_ = Phase::Records;
     SendNextRecord();
@@ -165,6 +172,7 @@ CopyStart CopyEngine::StartBatch(const SettingsScript& script) {
     const std::vector<int> unnamed = MissingWords(named);
     CopyStart s = Begin(CopyMode::PcToCameraBatch);
     if (!s) return s;
+    TakeNotes(script);
     words_ = named;
     fileWords_ = named;
     batchAsks_ = static_cast<int>(unnamed.size());
@@ -469,6 +477,7 @@ void CopyEngine::Progress(int done, int total) {
 void CopyEngine::Finish(CopyOutcome outcome) {
     phase_ = Phase::Idle;
     cancelPending_ = false;
+    outcome.notes = notes_;
     if (file_) file_->Discard();  // written by now if it was to be: a stopped copy leaves the old file
     file_.reset();
     outcome_ = std::move(outcome);

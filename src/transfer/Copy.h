@@ -69,6 +69,9 @@ struct CopyOutcome {
     /// Single, stopped part-way: how many records reached the camera, and
     /// that it now holds a mix (also at the end of `detail`).
     std::string recordsNote;
+    /// What the file hid that the user must hear of, however the copy ended:
+    /// bytes after a Ctrl-Z, words written twice with different values.
+    std::vector<std::string> notes;
 };
 
 struct CopyEvents {
@@ -152,6 +155,7 @@ private:
     enum class Phase { Idle, Sweep, Reask, Records, Prefetch, Block, Reset };
 
     CopyStart Begin(CopyMode mode);
+    void TakeNotes(const SettingsScript& script);
     bool Send(const link::Payload& p, int n);
     void SendRead(int address);
     bool IsOurReply() const;
@@ -175,6 +179,8 @@ private:
     CopyOutcome outcome_;
     /// Single: the user cancelled; the copy ends at the reply to the record in flight.
     bool cancelPending_ = false;
+    /// The notes of the file being copied (CopyOutcome::notes).
+    std::vector<std::string> notes_;
 
     std::unique_ptr<PendingFile> file_;
     MemoryWords words_ = NoWords();

@@ -194,6 +194,23 @@ TEST_F(CopyCamera, BatchIntoAnotherCameraThenSameFileNameWithoutADialog) {
     EXPECT_TRUE(window->Messages.empty());
 }
 
+TEST_F(CopyCamera, WhatTheFileHidIsSaidOnceTheBatchCompletes) {
+    Start(Pattern(0x0F0F));
+    const std::string path = dir.File("source.dat");
+    const std::string whole = transfer::FormatSettingsFile(WordsOf(Pattern(0x1234)));
+    // Word 012 written again with another value; a Ctrl-Z cuts off the last record.
+    Put(path, whole.substr(0, 511 * 32) + transfer::WordRecord(0x12, 0x5555) + "\x1A" + whole.substr(511 * 32));
+    dialogs.paths = {path};
+    Page().ptocOk2Click();
+    ASSERT_TRUE(CopyEnded());
+    EXPECT_FALSE(Page().complete2->isHidden());
+    ASSERT_EQ(window->Messages.size(), 1u);
+    EXPECT_EQ(window->Messages[0].text,
+              "Complete, but:\nthe file ends at the Ctrl-Z on line 513; 32 bytes after it were not read\n"
+              "word 012 is written more than once with different values; the last record of each is used");
+    EXPECT_EQ(Memory()[0x12], 0x5555);
+}
+
 TEST_F(CopyCamera, SingleReplaysEveryRecordAndEndsWithTheReset) {
     const camera::MemoryImage source = Pattern(0x7777);
     const camera::MemoryImage target = Pattern(0x0F0F);
