@@ -275,24 +275,16 @@ Expect Listed(const char* says = "") { return {0, says, false}; }
 
 struct OddFile {
     const char* name;
-    /// Makes the file in `dir`; returns its path.
-    std::function<std::string(const TempDir&)> make;
+    /// The file's text; or "fifo", "folder", "/dev/zero", "random" (10 MB), "absent" (in a
+    /// folder that is not there), "link" or "read-only" (to an old file).
+    std::string make;
     Expect show, single, batch, backup;
     const char* backupArgs = "";
     int word = -1;  ///< checked in the camera after the batch restore, when set
     std::uint16_t value = 0;
 };
 
-std::string Rec(int address, int value) {
-    return transfer::WordRecord(address, static_cast<std::uint16_t>(value));
-}
-
-std::function<std::string(const TempDir&)> Text(std::string text) {
-    return [text](const TempDir& d) {
-        Put(d.File("f.dat"), text);
-        return d.File("f.dat");
-    };
-}
+std::string Rec(int address, int value) { return transfer::WordRecord(address, static_cast<std::uint16_t>(value)); }
 
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -301,55 +293,60 @@ std::string Lower(std::string s) {
 
 std::string WholeFile(std::uint16_t seed) { return WholeFileOf(Pattern(seed)); }
 
+/// Makes the odd file in `d`; returns its path.
+std::string Make(const TempDir& d, const std::string& how) {
+    const std::string f = d.File("f.dat");
+    if (how == "/dev/zero") return how;
+    if (how == "absent") return d.File("absent/f.dat");
+    if (how == "fifo") ::mkfifo(f.c_str(), 0600);
+    if (how == "folder") ::mkdir(f.c_str(), 0700);
+    if (how == "link") {
+        Put(d.File("real.dat"), "old\r\n");
+        ::symlink("real.dat", f.c_str());
+    }
+    if (how == "read-only") {
+        Put(f, "old\r\n");
+        ::chmod(f.c_str(), 0444);
+    }
+    if (how == "random") {
+        std::mt19937 rng(7);
+        std::string bytes(10 << 20, '\0');
+        for (char& c : bytes) c = static_cast<char>(rng());
+        Put(f, bytes);
+    }
+    if (!(how == "fifo" || how == "folder" || how == "link" || how == "read-only" || how == "random")) Put(f, how);
+    return f;
+}
+
+const std::string kNul("210C0002\0\0\0\0000000000000000000\r\n", 32);
+
 const OddFile kOddFiles[] = {
-    {"fifo", [](const TempDir& d) { ::mkfifo(d.File("f.dat").c_str(), 0600); return d.File("f.dat"); },
-     Refused("not a regular file (a FIFO)"), Refused("a FIFO"), Refused("a FIFO"), Refused("a FIFO")},
-    {"directory", [](const TempDir& d) { ::mkdir(d.File("f.dat").c_str(), 0700); return d.File("f.dat"); },
-     Refused("(a folder)"), Refused("(a folder)"), Refused("(a folder)"), Refused("(a folder)")},
-    {"dev_zero", [](const TempDir&) { return std::string("/dev/zero"); },
-     Refused("a character device"), Refused("a character device"), Refused("a character device"), Refused("a character device")},
-    {"random_10MB",
-     [](const TempDir& d) {
-         std::mt19937 rng(7);
-         std::string bytes(10 << 20, '\0');
-         for (char& c : bytes) c = static_cast<char>(rng());
-         Put(d.File("f.dat"), bytes);
-         return d.File("f.dat");
-     },
-     Refused("too large"), Refused("too large"), Refused("too large"), kSkip},
-    {"nul_bytes", Text(Rec(1, 1) + std::string("210C0002\0\0\0\0000000000000000000\r\n", 32)),
-     Refused("line 2"), Refused("line 2"), Refused("line 2"), kSkip},
-    {"cr_only", Text("210C00010001000000000000000000\r210C00020002000000000000000000\r"),
-     Refused("line 1"), Refused("line 1"), Refused("line 1"), kSkip},
-    {"lower_case", Text(Lower(WholeFile(0x4242))), Listed("line 512: reset"), Done(), Done(), kSkip, "", 0x010, Pattern(0x4242)[0x010]},
-    {"address_above_1FF", Text(Rec(1, 0x1111) + Rec(0x200, 2) + "210CFFFF0003000000000000000000\r\n"),
+    {"fifo", "fifo", Refused("not a regular file (a FIFO)"), Refused("a FIFO"), Refused("a FIFO"), Refused("a FIFO")},
+    {"directory", "folder", Refused("(a folder)"), Refused("(a folder)"), Refused("(a folder)"), Refused("(a folder)")},
+    {"dev_zero", "/dev/zero", Refused("a character device"), Refused("a character device"), Refused("a character device"),
+     Refused("a character device")},
+    {"random_10MB", "random", Refused("too large"), Refused("too large"), Refused("too large"), kSkip},
+    {"nul_bytes", Rec(1, 1) + kNul, Refused("line 2"), Refused("line 2"), Refused("line 2"), kSkip},
+    {"cr_only", "210C00010001000000000000000000\r210C00020002000000000000000000\r", Refused("line 1"), Refused("line 1"),
+     Refused("line 1"), kSkip},
+    {"lower_case", Lower(WholeFile(0x4242)), Listed("line 512: reset"), Done(), Done(), kSkip, "", 0x010, Pattern(0x4242)[0x010]},
+    {"address_above_1FF", Rec(1, 0x1111) + Rec(0x200, 2) + "210CFFFF0003000000000000000000\r\n",
      Listed("word 0200 is beyond the memory"), Refused("line 2: word 0200 is beyond the memory"), Done(), kSkip, "", 1, 0x1111},
-    {"duplicates", Text(Rec(0x12, 1) + Rec(0x13, 5) + Rec(0x12, 2)),
-     Listed("word 012 is written with different values on lines 1 and 3"), Done("word 012 is written more than once"),
-     Done("word 012 is written more than once"), kSkip, "", 0x12, 2},
-    {"ctrl_z", Text(Rec(1, 0x0A0A) + "\x1A" + Rec(1, 0xBAD0)),
-     Listed("the file ends at the Ctrl-Z on line 2; 32 bytes after it were not read"),
-     Done("the file ends at the Ctrl-Z on line 2; 32 bytes"), Done("the file ends at the Ctrl-Z on line 2; 32 bytes"), kSkip, "",
-     1, 0x0A0A},
-    {"comments_and_item_0F", Text("# saved by hand\r\n210F00120ABC000000000000000000\r\n2A0C00130001\r\n310C0014\r\n"),
+    {"duplicates", Rec(0x12, 1) + Rec(0x13, 5) + Rec(0x12, 2), Listed("word 012 is written with different values on lines 1 and 3"),
+     Done("word 012 is written more than once"), Done("word 012 is written more than once"), kSkip, "", 0x12, 2},
+    {"ctrl_z", Rec(1, 0x0A0A) + "\x1A" + Rec(1, 0xBAD0), Listed("the file ends at the Ctrl-Z on line 2; 32 bytes after it were not read"),
+     Done("the file ends at the Ctrl-Z on line 2; 32 bytes"), Done("the file ends at the Ctrl-Z on line 2; 32 bytes"), kSkip, "", 1, 0x0A0A},
+    {"comments_and_item_0F", "# saved by hand\r\n210F00120ABC000000000000000000\r\n2A0C00130001\r\n310C0014\r\n",
      Refused("line 1: not a record"), Refused("line 1"), Done(), kSkip, "", 0x12, 0x0ABC},
-    {"cut_off", Text(Rec(1, 1) + "210C0002AB"), Refused("line 2"), Refused("line 2"), Refused("line 2: the file ends inside a record"), kSkip},
-    {"empty", Text(""), Listed(), Refused("no records"), Refused("no memory word"), kSkip},
-    {"reset_only", Text("F10000000000000000000000000000\r\n"), Listed("line 1: reset"), Done(), Refused("no memory word"), kSkip},
-    {"preset", Text(Rec(1, 1) + "212000\r\n"), Listed("line 2: command 21 20 00"), Refused("line 2: a preset"), Refused("line 2"), kSkip},
-    {"symlinked_target",
-     [](const TempDir& d) {
-         Put(d.File("real.dat"), "old\r\n");
-         ::symlink("real.dat", d.File("f.dat").c_str());
-         return d.File("f.dat");
-     },
-     kSkip, kSkip, kSkip, Done()},
-    {"read_only_target", [](const TempDir& d) { Put(d.File("f.dat"), "old\r\n"); ::chmod(d.File("f.dat").c_str(), 0444); return d.File("f.dat"); },
-     kSkip, kSkip, kSkip, Refused("is read-only\nAdd --force")},
-    {"read_only_target_forced", [](const TempDir& d) { Put(d.File("f.dat"), "old\r\n"); ::chmod(d.File("f.dat").c_str(), 0444); return d.File("f.dat"); },
-     kSkip, kSkip, kSkip, Done(), "--force"},
-    {"folder_not_there", [](const TempDir& d) { return d.File("absent/f.dat"); },
-     Refused("No such file"), Refused("No such file"), Refused("No such file"), Refused("File write Error occured")},
+    {"cut_off", Rec(1, 1) + "210C0002AB", Refused("line 2"), Refused("line 2"), Refused("line 2: the file ends inside a record"), kSkip},
+    {"empty", "", Listed(), Refused("no records"), Refused("no memory word"), kSkip},
+    {"reset_only", "F10000000000000000000000000000\r\n", Listed("line 1: reset"), Done(), Refused("no memory word"), kSkip},
+    {"preset", Rec(1, 1) + "212000\r\n", Listed("line 2: command 21 20 00"), Refused("line 2: a preset"), Refused("line 2"), kSkip},
+    {"symlinked_target", "link", kSkip, kSkip, kSkip, Done()},
+    {"read_only_target", "read-only", kSkip, kSkip, kSkip, Refused("is read-only\nAdd --force")},
+    {"read_only_target_forced", "read-only", kSkip, kSkip, kSkip, Done(), "--force"},
+    {"folder_not_there", "absent", Refused("No such file"), Refused("No such file"), Refused("No such file"),
+     Refused("File write Error occured")},
 };
 
 /// Every name in the folder: its kind and contents (a link's target), to
@@ -378,7 +375,7 @@ TEST_P(OddFiles, AreRefusedBeforeTheCameraHearsOfThemOrTakenWithWhatTheyHideSaid
     const OddFile& f = GetParam();
     TempDir dir;
     Camera cam(Pattern(0x3C3C));
-    const std::string path = f.make(dir);
+    const std::string path = Make(dir, f.make);
     struct Run {
         const char* command;
         Expect expect;
@@ -425,36 +422,19 @@ namespace {
 
 struct TraceCase {
     const char* name;
-    /// The --trace argument for settings file `file` and camera port `port`, made in `dir`.
-    std::function<std::string(const TempDir&, const std::string& file, const std::string& port)> trace;
+    const char* trace;  ///< the settings file, the port, a link to the file, a FIFO, an old trace or a new file
     int rc;
     const char* says;
     const char* prefix = "";
 };
 
 const TraceCase kTraceCases[] = {
-    {"the_settings_file", [](const TempDir&, const std::string& f, const std::string&) { return f; }, 1, "is the settings file"},
-    {"a_link_to_the_settings_file",
-     [](const TempDir& d, const std::string& f, const std::string&) {
-         ::symlink(f.c_str(), d.File("t.txt").c_str());
-         return d.File("t.txt");
-     },
-     1, "is the settings file"},
-    {"the_port", [](const TempDir&, const std::string&, const std::string& port) { return port; }, 1, "not a regular file"},
-    {"a_fifo",
-     [](const TempDir& d, const std::string&, const std::string&) {
-         ::mkfifo(d.File("t.txt").c_str(), 0600);
-         return d.File("t.txt");
-     },
-     1, "not a regular file"},
-    {"an_old_trace",
-     [](const TempDir& d, const std::string&, const std::string&) {
-         Put(d.File("t.txt"), "an old trace\n");
-         return d.File("t.txt");
-     },
-     0, ""},
-    {"a_full_disk", [](const TempDir& d, const std::string&, const std::string&) { return d.File("t.txt"); }, 1,
-     "could not be written", "trap '' XFSZ; ulimit -f 2; "},
+    {"the_settings_file", "file", 1, "is the settings file"},
+    {"a_link_to_the_settings_file", "link", 1, "is the settings file"},
+    {"the_port", "port", 1, "not a regular file"},
+    {"a_fifo", "fifo", 1, "not a regular file"},
+    {"an_old_trace", "old", 0, ""},
+    {"a_full_disk", "new", 1, "could not be written", "trap '' XFSZ; ulimit -f 2; "},
 };
 
 void PrintTo(const TraceCase& c, std::ostream* os) { *os << c.name; }
@@ -470,12 +450,16 @@ TEST_P(TraceFile, NeverDestroysAFileNorHangsAndAWriteErrorFailsTheCommand) {
     const std::string contents = Rec(1, 0x1234) + Rec(2, 0x5678);
     Put(file, contents);
     Camera cam(Pattern(2));
-    const std::string trace = c.trace(dir, file, cam.cam.DevicePath());
+    const std::string kind = c.trace;
+    const std::string trace = kind == "file" ? file : kind == "port" ? cam.cam.DevicePath() : dir.File("t.txt");
+    if (kind == "link") ::symlink(file.c_str(), trace.c_str());
+    if (kind == "fifo") ::mkfifo(trace.c_str(), 0600);
+    if (kind == "old") Put(trace, "an old trace\n");
     const Outcome r = Ctl(dir, "restore --batch --quiet" + cam.Port() + "--trace " + trace + " " + file, c.prefix);
     EXPECT_EQ(r.rc, c.rc) << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_EQ(Slurp(file), contents);
-    EXPECT_EQ(cam.cam.Stats().bytesIn > 0, c.rc == 0 || std::string(c.name) == "a_full_disk") << "refused before the port opens";
+    EXPECT_EQ(cam.cam.Stats().bytesIn > 0, c.rc == 0 || kind == "new") << "refused before the port opens";
     if (c.rc == 0) {
         EXPECT_EQ(Slurp(trace).rfind(link::LineTrace::kHeader, 0), 0u) << "replaced as a whole";
         EXPECT_NE(Slurp(trace).find("block frame"), std::string::npos);

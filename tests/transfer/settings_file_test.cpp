@@ -181,47 +181,6 @@ TEST(SettingsFileRead, OnlyWordWritesWithinTheMemoryNameWords) {
     EXPECT_EQ(MissingWords(w).size(), 511u);
 }
 
-TEST(SettingsFileRead, AsABlockOnlyLinesStartingWith21AreRecordsWhateverTheirItem) {
-    const SettingsScript s = ParseSettings(
-        "# saved by hand\r\n"
-        "210F00120ABC000000000000000000\r\n"  // item 0F names word 012 like 0C
-        "2A0C00130001000000000000000000\r\n"
-        "310C0014\r\n"
-        "210C00150005000000000000000000\r\n"
-        "F10000000000000000000000000000\r\n",
-        ReadAs::Block);
-    ASSERT_TRUE(s.Ok()) << s.FirstProblem();
-    EXPECT_EQ(s.skipped, (std::vector<int>{1, 3, 4, 6}));
-    const MemoryWords w = WordsOf(s);
-    EXPECT_EQ(w[0x012], 0x0ABC);
-    EXPECT_EQ(w[0x015], 0x0005);
-    EXPECT_EQ(MissingWords(w).size(), 510u);
-    EXPECT_FALSE(ParseSettings("# saved by hand\r\n", ReadAs::Script).Ok()) << "a single copy cannot replay a comment";
-    // A "21" line is a record and must be a whole one.
-    for (const char* bad : {"210C0012AB\r\n", "210C00G20001000000000000000000\r\n", "210C00120001000000"}) {
-        const SettingsScript b = ParseSettings(std::string("# x\r\n") + bad, ReadAs::Block);
-        ASSERT_FALSE(b.Ok()) << bad;
-        EXPECT_EQ(b.problems.front().line, 2) << bad;
-    }
-}
-
-TEST(SettingsFileRead, CtrlZAndConflictingWordsAreToldNotHidden) {
-    const std::string rec12a = "210C00120001000000000000000000\r\n", rec12b = "210C00120002000000000000000000\r\n";
-    const std::string text = rec12a + rec12a + rec12b + "\x1A" + rec12a;
-    for (ReadAs as : {ReadAs::Script, ReadAs::Block}) {
-        const SettingsScript s = ParseSettings(text, as);
-        ASSERT_TRUE(s.Ok()) << s.FirstProblem();
-        EXPECT_EQ(s.CtrlZNote(), "the file ends at the Ctrl-Z on line 4; 32 bytes after it were not read");
-        EXPECT_EQ(WordsOf(s)[0x012], 0x0002) << "the last record wins";
-        const std::vector<ConflictingWord> c = ConflictingWords(s);
-        ASSERT_EQ(c.size(), 1u);
-        EXPECT_EQ(c[0].lines, (std::vector<int>{1, 2, 3}));
-        EXPECT_EQ(ConflictNote(c).rfind("word 012 is written more than once", 0), 0u) << ConflictNote(c);
-    }
-    EXPECT_TRUE(ParseSettings(rec12a + rec12a + "\x1A").CtrlZNote().empty()) << "nothing after the Ctrl-Z";
-    EXPECT_TRUE(ConflictingWords(ParseSettings(rec12a + rec12a)).empty()) << "the same value twice";
-}
-
 TEST(SettingsFileRead, BlockViewIsLowByteFirst) {
     MemoryWords w = NoWords();
     w[0] = 0x1234;
