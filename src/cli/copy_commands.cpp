@@ -326,7 +326,7 @@ bool PrepareLine(const std::string& cmd, Options& o, std::unique_ptr<link::LineT
     try {
         trace = std::make_unique<link::LineTrace>(o.trace);
     } catch (const std::exception& e) {
-        Fail(cmd, e.what());
+        Fail(cmd, e.what(), "Name a new file, or a regular file to replace, for --trace.");
         return false;
     }
     return true;
@@ -440,7 +440,8 @@ int Backup(const std::vector<std::string>& args) {
     bool readOnly = false;
     if (!file->Open(path, o.force, error, &readOnly)) {
         return Fail("backup", std::string(transfer::kMsgFileWrite) + ": " + error,
-                    readOnly ? "Add --force to replace it anyway (it stays read-only)." : "");
+                    readOnly ? "Add --force to replace it anyway (it stays read-only)."
+                             : "Name a regular file in a folder that exists and that you may write to.");
     }
     std::unique_ptr<link::LineTrace> trace;
     if (!PrepareLine("backup", o, trace)) return 1;

@@ -218,7 +218,7 @@ TEST(TernctlCopy, UnwritableTargetFailsAndLeavesNoFile) {
     Camera cam(Pattern(3));
     const Outcome r = Ctl(dir, "backup" + cam.Port() + "--quiet " + dir.File("plain/cam.dat"));
     EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(Lines(r.err), 1) << r.err;
+    EXPECT_EQ(Lines(r.err), 2) << "what failed, then what to do: " << r.err;
     EXPECT_NE(r.err.find("File write Error occured"), std::string::npos) << r.err;
     EXPECT_FALSE(Exists(dir.File("plain/cam.dat")));
     const Outcome d = Ctl(dir, "backup" + cam.Port() + dir.File("sub"));
