@@ -318,7 +318,7 @@ std::string Make(const TempDir& d, const std::string& how) {
     return f;
 }
 
-const std::string kNul("210C0002\0\0\0\0000000000000000000\r\n", 32);
+const std::string kNul = "210C0002" + std::string(4, '\0') + std::string(18, '0') + "\r\n";
 
 const OddFile kOddFiles[] = {
     {"fifo", "fifo", Refused("not a regular file (a FIFO)"), Refused("a FIFO"), Refused("a FIFO"), Refused("a FIFO")},
