@@ -181,6 +181,17 @@ bool OpenLine(const std::string& cmd, LineOptions& o, std::unique_ptr<link::Line
     return true;
 }
 
+/// The trace written out once the link is closed; a trace that could not be
+/// written fails the command.
+int FinishTrace(const std::string& cmd, std::unique_ptr<link::LineTrace>& trace, int rc) {
+    if (std::string error; trace && !trace->Close(error)) {
+        std::cerr << "ternctl " << cmd << ": " << camera::Printable(error) << "\n"
+                  << "The trace is incomplete: free some space or choose another --trace file.\n";
+        return rc == 0 ? 1 : rc;
+    }
+    return rc;
+}
+
 /// Which read a setting's value comes from, for the words of a refusal.
 bool ReadGives(const link::Payload& read, const Setting& s) {
     if (read[2] == link::kItemBlock) return read[3] == s.block;
@@ -293,43 +304,46 @@ int Get(const std::vector<std::string>& args) {
     }
     std::unique_ptr<link::LineTrace> trace;
     if (!OpenLine("get", o, trace)) return 1;
-    Camera cam(o.port, o.port2, trace.get(), transfer::SettingReads());
-    std::string error;
-    if (!cam.Connect(error)) {
-        std::cerr << "ternctl get: " << camera::Printable(error) << "\n";
-        return 1;
-    }
-    const SettingsHost& host = cam.Host();
-    nlohmann::ordered_json settings = nlohmann::ordered_json::object(), unread = nlohmann::ordered_json::object();
-    int missing = 0;
-    for (const Setting& s : transfer::Settings()) {
-        if (!names.empty() && std::find(names.begin(), names.end(), s.name) == names.end()) continue;
-        const std::string name(s.name);
-        if (const auto at = host.values.find(name); at != host.values.end()) {
-            if (json) {
-                settings[name] = JsonValue(s, at->second);
-            } else {
-                std::cout << name << "=" << at->second << "\n";
+    const int rc = [&] {
+        Camera cam(o.port, o.port2, trace.get(), transfer::SettingReads());
+        std::string error;
+        if (!cam.Connect(error)) {
+            std::cerr << "ternctl get: " << camera::Printable(error) << "\n";
+            return 1;
+        }
+        const SettingsHost& host = cam.Host();
+        nlohmann::ordered_json settings = nlohmann::ordered_json::object(), unread = nlohmann::ordered_json::object();
+        int missing = 0;
+        for (const Setting& s : transfer::Settings()) {
+            if (!names.empty() && std::find(names.begin(), names.end(), s.name) == names.end()) continue;
+            const std::string name(s.name);
+            if (const auto at = host.values.find(name); at != host.values.end()) {
+                if (json) {
+                    settings[name] = JsonValue(s, at->second);
+                } else {
+                    std::cout << name << "=" << at->second << "\n";
+                }
+                continue;
             }
-            continue;
+            ++missing;
+            std::string why = "no answer";
+            for (const Refusal& r : host.refusals) {
+                if (ReadGives(r.command, s)) why = "the camera " + StatusWords(r.status);
+            }
+            if (json) unread[name] = why;
+            std::cerr << "ternctl get: " << name << " was not read: " << why << "\n";
         }
-        ++missing;
-        std::string why = "no answer";
-        for (const Refusal& r : host.refusals) {
-            if (ReadGives(r.command, s)) why = "the camera " + StatusWords(r.status);
+        if (json) {
+            nlohmann::ordered_json j;
+            j["device"] = o.port.empty() ? std::string("/dev/ttyS0") : o.port;
+            j["tool"] = std::string("ternctl ") + link::kVersion;
+            j["settings"] = settings;
+            j["unread"] = unread;
+            std::cout << j.dump() << "\n";
         }
-        if (json) unread[name] = why;
-        std::cerr << "ternctl get: " << name << " was not read: " << why << "\n";
-    }
-    if (json) {
-        nlohmann::ordered_json j;
-        j["device"] = o.port.empty() ? std::string("/dev/ttyS0") : o.port;
-        j["tool"] = std::string("ternctl ") + link::kVersion;
-        j["settings"] = settings;
-        j["unread"] = unread;
-        std::cout << j.dump() << "\n";
-    }
-    return missing == 0 ? 0 : 1;
+        return missing == 0 ? 0 : 1;
+    }();
+    return FinishTrace("get", trace, rc);
 }
 
 int Set(const std::vector<std::string>& args) {
@@ -441,51 +455,54 @@ int Set(const std::vector<std::string>& args) {
 
     std::unique_ptr<link::LineTrace> trace;
     if (!OpenLine("set", o, trace)) return 1;
-    Camera cam(o.port, o.port2, trace.get(), gridReads);
-    std::string error;
-    if (!cam.Connect(error)) {
-        std::cerr << "ternctl set: " << camera::Printable(error) << "\n";
-        return 1;
-    }
-    std::map<std::string, std::string> grids = cam.Host().values;  // as read, then as sent
-    int notAccepted = 0;
-    for (Change& c : changes) {
-        const std::string name(c.s->name);
-        if (!c.cells.empty()) {
-            std::string& cells = grids[name];
-            if (cells.size() != 48) {
-                std::cerr << "ternctl set: " << name << ": the camera did not answer the read of its cells, so none was changed\n";
-                ++notAccepted;
-                continue;
+    const int rc = [&] {
+        Camera cam(o.port, o.port2, trace.get(), gridReads);
+        std::string error;
+        if (!cam.Connect(error)) {
+            std::cerr << "ternctl set: " << camera::Printable(error) << "\n";
+            return 1;
+        }
+        std::map<std::string, std::string> grids = cam.Host().values;  // as read, then as sent
+        int notAccepted = 0;
+        for (Change& c : changes) {
+            const std::string name(c.s->name);
+            if (!c.cells.empty()) {
+                std::string& cells = grids[name];
+                if (cells.size() != 48) {
+                    std::cerr << "ternctl set: " << name << ": the camera did not answer the read of its cells, so none was changed\n";
+                    ++notAccepted;
+                    continue;
+                }
+                for (const auto& [k, on] : c.cells) cells[static_cast<std::size_t>(k - 1)] = on ? '1' : '0';
+                c.cmd = *transfer::SetCommand(*c.s, cells, error);
+            } else if (c.s->kind == SettingKind::Grid) {
+                grids[name] = c.value;
             }
-            for (const auto& [k, on] : c.cells) cells[static_cast<std::size_t>(k - 1)] = on ? '1' : '0';
-            c.cmd = *transfer::SetCommand(*c.s, cells, error);
-        } else if (c.s->kind == SettingKind::Grid) {
-            grids[name] = c.value;
+            const auto status = cam.Exchange(c.cmd);
+            if (!status) {
+                std::cerr << "ternctl set: " << name << ": " << camera::Printable(cam.Lost()) << "\n";
+                return 1;
+            }
+            if (*status != link::kStatusAccepted) {
+                std::cerr << "ternctl set: " << name << ": the camera " << StatusWords(*status) << "\n";
+                ++notAccepted;
+            }
         }
-        const auto status = cam.Exchange(c.cmd);
-        if (!status) {
-            std::cerr << "ternctl set: " << name << ": " << camera::Printable(cam.Lost()) << "\n";
+        if (notAccepted > 0) {
+            if (save) std::cerr << "ternctl set: not saved, as not every change was accepted\n";
             return 1;
         }
-        if (*status != link::kStatusAccepted) {
-            std::cerr << "ternctl set: " << name << ": the camera " << StatusWords(*status) << "\n";
-            ++notAccepted;
+        if (save) {
+            const auto status = cam.Exchange(*transfer::CommandFor(transfer::Control::Save, 0));
+            if (!status || *status != link::kStatusAccepted) {
+                std::cerr << "ternctl set: the save was not accepted: "
+                          << (status ? "the camera " + StatusWords(*status) : camera::Printable(cam.Lost())) << "\n";
+                return 1;
+            }
         }
-    }
-    if (notAccepted > 0) {
-        if (save) std::cerr << "ternctl set: not saved, as not every change was accepted\n";
-        return 1;
-    }
-    if (save) {
-        const auto status = cam.Exchange(*transfer::CommandFor(transfer::Control::Save, 0));
-        if (!status || *status != link::kStatusAccepted) {
-            std::cerr << "ternctl set: the save was not accepted: "
-                      << (status ? "the camera " + StatusWords(*status) : camera::Printable(cam.Lost())) << "\n";
-            return 1;
-        }
-    }
-    return 0;
+        return 0;
+    }();
+    return FinishTrace("set", trace, rc);
 }
 
 }  // namespace tern::cli
