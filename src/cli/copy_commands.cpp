@@ -159,7 +159,8 @@ public:
             host_.Link(), transfer::CopyEvents{[this](int done, int total) { progress_.Show(done, total); },
                                                 [this](const CopyOutcome&) { ++finished_; }});
         host_.engine = engine_.get();
-        comm_.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host_.Link().OnCommReceiveWatchThread(c, n); };
+        comm_.SetNotifier(&loop_);  // the port reports on this thread: no thread of its own
+        comm_.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host_.Link().OnCommReceive(c, n); };
         comm_.OnCommLost = [this](link::TComm&, const std::string& reason) {
             host_.PostToEventThread([this, reason] {
                 lost_ = "The serial device went away: " + reason;

@@ -82,7 +82,8 @@ int Probe(const std::vector<std::string>& args) {
     comm.SetSendNotifySize(8192);
     cli::ConsoleHost host(loop, comm);
     host.quiet = true;
-    comm.OnCommReceive = [&host](link::TComm& c, std::uint16_t n) { host.Link().OnCommReceiveWatchThread(c, n); };
+    comm.SetNotifier(&loop);  // the port reports on this thread: no thread of its own
+    comm.OnCommReceive = [&host](link::TComm& c, std::uint16_t n) { host.Link().OnCommReceive(c, n); };
     comm.OnCommLost = [&host](link::TComm&, const std::string& reason) {
         host.PostToEventThread([&host, reason] { host.ShowMessage("The serial device went away: " + reason, "Comm.ERR"); });
     };
