@@ -812,7 +812,7 @@ void TComm::ReadyFromNotifier() {
         if (r == 0) {
             // VMIN 0 reads 0 both with nothing there and on a hung-up line.
             pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN))
+            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
                 return LostFromNotifier("device hung up");
         }
     }
