@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "camera/options.h"
-#include "camera/pty_camera.h"
+#ifndef _WIN32
+#include "camera/pty_camera.h"  // the virtual camera is a Linux pseudo-terminal
+#endif
 #include "cli/console_host.h"
 #include "cli/copy_commands.h"
 #include "cli/ports_command.h"
@@ -98,6 +100,13 @@ int Probe(const std::vector<std::string>& args) {
     return cli::ProbeReport(host, std::cout, std::cerr);
 }
 
+#ifdef _WIN32
+int Simulate(const std::vector<std::string>&) {
+    std::cerr << "ternctl simulate: the virtual camera runs on Linux only (it is a pseudo-terminal there).\n"
+                 "On Windows, connect the camera itself and name its port: --port COM1\n";
+    return 1;
+}
+#else
 int Simulate(const std::vector<std::string>& args) {
     std::vector<std::string> camArgs;
     std::string linkPath;
@@ -141,6 +150,8 @@ int Simulate(const std::vector<std::string>& args) {
     if (!linkPath.empty()) std::remove(linkPath.c_str());
     return 0;
 }
+
+#endif
 
 }  // namespace
 
