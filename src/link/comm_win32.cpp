@@ -92,16 +92,12 @@ struct TComm::Native {
 
 namespace {
 struct WatchState {
-    WatchState() : stopEvent(::CreateEventA(nullptr, TRUE, FALSE, nullptr)), ended(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-    ~WatchState() {
-        ::CloseHandle(stopEvent);
-        ::CloseHandle(ended);
-    }
+    WatchState() : stopEvent(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~WatchState() { ::CloseHandle(stopEvent); }
     WatchState(const WatchState&) = delete;
     WatchState& operator=(const WatchState&) = delete;
     std::atomic<bool> stop{false};
     HANDLE stopEvent;
-    HANDLE ended;  // set as the thread's loop ends
 };
 
 thread_local const TComm* tlsWatchOwner = nullptr;
@@ -115,7 +111,7 @@ bool TComm::OwnWatchStopped() { return tlsWatchState != nullptr && tlsWatchState
 class TCommWatch {
 public:
     TCommWatch(TComm& owner, HANDLE h) : state_(std::make_shared<WatchState>()) {
-        if (!state_->stopEvent || !state_->ended) throw std::runtime_error("CreateEvent: " + WinErrorText(::GetLastError()));
+        if (!state_->stopEvent) throw std::runtime_error("CreateEvent: " + WinErrorText(::GetLastError()));
         thread_ = std::thread(&TCommWatch::Run, &owner, h, state_);
     }
     ~TCommWatch() {
@@ -124,14 +120,10 @@ public:
     TCommWatch(const TCommWatch&) = delete;
     TCommWatch& operator=(const TCommWatch&) = delete;
 
-    /// Stops the loop; with `h`, releases a pending wait until the loop has ended.
-    void Stop(HANDLE h, bool waitForEnd) {
+    /// Stops the loop (the loop itself ends its pending wait).
+    void Stop() {
         state_->stop.store(true);
         ::SetEvent(state_->stopEvent);
-        for (int i = 0; i < kStopRepeats; ++i) {
-            ::SetCommMask(h, 0);
-            if (!waitForEnd || ::WaitForSingleObject(state_->ended, kStopRepeatMs) == WAIT_OBJECT_0) break;
-        }
     }
     void Join() {
         if (thread_.joinable()) thread_.join();
@@ -142,58 +134,78 @@ private:
         tlsWatchOwner = owner;
         tlsWatchState = st.get();
         Loop(owner, h, *st);
-        ::SetEvent(st->ended);
+    }
+
+    /// Ends a pending WaitCommEvent: SetCommMask(0) and CancelIo, repeated
+    /// until it is over (wine may not end it at the first). False if it never
+    /// ended; its OVERLAPPED must then stay alive.
+    static bool EndPendingWait(HANDLE h, OVERLAPPED& ov) {
+        for (int i = 0; i < kStopRepeats; ++i) {
+            ::SetCommMask(h, 0);
+            ::CancelIo(h);
+            if (::WaitForSingleObject(ov.hEvent, kStopRepeatMs) == WAIT_OBJECT_0) {
+                DWORD n = 0;
+                ::GetOverlappedResult(h, &ov, &n, FALSE);
+                return true;
+            }
+        }
+        return false;
     }
 
     static void Loop(TComm* owner, HANDLE h, WatchState& st) {
-        Event ev;
-        if (!ev.h || !::SetCommMask(h, EV_RXCHAR | EV_ERR)) {
+        // On the heap: a wait that never ends leaves it to the system.
+        auto ov = std::make_unique<OVERLAPPED>();
+        ov->hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (!ov->hEvent || !::SetCommMask(h, EV_RXCHAR | EV_ERR)) {
+            if (ov->hEvent) ::CloseHandle(ov->hEvent);
             owner->LostFromNotifier("SetCommMask: " + WinErrorText(::GetLastError()));
             return;
         }
+        bool pending = false;
         int failures = 0;
         while (!st.stop.load()) {
-            OVERLAPPED ov{};
-            ov.hEvent = ev.h;
-            ::ResetEvent(ev.h);
+            const HANDLE event = ov->hEvent;
+            *ov = OVERLAPPED{};
+            ov->hEvent = event;
+            ::ResetEvent(event);
             DWORD mask = 0;
             DWORD error = 0;
-            if (!::WaitCommEvent(h, &mask, &ov)) {
+            if (!::WaitCommEvent(h, &mask, ov.get())) {
                 error = ::GetLastError();
                 if (error == ERROR_IO_PENDING) {
-                    HANDLE both[2] = {ev.h, st.stopEvent};
+                    pending = true;
+                    HANDLE both[2] = {event, st.stopEvent};
                     ::WaitForMultipleObjects(2, both, FALSE, INFINITE);
+                    if (st.stop.load()) break;
                     DWORD n = 0;
-                    if (st.stop.load()) {
-                        // The overlapped wait must be over before `ov` goes.
-                        ::SetCommMask(h, 0);
-                        ::CancelIo(h);
-                        ::GetOverlappedResult(h, &ov, &n, TRUE);
-                        return;
-                    }
-                    error = ::GetOverlappedResult(h, &ov, &n, TRUE) ? 0 : ::GetLastError();
+                    error = ::GetOverlappedResult(h, ov.get(), &n, TRUE) ? 0 : ::GetLastError();
+                    pending = false;
                 }
             }
-            if (st.stop.load()) return;
+            if (st.stop.load()) break;
             DWORD errors = 0;
             COMSTAT stat{};
             const bool cleared = ::ClearCommError(h, &errors, &stat) != 0;
             if (error != 0 && !cleared) {
                 if (++failures >= kFailuresBeforeLost) {
                     owner->LostFromNotifier(WinErrorText(error));
-                    return;
+                    break;
                 }
             } else {
                 failures = 0;
             }
             if (cleared && stat.cbInQue > 0) {
                 owner->NotifyReceive(stat.cbInQue);
-                if (st.stop.load()) return;  // the handler closed the port
             } else if (error != 0) {
                 // Nothing to report and the wait failed: do not spin on it.
                 ::WaitForSingleObject(st.stopEvent, kAbortedPauseMs);
             }
         }
+        if (pending && !EndPendingWait(h, *ov)) {
+            (void)ov.release();  // the system may still write to it
+            return;
+        }
+        ::CloseHandle(ov->hEvent);
     }
 
     std::shared_ptr<WatchState> state_;
@@ -343,7 +355,9 @@ void TComm::Open() {
     std::unique_lock lk(ioMutex_);
     if (IsOpen()) return;
 
-    const std::string dev = devices_.For(port_.load());
+    std::string dev = devices_.For(port_.load());
+    // "COM12" as the user writes it: COM10 and above open only as \\.\COM12.
+    if (dev.size() > 3 && dev.compare(0, 3, "COM") == 0) dev = "\\\\.\\" + dev;
     device_ = dev;
     if (dev.empty()) throw ECommOpenError(-1, "there is no COM0", dev, ENOENT);
     const HANDLE h = ::CreateFileA(dev.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */, nullptr, OPEN_EXISTING,
@@ -400,10 +414,10 @@ void TComm::Close() {
     if (native_->opening) native_->opening->open.store(false);  // queued reports are dropped
     if (watch_) {
         if (OnOwnWatchThread()) {
-            watch_->Stop(h, false);
+            watch_->Stop();
             retired_.push_back(std::move(watch_));
         } else {
-            watch_->Stop(h, true);
+            watch_->Stop();
             watch_->Join();
             watch_.reset();
         }
@@ -463,8 +477,14 @@ std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
     DWORD got = 0;
     if (!::ReadFile(h, buffer, count, &got, &ov)) {
         DWORD e = ::GetLastError();
-        if (e == ERROR_IO_PENDING) e = ::GetOverlappedResult(h, &ov, &got, TRUE) ? 0 : ::GetLastError();
-        if (e == ERROR_TIMEOUT) return 0;  // nothing came within the timeout (wine says so)
+        if (e == ERROR_IO_PENDING) {
+            // The port's timeouts end the read; the wait is bounded here too,
+            // for a driver that does not keep them.
+            if (::WaitForSingleObject(ev.h, kReadTimeoutMs + 500) != WAIT_OBJECT_0) ::CancelIoEx(h, &ov);
+            e = ::GetOverlappedResult(h, &ov, &got, TRUE) ? 0 : ::GetLastError();
+        }
+        // Nothing came within the timeout: wine says ERROR_TIMEOUT, a cancel ERROR_OPERATION_ABORTED.
+        if (e == ERROR_TIMEOUT || e == ERROR_OPERATION_ABORTED) return got;
         if (e != 0) throw ECommReadWriteError(e, WinErrorText(e));
     }
     if (got > 0) {

@@ -1,6 +1,6 @@
 // The Win32 port against the virtual camera, under wine (scripts/wine_test.sh):
 // TERN_WIN_PORT (COM1) is the camera's pseudo-terminal, TERN_WIN_MISSING
-// (COM9) names no port at all.
+// (COM77) names no port at all.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -27,7 +27,7 @@ std::string Port(const char* variable, const char* fallback) {
     return std::string("\\\\.\\") + (v && *v ? v : fallback);
 }
 const std::string kCamera = Port("TERN_WIN_PORT", "COM1");
-const std::string kMissing = Port("TERN_WIN_MISSING", "COM9");
+const std::string kMissing = Port("TERN_WIN_MISSING", "COM77");
 
 /// The port on the camera, its handlers on the console's loop (true) or on
 /// the port's watch thread (false); what arrives is collected in order.
@@ -111,7 +111,7 @@ TEST(WinCommPort, AMissingComPortIsAnOpenErrorThatSendsTheUserToDeviceManager) {
         FAIL() << "opened " << kMissing;
     } catch (const ECommOpenError& e) {
         EXPECT_STREQ(e.what(), "オープンエラー ErrorCode = -1");
-        EXPECT_EQ(e.Errno, ENOENT);
+        EXPECT_EQ(e.Errno, ENOENT) << e.Reason;
         const std::string help = OpenErrorHelp(e);
         EXPECT_NE(help.find("Device Manager"), std::string::npos) << help;
         EXPECT_EQ(help.find("dialout"), std::string::npos) << help;
