@@ -6,6 +6,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -40,7 +41,13 @@ void EventLoop::Wake() {
 }
 
 void EventLoop::Wait(Clock::time_point until) {
-    std::vector<pollfd>& fds = waiter_->fds;
+    // Taken out while the handlers run: one that runs the loop itself gets its own.
+    std::vector<pollfd> fds = std::move(waiter_->fds);
+    struct GiveBack {
+        std::vector<pollfd>& from;
+        std::vector<pollfd>& to;
+        ~GiveBack() { to = std::move(from); }
+    } giveBack{fds, waiter_->fds};
     fds.clear();
     fds.push_back({waiter_->wakeFd, POLLIN, 0});
     for (const Watch& w : watches_) fds.push_back({w.fd, POLLIN, 0});
