@@ -1,9 +1,15 @@
 #include "transfer/SettingsFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <cstdlib>
+#include <map>
 
 namespace tern::transfer {
 
@@ -64,6 +70,7 @@ std::vector<int> MissingWords(const MemoryWords& words) {
     return missing;
 }
 
+
 // ---- reading ------------------------------------------------------------------------------
 
 std::string SettingsScript::FirstProblem() const {
@@ -99,18 +106,28 @@ bool ParseRecordLine(std::string_view line, link::Payload& payload, int& digits,
     return true;
 }
 
-SettingsScript ParseSettings(std::string_view text) {
+SettingsScript ParseSettings(std::string_view text, ReadAs as) {
     SettingsScript script;
+    script.as = as;
     std::size_t pos = 0;
     int number = 0;
     while (pos < text.size()) {
-        if (text[pos] == 0x1A) break;  // Ctrl-Z: the end of the file
+        if (text[pos] == 0x1A) {  // Ctrl-Z: the end of the file
+            script.ctrlZLine = number + 1;
+            script.unreadAfterCtrlZ = text.size() - pos - 1;
+            break;
+        }
         ++number;
         const std::size_t lf = text.find('\n', pos);
         const bool cut = lf == std::string_view::npos;
         const std::string_view line = text.substr(pos, cut ? std::string_view::npos : lf - pos);
         pos = cut ? text.size() : lf + 1;
 
+        if (as == ReadAs::Block && !(line.size() >= 2 && line[0] == '2' && line[1] == '1')) {
+            // Not a word record: the block copy passes it by.
+            if (line.find_first_not_of(" \t\r") != std::string_view::npos) script.skipped.push_back(number);
+            continue;
+        }
         SettingsRecord rec;
         rec.line = number;
         std::string problem;
@@ -122,7 +139,7 @@ SettingsScript ParseSettings(std::string_view text) {
             script.problems.push_back({number, "the file ends inside a record"});
             continue;
         }
-        if (rec.IsWordWrite() && rec.digits < 12) {
+        if ((as == ReadAs::Block || rec.IsWordWrite()) && rec.digits < 12) {
             script.problems.push_back({number, "a word write without its address and value"});
             continue;
         }
@@ -132,36 +149,80 @@ SettingsScript ParseSettings(std::string_view text) {
     return script;
 }
 
-bool ReadSettingsFile(const std::string& path, SettingsScript& script, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = Errno(path.c_str());
-        return false;
-    }
+std::string SettingsScript::CtrlZNote() const {
+    if (ctrlZLine == 0 || unreadAfterCtrlZ == 0) return {};
+    return "the file ends at the Ctrl-Z on line " + std::to_string(ctrlZLine) + "; " + std::to_string(unreadAfterCtrlZ) +
+           (unreadAfterCtrlZ == 1 ? " byte after it was" : " bytes after it were") + " not read";
+}
+
+bool ReadSettingsFile(const std::string& path, SettingsScript& script, std::string& error, ReadAs as) {
+    const int fd = OpenRegularFile(path, error);
+    if (fd < 0) return false;
     std::string text;
     char buf[8192];
-    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-        text.append(buf, static_cast<std::size_t>(in.gcount()));
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = Errno(path.c_str());
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
         if (text.size() > kMaxSettingsFileSize) {
+            ::close(fd);
             error = path + ": too large for a settings file";
             return false;
         }
     }
-    if (in.bad()) {
-        error = path + ": read error";
-        return false;
-    }
-    script = ParseSettings(text);
+    ::close(fd);
+    script = ParseSettings(text, as);
     return true;
+}
+
+bool NamesWord(const SettingsScript& script, const SettingsRecord& record) {
+    return script.as == ReadAs::Block ? record.payload[1] == link::kGroupWrite : record.IsWordWrite();
 }
 
 MemoryWords WordsOf(const SettingsScript& script) {
     MemoryWords words = NoWords();
     for (const SettingsRecord& r : script.records) {
-        if (!r.IsWordWrite() || r.Address() > kLastWord) continue;
+        if (!NamesWord(script, r) || r.Address() > kLastWord) continue;
         words[static_cast<std::size_t>(r.Address())] = r.Value();
     }
     return words;
+}
+
+std::vector<ConflictingWord> ConflictingWords(const SettingsScript& script) {
+    std::map<int, std::vector<const SettingsRecord*>> byAddress;
+    for (const SettingsRecord& r : script.records)
+        if (NamesWord(script, r) && r.Address() <= kLastWord) byAddress[r.Address()].push_back(&r);
+    std::vector<ConflictingWord> out;
+    for (const auto& [address, recs] : byAddress) {
+        bool differ = false;
+        for (const SettingsRecord* r : recs) differ = differ || r->Value() != recs.front()->Value();
+        if (!differ) continue;
+        ConflictingWord c;
+        c.address = address;
+        for (const SettingsRecord* r : recs) c.lines.push_back(r->line);
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
+std::string ConflictNote(const std::vector<ConflictingWord>& conflicts) {
+    if (conflicts.empty()) return {};
+    std::string s = conflicts.size() == 1 ? "word " : "words ";
+    for (std::size_t i = 0; i < conflicts.size(); ++i) {
+        if (i == 8) {
+            s += " and " + std::to_string(conflicts.size() - i) + " more";
+            break;
+        }
+        s += (i ? " " : "") + link::HexWordText(static_cast<std::uint16_t>(conflicts[i].address)).substr(1);
+    }
+    return s + (conflicts.size() == 1 ? " is" : " are") +
+           " written more than once with different values; the last record of each is used";
 }
 
 MemoryBytes BlockBytesOf(const MemoryWords& words) {
