@@ -266,6 +266,8 @@ private:
     void ApplyToolMode(link::ToolMode mode);
     QTimer* TimerOf(link::LinkTimer timer) const;
 
+    // Declared before comm1_: the port stops watching before the watch goes.
+    std::unique_ptr<link::PortNotifier> portWatch_;
     std::unique_ptr<link::TComm> comm1_;
     link::CommPort* port_ = nullptr;
     std::unique_ptr<link::Link> link_;

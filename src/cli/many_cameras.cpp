@@ -1,10 +1,12 @@
 #include "cli/many_cameras.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -16,7 +18,9 @@
 #include "cli/ports_command.h"
 #include "link/ports.h"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace tern::cli {
 
@@ -119,6 +123,14 @@ void PrintSummary(const std::vector<CameraRun>& runs, std::ostream& out) {
     }
 }
 
+#ifdef _WIN32
+int RunOnEach(const std::string&, const std::string& cmd, const std::vector<std::string>&, const std::vector<std::string>&,
+              bool) {
+    std::cerr << "ternctl " << cmd << ": many cameras at once run on Linux only for now\n"
+              << "Run the command once for each camera, with one --port each.\n";
+    return 1;
+}
+#else
 int RunOnEach(const std::string& program, const std::string& cmd, const std::vector<std::string>& args,
               const std::vector<std::string>& devices, bool prefixOut) {
     using Clock = std::chrono::steady_clock;
@@ -215,5 +227,6 @@ int RunOnEach(const std::string& program, const std::string& cmd, const std::vec
     PrintSummary(runs, std::cerr);
     return allOk ? 0 : 1;
 }
+#endif
 
 }  // namespace tern::cli
