@@ -88,8 +88,6 @@ int TFTern::RunModal(QDialog& dialog) {
     return dialog.exec();
 }
 
-QFileDialog* TFTern::FileDialog(bool save) { return save ? SaveDialog1 : OpenDialog1; }
-
 void TFTern::ShowPage(link::Page page) { PageControl1->setCurrentIndex(static_cast<int>(page)); }
 
 void TFTern::SetStatusPanel(int panel, const std::string& text) {
@@ -158,9 +156,7 @@ QTimer* TFTern::ConnectTimer(const char* name, std::function<void()> handler) {
     if (t == nullptr) return nullptr;
     // As the link's timers: a tick never runs inside the reply dispatcher's
     // reaction or under a box.
-    connect(t, &QTimer::timeout, this, [this, t, handler = std::move(handler)] {
-        Guard([this, t, &handler] { link_->RunOutsideDispatch(t, handler); });
-    });
+    ConnectTick(t, t, std::move(handler));
     return t;
 }
 

@@ -113,7 +113,6 @@ void TFTern::Construct(link::ToolMode toolMode, link::CommPort* port, const link
     BuildMenu();
     BuildStatusBar();
     BuildTimers();
-    BuildDialogs();
     BuildPages();
     controls_ = widgets::ControlIndex(this);
     tool_type->SetItemIndex(static_cast<int>(toolMode));
@@ -342,25 +341,46 @@ void TFTern::BuildTimers() {
         // Every tick of the reply watch that falls under a box counts: each
         // runs once the box is over (the others' ticks run once).
         const void* key = row.name == std::string_view("SendTimer") ? nullptr : t;
-        connect(t, &QTimer::timeout, this, [this, key, handler] {
-            Guard([this, key, handler] { link_->RunOutsideDispatch(key, [this, handler] { (this->*handler)(); }); });
-        });
+        ConnectTick(t, key, [this, handler] { (this->*handler)(); });
     }
     SendTimer->start();
 }
 
-void TFTern::BuildDialogs() {
-    const QString filter = QString::fromUtf8("データ(*.dat);;すべてのファイル (*)");
-    for (auto [slot, name, mode] : {std::tuple{&TFTern::SaveDialog1, "SaveDialog1", QFileDialog::AcceptSave},
-                                    std::tuple{&TFTern::OpenDialog1, "OpenDialog1", QFileDialog::AcceptOpen}}) {
-        auto* d = new QFileDialog(this);
-        d->setObjectName(name);
-        d->setAcceptMode(mode);
-        d->setNameFilter(filter);
-        d->selectFile("*.dat");
-        d->setOption(QFileDialog::DontUseNativeDialog, true);
-        this->*slot = d;
-    }
+QFileDialog* TFTern::FileDialog(bool save) {
+    // Built at first use: a file dialog costs start-up time and memory, and
+    // its file model keeps threads that re-scan the folder shown.
+    QFileDialog* TFTern::*slot = save ? &TFTern::SaveDialog1 : &TFTern::OpenDialog1;
+    if (this->*slot != nullptr) return this->*slot;
+    auto* d = new QFileDialog(this);
+    d->setObjectName(save ? "SaveDialog1" : "OpenDialog1");
+    d->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    d->setNameFilter(QString::fromUtf8("データ(*.dat);;すべてのファイル (*)"));
+    d->selectFile("*.dat");
+    d->setOption(QFileDialog::DontUseNativeDialog, true);
+    this->*slot = d;
+    return d;
+}
+
+void TFTern::ConnectTick(QTimer* t, const void* key, std::function<void()> handler) {
+    connect(t, &QTimer::timeout, this, [this, t, key, handler = std::move(handler)] {
+        Guard([this, t, key, &handler] {
+            // 0 waiting, 1 ran, 2 waiting with the timer paused.
+            auto state = std::make_shared<int>(0);
+            link_->RunOutsideDispatch(key, [this, t, state, handler] {
+                // Running again for the handler, which may stop it as at any tick.
+                if (*state == 2 && !closed_) t->start();
+                *state = 1;
+                handler();
+            });
+            // A tick that has to wait runs once: the timer pauses meanwhile, so
+            // a 10 ms timer does not wake the event thread under a box that
+            // stays up for minutes. The reply watch's ticks (no key) each count.
+            if (*state == 0 && key != nullptr) {
+                *state = 2;
+                t->stop();
+            }
+        });
+    });
 }
 
 QTimer* TFTern::TimerOf(LinkTimer timer) const {

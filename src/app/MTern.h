@@ -120,6 +120,7 @@ public:
     QTimer* ConnectTimer(const char* name, std::function<void()> handler) override;
     bool Ask(const std::string& text, const std::string& caption) override;
     int RunModal(QDialog& dialog) override;
+    /// SaveDialog1 or OpenDialog1, built at first use.
     QFileDialog* FileDialog(bool save) override;
     void ShowPage(link::Page page) override;
 
@@ -188,7 +189,7 @@ public:
     QMenu* Help1 = nullptr;
     QAction* CameraVersion1 = nullptr;
     QAction* PCVersion1 = nullptr;
-    QFileDialog* SaveDialog1 = nullptr;
+    QFileDialog* SaveDialog1 = nullptr;  ///< null until first used (FileDialog)
     QFileDialog* OpenDialog1 = nullptr;
 
     // timers
@@ -257,13 +258,15 @@ private:
     void BuildMenu();
     void BuildStatusBar();
     void BuildTimers();
-    void BuildDialogs();
     void BuildPages();
     void Construct(link::ToolMode toolMode, link::CommPort* port, const link::PortDevices& devices,
                    link::LineTrace* trace);
     void WireComm1();
     void ApplyToolMode(link::ToolMode mode);
     QTimer* TimerOf(link::LinkTimer timer) const;
+    /// Runs `handler` on each tick of `t`, outside the dispatcher's reaction
+    /// and any box (Link::RunOutsideDispatch with `key`).
+    void ConnectTick(QTimer* t, const void* key, std::function<void()> handler);
 
     std::unique_ptr<link::TComm> comm1_;
     link::CommPort* port_ = nullptr;
