@@ -91,6 +91,34 @@ TEST_F(WindowTest, TheHourglassIsSetOnceAndTakenBackOnce) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+TEST_F(WindowTest, ATimerWhoseTickWaitsUnderABoxPausesAndOnlySendTimerRunsWhenIdle) {
+    Ready(link::ToolMode::Dbg);  // each reply leaves cursor_timer to restore the cursor
+    ASSERT_TRUE(window->cursor_timer->isActive());
+    bool pausedUnderBox = false;
+    bool busyUnderBox = false;
+    window->OnMessageBox = [&](QMessageBox& box) {
+        QTimer::singleShot(0, &box, [&] {
+            // Its tick came and waits for the box: the 10 ms timer stops
+            // rather than waking the event thread all the while.
+            pausedUnderBox = WaitFor([&] { return !window->cursor_timer->isActive(); }, 5000);
+            busyUnderBox = window->BusyCursor();
+            box.accept();
+        });
+    };
+    window->ShowMessage("a notice", "TernAB");
+    EXPECT_TRUE(pausedUnderBox);
+    EXPECT_TRUE(busyUnderBox);
+    // The waiting tick runs once after the box, and its handler stops the timer.
+    ASSERT_TRUE(WaitFor([&] { return !window->BusyCursor(); }));
+    EXPECT_FALSE(window->cursor_timer->isActive());
+    // Idle and connected, nothing ticks but the reply watch.
+    QStringList running;
+    for (QTimer* t : window->findChildren<QTimer*>()) {
+        if (t->isActive()) running << t->objectName();
+    }
+    EXPECT_EQ(running, QStringList{"SendTimer"});
+}
+
 TEST_F(WindowTest, ExitButtonsCloseThePortAndTheWindow) {
     for (const char* name : {"ExitButton", "exitbtn", "exitbtn2"}) {
         Ready(link::ToolMode::Dbg);  // the pages are enabled once connected
