@@ -161,11 +161,7 @@ QTimer* TFTern::ConnectTimer(const char* name, std::function<void()> handler) {
 }
 
 void TFTern::LineStateChanged(link::LineState state) {
-    std::string device = "COM1";
-    if (comm1_) {
-        device = comm1_->DeviceName();
-        if (device.empty()) device = comm1_->PortDeviceName(comm1_->Port());
-    }
+    std::string device = comm1_ ? DeviceInUse() : std::string("COM1");
     if (state == link::LineState::Connected) lastOpenError_.clear();
     const char* word = state == link::LineState::Connected ? "connected"
                        : state == link::LineState::Lost    ? "lost: waiting for the device to come back"

@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <filesystem>
 #include <string_view>
 
 #include "app/DebugPage.h"
@@ -270,9 +272,34 @@ void TFTern::BuildMenu() {
     connect(Exit1, &QAction::triggered, this, [this] { Guard([this] { ExitClick(); }); });
 }
 
+std::string TFTern::DeviceInUse() const {
+    if (!comm1_) return {};
+    std::string device = comm1_->DeviceName();
+    if (device.empty()) device = comm1_->PortDeviceName(comm1_->Port());
+    return device;
+}
+
 void TFTern::FillConnectMenu() {
     ConnectTo1->clear();
-    const auto ports = link::ListSerialPorts(DevRoot);
+    auto ports = link::ListSerialPorts(DevRoot);
+    // The device in use is marked, and listed even when it is none of the
+    // kinds the list looks for (a pseudo-terminal, a port the kernel does not
+    // call a real UART).
+    const std::string inUse = DeviceInUse();
+    std::error_code ec;
+    const std::filesystem::path inUseReal = inUse.empty() ? std::filesystem::path() : std::filesystem::canonical(inUse, ec);
+    auto isInUse = [&](const link::SerialPort& p) {
+        if (inUse.empty()) return false;
+        if (p.device == inUse || p.byIdPath == inUse) return true;
+        std::error_code e;
+        return !inUseReal.empty() && std::filesystem::canonical(p.device, e) == inUseReal;
+    };
+    if (!inUse.empty() && std::none_of(ports.begin(), ports.end(), isInUse)) {
+        link::SerialPort p;
+        p.device = inUse;
+        p.accessible = true;
+        ports.insert(ports.begin(), p);
+    }
     if (ports.empty()) {
         QAction* none = ConnectTo1->addAction("No serial port found: plug in the adapter");
         none->setEnabled(false);
@@ -280,8 +307,12 @@ void TFTern::FillConnectMenu() {
     }
     for (const link::SerialPort& p : ports) {
         QString text = QString::fromStdString(link::PortLabel(p));
+        const bool used = isInUse(p);
+        if (used) text += " (in use)";
         if (!p.accessible) text += " (no permission: see the README on the dialout group)";
         QAction* a = ConnectTo1->addAction(text);
+        a->setCheckable(true);
+        a->setChecked(used);
         // The by-id name survives unplugging and a different plug-in order.
         const std::string device = p.byIdPath.empty() ? p.device : p.byIdPath;
         connect(a, &QAction::triggered, this, [this, device] { Guard([this, device] { ConnectToPort(device); }); });

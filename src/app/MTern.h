@@ -83,7 +83,11 @@ public:
     static std::string RememberedPort();
     /// Where Connect to looks for serial devices (a stand-in folder in tests).
     std::string DevRoot = "/dev";
+    /// Camera > Connect to: the serial ports present, the one in use marked
+    /// (and listed whatever its kind).
     void FillConnectMenu();
+    /// The device the window has open or is trying; empty with a port handed in.
+    std::string DeviceInUse() const;
     ~TFTern() override;
 
     link::Link& Link() override { return *link_; }

@@ -63,7 +63,7 @@ inline constexpr const char* kMsgTooLong = "送信データ長が長すぎる。
 /// The devices behind COM1 and COM2 ("--port DEV", "--port2 DEV").
 struct PortDevices {
     std::string com1 = "/dev/ttyS0";
-    std::string com2 = "/dev/ttyS1";
+    std::string com2 = "/dev/ttyS1";  ///< empty: there is no COM2 (its attempt goes to COM1's device)
     /// The device of port n; /dev/ttyS(n-1) beyond COM2.
     std::string For(unsigned port) const;
 };

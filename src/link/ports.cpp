@@ -131,8 +131,13 @@ std::vector<SerialPort> ListSerialPorts(const std::string& root, const PortCheck
     }
 
     std::vector<SerialPort> all;
+    // One device under two names (a ttyS name linked to an adapter for an
+    // older program, say) is one port, listed in its first group.
+    std::map<std::string, bool> seen;
     for (auto* group : {&usb, &acm, &builtIn})
         for (SerialPort& p : *group) {
+            const std::string real = Resolved(p.device);
+            if (!real.empty() && !seen.emplace(real, true).second) continue;
             p.accessError = access(p.device);
             p.accessible = p.accessError == 0;
             all.push_back(std::move(p));
@@ -145,7 +150,8 @@ PortDevices AutoPortDevices(const std::vector<SerialPort>& ports) {
     if (ports.empty()) return d;
     auto path = [](const SerialPort& p) { return p.byIdPath.empty() ? p.device : p.byIdPath; };
     d.com1 = path(ports[0]);
-    d.com2 = path(ports.size() > 1 ? ports[1] : ports[0]);
+    // Never the same device twice: with one port there is no COM2.
+    d.com2 = ports.size() > 1 ? path(ports[1]) : std::string();
     return d;
 }
 

@@ -242,6 +242,28 @@ TEST(ChoosingAPort, TheMenuListsThePortsByTheirStableNames) {
     w.FormDestroy();
 }
 
+TEST(ChoosingAPort, TheMenuMarksTheDeviceInUseEvenWhenItIsNoAdapter) {
+    camera::PtyCamera cam;
+    cam.Start();
+    QTemporaryDir dev;
+    QFile(dev.filePath("ttyUSB0")).open(QIODevice::WriteOnly);
+    {
+        TFTern w(link::ToolMode::Dbg, link::PortDevices{cam.DevicePath(), "/nonexistent/ternab-com2"}, AutoClose);
+        ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() == link::LinkMode::Idle && w.LoadStep() == 0; }));
+        w.DevRoot = dev.path().toStdString();
+        w.FillConnectMenu();
+        const QList<QAction*> items = w.ConnectTo1->actions();
+        ASSERT_EQ(items.size(), 2);
+        // The pseudo-terminal is no serial port the list looks for; it is in use.
+        EXPECT_EQ(items[0]->text(), QString::fromStdString(cam.DevicePath()) + " (in use)");
+        EXPECT_TRUE(items[0]->isChecked());
+        EXPECT_TRUE(items[1]->text().endsWith("ttyUSB0")) << items[1]->text().toStdString();
+        EXPECT_FALSE(items[1]->isChecked());
+        w.FormDestroy();
+    }
+    cam.Stop();
+}
+
 TEST(CameraGone, TheToolWaitsForTheDeviceAndReadsThePageOnceItIsBack) {
     // The device is reached through a symbolic link, as /dev/serial/by-id
     // names are; the adapter is pulled, then plugged in again (a new
