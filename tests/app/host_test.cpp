@@ -119,6 +119,18 @@ TEST_F(WindowTest, ATimerWhoseTickWaitsUnderABoxPausesAndOnlySendTimerRunsWhenId
     EXPECT_EQ(running, QStringList{"SendTimer"});
 }
 
+TEST_F(WindowTest, TheCommandAndReplyFitTheirStatusPanelsInTheWindowFont) {
+    Ready(link::ToolMode::Dbg);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    for (int i : {1, 2}) {
+        const QLabel* panel = window->StatusPanels[i];
+        ASSERT_EQ(panel->text().size(), 30);
+        EXPECT_LE(panel->fontMetrics().horizontalAdvance(panel->text()), panel->contentsRect().width())
+            << "panel " << i << " clips " << panel->text().toStdString();
+    }
+}
+
 TEST_F(WindowTest, ExitButtonsCloseThePortAndTheWindow) {
     for (const char* name : {"ExitButton", "exitbtn", "exitbtn2"}) {
         Ready(link::ToolMode::Dbg);  // the pages are enabled once connected
