@@ -5,7 +5,9 @@
 #include <QLabel>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QMenu>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -107,7 +109,37 @@ void TFTern::SetScreenCursor(bool busy) {
 }
 
 void TFTern::ShowMessage(const std::string& text, const std::string& caption) {
+    if (text == link::kMsgNotConnected && caption == link::kCapNotConnected && !link_->EverConnected() &&
+        link_->Mode() == link::LinkMode::Connecting) {
+        NotConnectedAtStart();
+        return;
+    }
+    // Reading the page asks for DSR; with the device gone there is none, and
+    // the lost state is already in view.
+    if (text == link::kMsgDrOff && link_->Mode() == link::LinkMode::Lost) return;
     MessageBox(QString::fromStdString(text), QString::fromStdString(caption), false);
+}
+
+void TFTern::NotConnectedAtStart() {
+    // The tool's own ending stays the box's default answer; "Choose a port…"
+    // keeps the window and opens Camera > Connect to.
+    Messages.push_back({link::kMsgNotConnected, link::kCapNotConnected});
+    QMessageBox box(QMessageBox::NoIcon, link::kCapNotConnected, link::kMsgNotConnected, QMessageBox::Ok, this);
+    box.setObjectName("MessageBox");
+    QPushButton* choose = box.addButton(QString::fromUtf8("Choose a port…"), QMessageBox::ActionRole);
+    choose->setObjectName("ChoosePort");
+    box.setDefaultButton(QMessageBox::Ok);
+    if (OnMessageBox) OnMessageBox(box);
+    {
+        HoldDispatch hold{*link_};
+        box.exec();
+    }
+    choosePort_ = box.clickedButton() == choose;
+}
+
+void TFTern::ChoosePort() {
+    if (!isVisible()) show();
+    ConnectTo1->popup(mapToGlobal(rect().center()));
 }
 
 void TFTern::ShowAbortRetryIgnore(const std::string& text, const std::string& caption) {
@@ -116,8 +148,12 @@ void TFTern::ShowAbortRetryIgnore(const std::string& text, const std::string& ca
 }
 
 void TFTern::ShowException(const std::exception& e) {
-    // The open error names the device, the reason and what to do (link/ports.h).
-    const std::string text = link::ExceptionText(e);
+    // The open error names the device, the reason and what to do
+    // (link/ports.h): those lines first, the port component's own line after.
+    std::string text = link::ExceptionText(e);
+    if (const auto* open = dynamic_cast<const link::ECommOpenError*>(&e)) {
+        if (const std::string help = link::OpenErrorHelp(*open); !help.empty()) text = help + "\n" + e.what();
+    }
     if (dynamic_cast<const link::ECommOpenError*>(&e) != nullptr) {
         // Each connection attempt fails the same way: say it once.
         if (text == lastOpenError_) return;
@@ -136,7 +172,10 @@ void TFTern::EnableTimer(link::LinkTimer timer, bool on) {
     }
 }
 
-void TFTern::EnablePageControl(bool on) { PageControl1->setEnabled(on); }
+void TFTern::EnablePageControl(bool on) {
+    // While the device is gone the pages stay disabled, their values in view.
+    PageControl1->setEnabled(on && link_->Mode() != link::LinkMode::Lost);
+}
 
 void TFTern::EnablePanel4(bool on) { setup1_->Panel4->setEnabled(on); }
 
@@ -145,6 +184,13 @@ link::Page TFTern::ActivePage() const { return static_cast<link::Page>(PageContr
 link::ToolMode TFTern::ToolMode() const { return static_cast<link::ToolMode>(tool_type->ItemIndex()); }
 
 void TFTern::Terminate() {
+    if (choosePort_) {
+        // The user asked for another port: the window stays.
+        choosePort_ = false;
+        StatusPanels[0]->setText("Not connected");
+        QTimer::singleShot(0, this, [this] { Guard([this] { ChoosePort(); }); });
+        return;
+    }
     terminated_ = true;
     FormDestroy();
     close();
@@ -163,6 +209,26 @@ QTimer* TFTern::ConnectTimer(const char* name, std::function<void()> handler) {
 void TFTern::LineStateChanged(link::LineState state) {
     std::string device = comm1_ ? DeviceInUse() : std::string("COM1");
     if (state == link::LineState::Connected) lastOpenError_.clear();
+    // Status panel 0: the line's state and its device.
+    const QString dev = QString::fromStdString(device);
+    switch (state) {
+        case link::LineState::Connecting:
+            // A lost device opened again is still awaited until the camera answers.
+            if (link_->Mode() != link::LinkMode::Lost) StatusPanels[0]->setText(link::kTextConnecting);
+            break;
+        case link::LineState::Connected:
+            StatusPanels[0]->setText(QStringLiteral("Connected  %1").arg(dev));
+            if (lostNotice_) lostNotice_->close();  // the camera is back
+            break;
+        case link::LineState::Lost:
+            StatusPanels[0]->setText(QStringLiteral("Lost: waiting for %1").arg(dev));
+            // Nothing stale: no command is in flight and no reply will come.
+            StatusPanels[1]->clear();
+            StatusPanels[2]->clear();
+            PageControl1->setEnabled(false);
+            break;
+    }
+    StatusPanels[0]->setToolTip(StatusPanels[0]->text());
     const char* word = state == link::LineState::Connected ? "connected"
                        : state == link::LineState::Lost    ? "lost: waiting for the device to come back"
                                                            : "connecting";

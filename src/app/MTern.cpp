@@ -141,9 +141,9 @@ void TFTern::WireComm1() {
         if (!reason.empty()) text += ": " + reason;
         text += ".\nPlug it in again: the tool connects again by itself and reads the page shown.";
         PostToEventThread([this, text] {
-            // Commands are refused from now on, before the box is up.
+            // Commands are refused from now on, before the notice is up.
             link_->PortLost();
-            MessageBox(QString::fromStdString(text), QApplication::applicationName(), true);
+            ShowLostNotice(text);
         });
     };
     comm1_->OnCommError = [this](link::TComm& sender, const std::string& message) {
@@ -155,6 +155,21 @@ void TFTern::WireComm1() {
             MessageBox(QString::fromStdString(text), QApplication::applicationName(), true);
         });
     };
+}
+
+void TFTern::ShowLostNotice(const std::string& text) {
+    // Not modal: the tool goes on retrying the device underneath, and the
+    // notice closes itself once the camera answers again.
+    if (lostNotice_) return;
+    Messages.push_back({text, QApplication::applicationName().toStdString()});
+    auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(), QString::fromStdString(text),
+                                QMessageBox::Ok, this);
+    box->setObjectName("LostNotice");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    lostNotice_ = box;
+    if (OnMessageBox) OnMessageBox(*box);
+    box->show();
 }
 
 // ---- layout ------------------------------------------------------------------

@@ -10,6 +10,8 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -254,6 +256,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    /// " Serial Port not connected " at start, with "Choose a port…" beside OK.
+    void NotConnectedAtStart();
+    /// The device went away: a notice that does not block the reconnection.
+    void ShowLostNotice(const std::string& text);
+    /// Opens Camera > Connect to in the middle of the window.
+    void ChoosePort();
     /// `buttons`: a set of QMessageBox::StandardButton as int; 0 for OK alone.
     void MessageBox(const QString& text, const QString& caption, bool error, int buttons = 0);
 
@@ -288,6 +296,10 @@ private:
     bool cursorBusy_ = false;
     bool terminated_ = false;
     bool closed_ = false;
+    /// The user chose "Choose a port…": the start's give-up keeps the window.
+    bool choosePort_ = false;
+    /// "The serial device … went away": not modal, closed when the camera is back.
+    QPointer<QMessageBox> lostNotice_;
     std::string lastCommProblem_;
     std::string lastOpenError_;
     struct OpenBox {
