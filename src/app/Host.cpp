@@ -49,7 +49,9 @@ void TFTern::MessageBox(const QString& text, const QString& caption, bool error,
             QStringLiteral("The same message came %1 more time(s) while this box was open.").arg(it->second.folded));
         return;
     }
-    if (draining_ && *draining_ == key && link_->BytesTaken() <= drainEnd_) {
+    // Only a message raised by the camera's answers is folded: one that
+    // answers the user's own action is always shown.
+    if (draining_ && *draining_ == key && link_->InDispatch() && link_->BytesTaken() <= drainEnd_) {
         ++FoldedRepeats;
         StatusPanels[3]->setText(QStringLiteral("+%1").arg(FoldedRepeats));
         StatusPanels[3]->setToolTip(QStringLiteral("%1 repeat(s) of \"%2\" not shown again").arg(FoldedRepeats).arg(text.trimmed()));

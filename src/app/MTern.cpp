@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -210,6 +211,8 @@ void TFTern::BuildPages() {
     setup1_ = new controls::Setup1Page(TabSheet3, *this);
     setup2_ = new controls::Setup2Page(TabSheet4, *this);
     mask_ = new controls::TFMask(*this, this);  // a window of its own, owned by this one
+    // It edits the mask that the Setup1 page's choice names at each moment.
+    mask_->FollowChoice([this] { return setup1_->mask->currentIndex(); });
     mask_->hide();
     connect(setup2_, &controls::Setup2Page::SyncRefused, setup1_, &controls::Setup1Page::SyncRefused);
     connect(setup1_, &controls::Setup1Page::MaskRequested, this, [this](int mask) { Guard([this, mask] { mask_->OpenFor(mask); }); });

@@ -40,6 +40,15 @@ struct CameraOptions {
     int corruptEvery = 0;
     /// Every Nth reply frame is not sent at all; its ACK still is (0: never).
     int dropEvery = 0;
+    /// Command frames (counted from 1, good ones only) that the camera
+    /// answers with NAK as if they had arrived damaged; they change nothing.
+    std::vector<std::uint64_t> nakFrames;
+    /// Reply frames (counted from 1) that go out with a wrong check code;
+    /// the copy sent again on the tool's NAK is correct.
+    std::vector<std::uint64_t> corruptReplies;
+    /// Every reply frame, the copies sent again on NAK included, goes out
+    /// with a wrong check code (a line that damages everything the camera says).
+    bool corruptAll = false;
     /// Commands whose item (payload byte 2) the camera refuses with 0xA8;
     /// item 0x73 is the block. The preset and reset commands, which end
     /// with the ACK alone, are never refused nor failed.

@@ -64,6 +64,7 @@ void CameraPeer::Consume(std::uint8_t byte, std::vector<std::uint8_t>& out) {
         ++stats_.naksReceived;
         if (!lastReply_.empty()) {
             out.insert(out.end(), lastReply_.begin(), lastReply_.end());
+            if (options_.corruptAll) out.back() ^= 0xFF;
             ++stats_.repliesResent;
         }
         break;
@@ -116,6 +117,12 @@ void CameraPeer::Rescan() {
 }
 
 void CameraPeer::Process(std::vector<std::uint8_t>& out) {
+    ++frameNumber_;
+    if (std::find(options_.nakFrames.begin(), options_.nakFrames.end(), frameNumber_) != options_.nakFrames.end()) {
+        out.push_back(link::NAK);  // taken for a damaged frame: nothing done
+        ++stats_.naksSent;
+        return;
+    }
     ++stats_.framesReceived;
     lastReply_.clear();
     Answer answer;
@@ -145,7 +152,9 @@ void CameraPeer::SendReply(const Answer& answer, std::vector<std::uint8_t>& out)
     const std::size_t at = out.size();
     out.insert(out.end(), frame.begin(), frame.end());
     ++stats_.repliesSent;
-    if (options_.corruptEvery > 0 && replyNumber_ % static_cast<std::uint64_t>(options_.corruptEvery) == 0) {
+    const bool named = std::find(options_.corruptReplies.begin(), options_.corruptReplies.end(), replyNumber_) !=
+                       options_.corruptReplies.end();
+    if (named || options_.corruptAll || (options_.corruptEvery > 0 && replyNumber_ % static_cast<std::uint64_t>(options_.corruptEvery) == 0)) {
         out[at + link::kCmdFrameSize - 1] ^= 0xFF;
         ++stats_.repliesCorrupted;
     }

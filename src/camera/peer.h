@@ -61,6 +61,7 @@ private:
     bool speculative_ = false;         // frame_ starts inside bytes of a frame that failed
     std::vector<std::uint8_t> lastReply_;
     std::uint64_t replyNumber_ = 0;
+    std::uint64_t frameNumber_ = 0;
     PeerStats stats_;
 };
 

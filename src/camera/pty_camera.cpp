@@ -381,7 +381,8 @@ bool ParseCameraArgs(const std::vector<std::string>& args, CameraOptions& option
             out = static_cast<int>(*n);
             return true;
         };
-        const bool flag = name == "--lo-res" || name == "--hi-res" || name == "--pal" || name == "--ntsc";
+        const bool flag = name == "--lo-res" || name == "--hi-res" || name == "--pal" || name == "--ntsc" ||
+                          name == "--corrupt-all";
         if (flag && inlineValue) {
             error = name + " takes no value";
             return false;
@@ -394,12 +395,18 @@ bool ParseCameraArgs(const std::vector<std::string>& args, CameraOptions& option
             options.pal = true;
         } else if (name == "--ntsc") {
             options.pal = false;
+        } else if (name == "--corrupt-all") {
+            options.corruptAll = true;
         } else if (name == "--baud") {
             if (!count(4'000'000, options.baud)) return false;
         } else if (name == "--corrupt-every") {
             if (!count(1'000'000'000, options.corruptEvery)) return false;
         } else if (name == "--drop-every") {
             if (!count(1'000'000'000, options.dropEvery)) return false;
+        } else if (name == "--nak-frame" || name == "--corrupt-reply") {
+            int n = 0;
+            if (!count(1'000'000'000, n)) return false;
+            (name == "--nak-frame" ? options.nakFrames : options.corruptReplies).push_back(static_cast<std::uint64_t>(n));
         } else if (name == "--refuse" || name == "--error") {
             const auto text = value();
             if (!text) return false;
@@ -435,6 +442,9 @@ std::string CameraOptionsUsage() {
     return "  --baud N           pace the line at N bits per second (default 0: as fast as it goes)\n"
            "  --corrupt-every N  send every Nth reply frame with a wrong check code\n"
            "  --drop-every N     leave out every Nth reply frame; its ACK still goes\n"
+           "  --nak-frame N      answer the Nth command frame with NAK, as if it came damaged (repeatable)\n"
+           "  --corrupt-reply N  send the Nth reply frame with a wrong check code (repeatable)\n"
+           "  --corrupt-all      send every reply frame, and every copy sent again, with a wrong check code\n"
            "  --refuse ITEM      refuse commands for item ITEM (hex) with status A8; repeatable\n"
            "  --error ITEM       answer commands for item ITEM (hex) with status E0; repeatable\n"
            "  --hi-res, --lo-res sensor resolution (default high)\n"

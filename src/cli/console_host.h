@@ -46,6 +46,7 @@ public:
     void Trans_init(int step) override;
     void Trans_end() override;
     void PostToEventThread(std::function<void()> fn) override { loop_.Post(std::move(fn)); }
+    void ReplyGivenUp() override { ++givenUp; }
 
     bool TimerEnabled(link::LinkTimer timer) const;
 
@@ -62,6 +63,8 @@ public:
     std::string resolutionText;  // "Hi-Resolution" / "Lo-Resolution"
     std::string tvText;          // "NTSC" / "PAL"
     int chainsCompleted = 0;
+    /// Exchanges the link ended with its give-up message.
+    int givenUp = 0;
     /// Called after each reply has been handled (tests, benchmarks).
     std::function<void()> onReply;
     /// Replaces the page's chain when set (benchmarks): returns the payload

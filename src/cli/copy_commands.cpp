@@ -149,8 +149,9 @@ class Session {
 public:
     Session(const Options& o, ProgressPrinter& progress, link::LineTrace* trace) : host_(loop_, comm_), progress_(progress) {
         comm_.SetTrace(trace);
+        // Only a device the user named is opened: COM2 is COM1's device unless --port2 names another.
         if (o.port) comm_.SetPortDevice(1, *o.port);
-        if (o.port2) comm_.SetPortDevice(2, *o.port2);
+        if (o.port2 || o.port) comm_.SetPortDevice(2, o.port2 ? *o.port2 : *o.port);
         comm_.SetReceiveNotifySize(7168);
         comm_.SetSendNotifySize(8192);
         host_.quiet = true;
@@ -179,7 +180,9 @@ public:
     /// camera answered, and in `help` what the open error tells the user to do.
     bool Connect(std::string& error, std::string& help) {
         host_.Link().Trans_Create();
-        loop_.RunUntil([&] { return host_.terminated || host_.chainsCompleted > 0 || !lost_.empty(); }, std::chrono::hours(24));
+        // The link's give-up (a camera that never answers well) ends the wait too.
+        loop_.RunUntil([&] { return host_.terminated || host_.chainsCompleted > 0 || host_.givenUp > 0 || !lost_.empty(); },
+                       std::chrono::hours(24));
         if (host_.chainsCompleted > 0 && lost_.empty()) return true;
         error = lost_.empty() ? link::kMsgNotConnected : lost_;
         for (const auto& [text, caption] : host_.messages) {
@@ -206,7 +209,9 @@ public:
     bool Settle() {
         if (!host_.TimerEnabled(link::LinkTimer::Reload)) return true;
         const int chains = host_.chainsCompleted;
-        loop_.RunUntil([&] { return host_.chainsCompleted > chains || host_.terminated; }, std::chrono::hours(24));
+        const int givenUp = host_.givenUp;
+        loop_.RunUntil([&] { return host_.chainsCompleted > chains || host_.givenUp > givenUp || host_.terminated; },
+                       std::chrono::hours(24));
         return host_.chainsCompleted > chains;
     }
 

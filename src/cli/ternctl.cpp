@@ -76,6 +76,9 @@ int Probe(const std::vector<std::string>& args) {
     link::EventLoop loop;
     link::TComm comm;
     comm.SetTrace(trace.get());
+    // Only a device the user named (or --port auto chose) is opened: COM2
+    // tries COM1's device again unless --port2 names another.
+    if (port1 && !port2) port2 = port1;
     if (port1) comm.SetPortDevice(1, *port1);
     if (port2) comm.SetPortDevice(2, *port2);
     comm.SetReceiveNotifySize(7168);

@@ -226,28 +226,54 @@ void AdjustPage::Connect() {
     on(CSpinButton3, &TCSpinButton::OnUpClick, &AdjustPage::CSpinButton3UpClick);
     on(CSpinButton4, &TCSpinButton::OnDownClick, &AdjustPage::CSpinButton4DownClick);
     on(CSpinButton4, &TCSpinButton::OnUpClick, &AdjustPage::CSpinButton4UpClick);
+    // The user's own signals (as on the Setup pages): a change of theirs that
+    // found the link busy goes out once it is free.
+    auto user = [this](auto* control, auto signal, Control c, void (AdjustPage::*handler)()) {
+        sender_.OnUser(this, control, signal, c, handler);
+    };
+    user(wb_sel, &QCheckBox::clicked, Control::wb_sel, &AdjustPage::wb_selClick);
+    user(pwm_ref, &QLineEdit::textEdited, Control::pwm_ref, &AdjustPage::pwm_refChange);
+    user(CSpinButton5, &TCSpinButton::OnDownClick, Control::pwm_ref, &AdjustPage::pwm_refChange);
+    user(CSpinButton5, &TCSpinButton::OnUpClick, Control::pwm_ref, &AdjustPage::pwm_refChange);
+    user(shut_disp_sel, &TRadioGroup::UserClick, Control::shut_disp_sel, &AdjustPage::shut_disp_selClick);
+    user(sync_disp_sel, &TRadioGroup::UserClick, Control::sync_disp_sel, &AdjustPage::sync_disp_selClick);
+    user(Sens_disp_sel, &TRadioGroup::UserClick, Control::Sens_disp_sel, &AdjustPage::Sens_disp_selClick);
+    user(Peak_disp_sel, &TRadioGroup::UserClick, Control::Peak_disp_sel, &AdjustPage::Peak_disp_selClick);
+    user(hvpha_disp_sel, &TRadioGroup::UserClick, Control::hvpha_disp_sel, &AdjustPage::hvpha_disp_selClick);
+    for (THexEdit* field : {rg_delay, rg_width, shp_delay, shd_delay}) {
+        user(field, &QLineEdit::textEdited, Control::Delay, &AdjustPage::rg_delayChange);
+    }
+    for (TCSpinButton* spin : {CSpinButton1, CSpinButton2, CSpinButton3, CSpinButton4}) {
+        user(spin, &TCSpinButton::OnDownClick, Control::Delay, &AdjustPage::rg_delayChange);
+        user(spin, &TCSpinButton::OnUpClick, Control::Delay, &AdjustPage::rg_delayChange);
+    }
     on(RYP, &QSlider::valueChanged, &AdjustPage::RYPChange);
     on(BYP, &QSlider::valueChanged, &AdjustPage::BYPChange);
     on(RYN, &QSlider::valueChanged, &AdjustPage::RYNChange);
     on(BYN, &QSlider::valueChanged, &AdjustPage::BYNChange);
 }
 
-void AdjustPage::SendWhenIdle(const std::optional<transfer::SettingCommand>& cmd) {
-    if (cmd && sender_.Idle()) sender_.Send(*cmd);
+void AdjustPage::SendWhenIdle(Control c, const std::optional<transfer::SettingCommand>& cmd) {
+    if (cmd && sender_.IdleFor(c)) sender_.Send(*cmd);
+}
+
+void AdjustPage::Press(Control c, void (AdjustPage::*handler)()) {
+    if (!sender_.Idle()) return sender_.Later(c, [this, handler] { (this->*handler)(); });
+    SendWhenIdle(c, transfer::CommandFor(c, 0));
 }
 
 // ---- white balance from ATW -----------------------------------------------------------
 
-void AdjustPage::wb_selClick() { SendWhenIdle(transfer::CommandFor(Control::wb_sel, wb_sel->isChecked() ? 1 : 0)); }
-void AdjustPage::pre_32Click() { SendWhenIdle(transfer::CommandFor(Control::pre_32, 0)); }
-void AdjustPage::pre_56Click() { SendWhenIdle(transfer::CommandFor(Control::pre_56, 0)); }
-void AdjustPage::pre_awcClick() { SendWhenIdle(transfer::CommandFor(Control::pre_awc, 0)); }
+void AdjustPage::wb_selClick() { SendWhenIdle(Control::wb_sel, transfer::CommandFor(Control::wb_sel, wb_sel->isChecked() ? 1 : 0)); }
+void AdjustPage::pre_32Click() { Press(Control::pre_32, &AdjustPage::pre_32Click); }
+void AdjustPage::pre_56Click() { Press(Control::pre_56, &AdjustPage::pre_56Click); }
+void AdjustPage::pre_awcClick() { Press(Control::pre_awc, &AdjustPage::pre_awcClick); }
 
 // ---- DC lens -------------------------------------------------------------------------------
 
 /// Two hex digits send the offset; a shorter text, or one that is not hex
 /// (only code can put such a text there), sends nothing.
-void AdjustPage::pwm_refChange() { SendWhenIdle(transfer::PwmRefCommand(Std(pwm_ref->text()))); }
+void AdjustPage::pwm_refChange() { SendWhenIdle(Control::pwm_ref, transfer::PwmRefCommand(Std(pwm_ref->text()))); }
 
 // The spin steps write the text; its change sends, so they need no idle test of their own.
 void AdjustPage::CSpinButton5DownClick() {
@@ -257,14 +283,14 @@ void AdjustPage::CSpinButton5UpClick() {
     pwm_ref->setText(QString::fromStdString(transfer::PwmRefStep(Std(pwm_ref->text()), true)));
 }
 
-void AdjustPage::rens_ref_readClick() { SendWhenIdle(transfer::CommandFor(Control::rens_ref_read, 0)); }
+void AdjustPage::rens_ref_readClick() { Press(Control::rens_ref_read, &AdjustPage::rens_ref_readClick); }
 
 // ---- use selectors --------------------------------------------------------------------------
 
 void AdjustPage::SendIndex(Control c, const TRadioGroup* group) {
     // A reply may leave a group without a choice; that is nothing to send.
     if (group->ItemIndex() < 0) return;
-    SendWhenIdle(transfer::CommandFor(c, group->ItemIndex()));
+    SendWhenIdle(c, transfer::CommandFor(c, group->ItemIndex()));
 }
 
 void AdjustPage::shut_disp_selClick() { SendIndex(Control::shut_disp_sel, shut_disp_sel); }
@@ -276,7 +302,7 @@ void AdjustPage::hvpha_disp_selClick() { SendIndex(Control::hvpha_disp_sel, hvph
 // ---- delay nibbles --------------------------------------------------------------------------
 
 void AdjustPage::rg_delayChange() {
-    SendWhenIdle(transfer::DelayCommand(Std(rg_width->text()), Std(shd_delay->text()), Std(shp_delay->text()),
+    SendWhenIdle(Control::Delay, transfer::DelayCommand(Std(rg_width->text()), Std(shd_delay->text()), Std(shp_delay->text()),
                                         Std(rg_delay->text())));
 }
 

@@ -129,7 +129,11 @@ private:
     void BuildLens(QWidget* parent);
     void BuildHidden(QWidget* parent);
     void Connect();
-    void SendWhenIdle(const std::optional<transfer::SettingCommand>& cmd);
+    /// Sends when idle; a change that finds the link busy is remembered as
+    /// dropped for c, so that the user's own signal can let it wait (Sender::User).
+    void SendWhenIdle(transfer::Control c, const std::optional<transfer::SettingCommand>& cmd);
+    /// A button: sent when idle, else once the link is free.
+    void Press(transfer::Control c, void (AdjustPage::*handler)());
     void SendIndex(transfer::Control c, const widgets::TRadioGroup* group);
     static void StepDigit(widgets::THexEdit* field, bool up);
     HueBar& Hue(transfer::Control bar);

@@ -89,7 +89,12 @@ bool TFMask::event(QEvent* e) {
 }
 
 // Every activation starts from the camera's rectangle.
-void TFMask::FormActivate() { Mask_read(mask_); }
+void TFMask::FormActivate() { Mask_read(Mask()); }
+
+int TFMask::Mask() const {
+    const int chosen = choice_ ? choice_() : -1;
+    return chosen >= 0 && chosen < transfer::kMaskCount ? chosen : mask_;
+}
 
 void TFMask::Mask_read(int m) {
     const auto cmd = transfer::MaskReadCommand(m);
@@ -112,7 +117,7 @@ void TFMask::PaintBox2MouseMove(int x, int y) { ShowPoint(x, y); }
 void TFMask::PaintBox2MouseUp(int x, int y) {
     release_ = {x, y};
     ShowPoint(x, y);
-    Mask_write(mask_, press_, release_);
+    Mask_write(Mask(), press_, release_);
 }
 
 void TFMask::Mask_write(int m, WindowPoint press, WindowPoint release) {
@@ -129,7 +134,7 @@ void TFMask::Mask_write(int m, WindowPoint press, WindowPoint release) {
 }
 
 void TFMask::ShowCameraRect(const transfer::MaskReply& reply) {
-    if (reply.mask != mask_) return;  // another mask's rectangle is not this window's
+    if (reply.mask != Mask()) return;  // another mask's rectangle is not this window's
     Draw(reply.window.topLeft, reply.window.bottomRight);
 }
 

@@ -8,6 +8,7 @@
 #include <QRect>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 #include "transfer/MaskGeometry.h"
@@ -50,8 +51,11 @@ public:
     void Mask_area_clear();
     void Button1Click();
 
-    /// The mask the window edits (0..3).
-    int Mask() const { return mask_; }
+    /// The mask the window edits (0..3): the one the main window's mask
+    /// choice names at the moment, once FollowChoice has been given it.
+    int Mask() const;
+    /// Where the main window's current mask choice is read.
+    void FollowChoice(std::function<int()> choice) { choice_ = std::move(choice); }
     /// The rectangle on the drawing area, in its pixels (corners inclusive).
     std::optional<QRect> Drawn() const { return drawn_; }
 
@@ -73,6 +77,7 @@ private:
 
     widgets::PageHost& host_;
     int mask_ = 0;
+    std::function<int()> choice_;
     transfer::WindowPoint press_;
     transfer::WindowPoint release_;
     std::optional<QRect> drawn_;

@@ -1,6 +1,9 @@
 #include "controls/Sender.h"
 
+#include <QSlider>
 #include <QTimer>
+
+#include <array>
 
 #include "link/link.h"
 #include "transfer/Engine.h"
@@ -14,9 +17,41 @@ bool Sender::LoadRunning() const { return host_.Engine().LoadStep() != 0; }
 
 void Sender::Send(const transfer::SettingCommand& cmd) { host_.Link().StxCommand(cmd.payload, cmd.n); }
 
+namespace {
+/// One address per control: the key of its waiting change in the link.
+const void* Key(transfer::Control c) {
+    static const std::array<char, static_cast<std::size_t>(transfer::Control::MaskRead) + 1> keys{};
+    return &keys[static_cast<std::size_t>(c)];
+}
+}  // namespace
+
+bool Sender::IdleFor(transfer::Control c) {
+    if (Idle()) {
+        if (dropped_ == c) dropped_.reset();
+        return true;
+    }
+    dropped_ = c;
+    return false;
+}
+
 void Sender::SendNow(transfer::Control c, int value) {
-    if (!Idle()) return;
+    if (!IdleFor(c)) return;
     if (const auto cmd = transfer::CommandFor(c, value)) Send(*cmd);
+}
+
+void Sender::User(transfer::Control c, std::function<void()> handler) {
+    if (dropped_ != c) return;
+    dropped_.reset();
+    Later(c, std::move(handler));
+}
+
+void Sender::Later(transfer::Control c, std::function<void()> handler) {
+    host_.Link().SendWhenFree(Key(c), [this, handler = std::move(handler)] { host_.Guard(handler); });
+}
+
+void Sender::UserArm(transfer::Control c, QTimer* timer, bool blcPresetChecked) {
+    if (!throttle_.Change(c, false, blcPresetChecked)) return;
+    if (timer != nullptr && !timer->isActive()) timer->start();
 }
 
 void Sender::Arm(transfer::Control c, QTimer* timer, bool blcPresetChecked) {
@@ -32,6 +67,14 @@ bool Sender::Fire(transfer::Control c, QTimer* timer) {
     // A tick with nothing armed (a stray one) stops the timer; a busy one keeps it.
     if (!throttle_.Armed(c) && timer != nullptr) timer->stop();
     return false;
+}
+
+}  // namespace tern::controls
+
+namespace tern::controls {
+
+void Sender::OnUserBar(QObject* page, QSlider* bar, transfer::Control c, QTimer* const* timer) {
+    QObject::connect(bar, &QSlider::actionTriggered, page, [this, c, timer] { UserArm(c, *timer); });
 }
 
 }  // namespace tern::controls

@@ -294,6 +294,50 @@ void Setup1Page::Connect() {
     on(Frz_type, &TRadioGroup::Click, &Setup1Page::Frz_typeClick);
     connect(exitbtn, &QPushButton::clicked, this, &Setup1Page::ExitRequested);
 
+    // The user's own signals follow the value signals above: a change of
+    // theirs that found the link busy goes out once it is free; a throttled
+    // control is armed even while a chain runs.
+    auto user = [this](auto* control, auto signal, Control c, void (Setup1Page::*handler)()) {
+        send_.OnUser(this, control, signal, c, handler);
+    };
+    user(Ctitle, &TRadioGroup::UserClick, Control::Ctitle, &Setup1Page::CtitleClick);
+    user(Ctitlepos, &QComboBox::activated, Control::Ctitlepos, &Setup1Page::CtitleposChange);
+    user(Zoom, &TRadioGroup::UserClick, Control::Zoom, &Setup1Page::ZoomClick);
+    user(SenseUp, &QComboBox::activated, Control::SenseUp, &Setup1Page::SenseUpChange);
+    user(Mirror, &QCheckBox::clicked, Control::Mirror, &Setup1Page::MirrorClick);
+    user(Nega, &QCheckBox::clicked, Control::Nega, &Setup1Page::NegaClick);
+    user(Priority, &TRadioGroup::UserClick, Control::Priority, &Setup1Page::PriorityClick);
+    user(MaskA, &QCheckBox::clicked, Control::MaskA, &Setup1Page::MaskAClick);
+    user(MaskB, &QCheckBox::clicked, Control::MaskB, &Setup1Page::MaskBClick);
+    user(MaskC, &QCheckBox::clicked, Control::MaskC, &Setup1Page::MaskCClick);
+    user(MaskD, &QCheckBox::clicked, Control::MaskD, &Setup1Page::MaskDClick);
+    user(Lens, &TRadioGroup::UserClick, Control::Lens, &Setup1Page::LensClick);
+    user(Shutter, &QComboBox::activated, Control::Shutter, &Setup1Page::ShutterChange);
+    user(BLC, &TRadioGroup::UserClick, Control::BLC, &Setup1Page::BLCClick);
+    user(BlcPreset, &QCheckBox::clicked, Control::BlcPreset, &Setup1Page::BlcPresetClick);
+    user(AGC_SEL, &TRadioGroup::UserClick, Control::AGC_SEL, &Setup1Page::AGC_SELClick);
+    user(wb_select, &TRadioGroup::UserClick, Control::wb_select, &Setup1Page::wb_selectClick);
+    user(WB_preset, &TRadioGroup::UserClick, Control::WB_preset, &Setup1Page::WB_presetClick);
+    user(Sync, &TRadioGroup::UserClick, Control::Sync, &Setup1Page::SyncClick);
+    user(v_rev, &QCheckBox::clicked, Control::v_rev, &Setup1Page::v_revClick);
+    user(Freeze, &QCheckBox::clicked, Control::Freeze, &Setup1Page::FreezeClick);
+    user(Frz_type, &TRadioGroup::UserClick, Control::Frz_type, &Setup1Page::Frz_typeClick);
+    auto userBar = [this](QSlider* bar, Control c, QTimer* const* timer) { send_.OnUserBar(this, bar, c, timer); };
+    userBar(ZoomBar, Control::ZoomBar, &ZoomTimer);
+    userBar(ELCLVL, Control::ELCLVL, &LensTimer);
+    userBar(PEAK_LVL, Control::PEAK_LVL, &PEAKTimer);
+    userBar(AGC_MAX, Control::AGC_MAX, &AGCTimer);
+    userBar(AGC_MAN, Control::AGC_MAN, &AGCManTimer);
+    userBar(Rgain, Control::Rgain, &RTimer);
+    userBar(BGain, Control::BGain, &BTimer);
+    userBar(v_pha_lvl, Control::v_pha_lvl, &v_pha_timer);
+    userBar(h_pha_lvl, Control::h_pha_lvl, &h_pha_timer);
+    connect(CName, &QLineEdit::textEdited, this, [this] { send_.UserArm(Control::CName, TitleTimer); });
+    for (QCheckBox* cell : BLCCheck) {
+        connect(cell, &QCheckBox::clicked, this,
+                [this] { send_.UserArm(Control::BLCArea, BLCAreaTimer, BlcPreset->isChecked()); });
+    }
+
     // The window's timers: intervals are the window's, the ticks this page's.
     auto timer = [this](const char* name, void (Setup1Page::*handler)()) {
         return host_.ConnectTimer(name, [this, handler] { (this->*handler)(); });
@@ -349,10 +393,13 @@ void Setup1Page::ZoomlvlChange() {
 
 // ---- buttons ------------------------------------------------------------------------------------
 
-void Setup1Page::SaveClick() { SendNow(Control::Save, 0); }
+void Setup1Page::SaveClick() {
+    if (!Idle()) return send_.Later(Control::Save, [this] { SaveClick(); });
+    SendNow(Control::Save, 0);
+}
 
 void Setup1Page::PresetClick() {
-    if (!Idle()) return;
+    if (!Idle()) return send_.Later(Control::Preset, [this] { PresetClick(); });
     SendNow(Control::Preset, 0);
     // The page stays locked until the settings read after the camera's preset are back.
     host_.Link().Lock_on();
@@ -446,7 +493,7 @@ void Setup1Page::BTimerTimer() {
 }
 
 void Setup1Page::AWCClick() {
-    if (!Idle()) return;
+    if (!Idle()) return send_.Later(Control::AWC, [this] { AWCClick(); });
     Send(*transfer::CommandFor(Control::AWC, 0));
     // The mode cannot change while the camera balances.
     wb_select->setEnabled(false);
@@ -463,7 +510,7 @@ void Setup1Page::AWC_TimerTimer() {
 // ---- sync and phases ---------------------------------------------------------------------------------------
 
 void Setup1Page::SyncClick() {
-    if (syncReset_.Click(Idle())) SendNow(Control::Sync, Sync->ItemIndex());
+    if (syncReset_.Click(send_.IdleFor(Control::Sync))) SendNow(Control::Sync, Sync->ItemIndex());
 }
 
 void Setup1Page::SyncRefused() {

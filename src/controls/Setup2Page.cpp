@@ -134,6 +134,23 @@ void Setup2Page::Connect() {
     on(save2, &QPushButton::clicked, &Setup2Page::SaveClick);
     connect(exitbtn2, &QPushButton::clicked, this, &Setup2Page::ExitRequested);
 
+    // The user's own signals (as on Setup1): a change that found the link
+    // busy goes out once it is free.
+    auto user = [this](auto* control, auto signal, Control c, void (Setup2Page::*handler)()) {
+        send_.OnUser(this, control, signal, c, handler);
+    };
+    user(color_bar, &QCheckBox::clicked, Control::color_bar, &Setup2Page::color_barClick);
+    user(gamma, &TRadioGroup::UserClick, Control::gamma, &Setup2Page::gammaClick);
+    user(MoDetect, &TRadioGroup::UserClick, Control::MoDetect, &Setup2Page::MoDetectClick);
+    user(MoTime, &TRadioGroup::UserClick, Control::MoTime, &Setup2Page::MoTimeClick);
+    user(MoPre, &QCheckBox::clicked, Control::MoPre, &Setup2Page::MoPreClick);
+    for (QCheckBox* cell : MoCheck) user(cell, &QCheckBox::clicked, Control::MoArea, &Setup2Page::MoAreaSend);
+    auto userBar = [this](QSlider* bar, Control c, QTimer* const* timer) { send_.OnUserBar(this, bar, c, timer); };
+    userBar(knee_lvl, Control::knee_lvl, &kneeTimer);
+    userBar(enh_h, Control::enh_h, &enh_h_timer);
+    userBar(enh_v, Control::enh_v, &enh_v_timer);
+    userBar(MoLv, Control::MoLv, &MoLvtimer);
+
     auto timer = [this](const char* name, void (Setup2Page::*handler)()) {
         return host_.ConnectTimer(name, [this, handler] { (this->*handler)(); });
     };
@@ -147,14 +164,20 @@ void Setup2Page::Connect() {
 
 void Setup2Page::color_barClick() { send_.SendNow(Control::color_bar, color_bar->isChecked() ? 1 : 0); }
 void Setup2Page::gammaClick() { send_.SendNow(Control::gamma, gamma->ItemIndex()); }
-void Setup2Page::apc_preClick() { send_.SendNow(Control::apc_pre, 0); }
+void Setup2Page::apc_preClick() {
+    if (!send_.Idle()) return send_.Later(Control::apc_pre, [this] { apc_preClick(); });
+    send_.SendNow(Control::apc_pre, 0);
+}
 void Setup2Page::MoDetectClick() { send_.SendNow(Control::MoDetect, MoDetect->ItemIndex()); }
 void Setup2Page::MoTimeClick() { send_.SendNow(Control::MoTime, MoTime->ItemIndex()); }
 void Setup2Page::MoPreClick() { send_.SendNow(Control::MoPre, MoPre->isChecked() ? 1 : 0); }
-void Setup2Page::SaveClick() { send_.SendNow(Control::save2, 0); }
+void Setup2Page::SaveClick() {
+    if (!send_.Idle()) return send_.Later(Control::save2, [this] { SaveClick(); });
+    send_.SendNow(Control::save2, 0);
+}
 
 void Setup2Page::PresetClick() {
-    if (!send_.Idle()) return;
+    if (!send_.Idle()) return send_.Later(Control::preset2, [this] { PresetClick(); });
     send_.SendNow(Control::preset2, 0);
     host_.Link().Lock_on();  // as on Setup1: the lock ends once block 4 is read back
 }
@@ -183,11 +206,11 @@ void Setup2Page::MoLvtimerTimer() {
 // ---- the motion area ------------------------------------------------------------------------------
 
 void Setup2Page::MoCheck01Click() {
-    if (send_.Idle()) MoAreaSend();
+    if (send_.IdleFor(Control::MoArea)) MoAreaSend();
 }
 
 void Setup2Page::MoAreaSend() {
-    if (!send_.Idle()) return;
+    if (!send_.IdleFor(Control::MoArea)) return;
     send_.Send(transfer::GridCommand(Control::MoArea, parts::CellsOf(MoCheck)));
 }
 

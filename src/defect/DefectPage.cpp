@@ -304,6 +304,15 @@ void DefectPage::Connect() {
         on(r.Defect, &QCheckBox::toggled, [this, s] { Defect_AClick(s, SlotSwitch::Enable); });
         on(r.fix, &QCheckBox::toggled, [this, s] { Defect_AClick(s, SlotSwitch::Fix); });
         on(r.rev, &QCheckBox::toggled, [this, s] { Defect_AClick(s, SlotSwitch::Rev); });
+        const std::pair<QCheckBox*, SlotSwitch> boxes[] = {
+            {r.Defect, SlotSwitch::Enable}, {r.fix, SlotSwitch::Fix}, {r.rev, SlotSwitch::Rev}};
+        for (const auto& [box, which] : boxes) {
+            connect(box, &QCheckBox::clicked, this, [this, s, box, which] {
+                if (droppedBox_ != box) return;
+                droppedBox_ = nullptr;
+                Busy(box, [this, s, which] { Defect_AClick(s, which); });
+            });
+        }
     }
     on(kizu_load, &QPushButton::clicked, [this] { kizu_loadClick(); });
     on(kizu_start, &QPushButton::clicked, [this] { kizu_startClick(); });
@@ -333,15 +342,26 @@ int DefectPage::CursorY() const { return static_cast<int>(link::HexTextValue(kiz
 
 // ---- the table ------------------------------------------------------------------------------
 
+bool DefectPage::Busy(const void* key, std::function<void()> retry) {
+    if (Idle()) return false;
+    host_.Link().SendWhenFree(key, [this, retry = std::move(retry)] { host_.Guard(retry); });
+    return true;
+}
+
 void DefectPage::Defect_AClick(int slot, SlotSwitch which) {
-    if (!Idle()) return;  // the box keeps its new state; nothing is queued
     const Row& r = Rows(slot);
     const QCheckBox* box = which == SlotSwitch::Enable ? r.Defect : which == SlotSwitch::Fix ? r.fix : r.rev;
+    // A change from code while busy (the table being read) sends nothing; the
+    // user's click that found the link busy waits for it (see Connect).
+    if (!Idle()) {
+        droppedBox_ = box;
+        return;
+    }
     Send(transfer::SlotSwitchCommand(which, slot, box->isChecked()));
 }
 
 void DefectPage::kizu_loadClick() {
-    if (!Idle()) return;
+    if (Busy(kizu_load, [this] { kizu_loadClick(); })) return;
     Send(host_.Engine().Defect().StartRead());
 }
 
@@ -410,19 +430,19 @@ void DefectPage::CheckClear() {
 
 void DefectPage::kizu_startClick() {
     CheckClear();
-    if (!Idle()) return;
+    if (Busy(kizu_start, [this] { kizu_startClick(); })) return;
     kizu_rtn->SetItemIndex(-1);
     Send(transfer::SearchStartCommand(transfer::SearchParametersFor(host_.Engine().Geometry())));
 }
 
 void DefectPage::kizu_nextClick() {
-    if (!Idle()) return;
+    if (Busy(kizu_next, [this] { kizu_nextClick(); })) return;
     kizu_rtn->SetItemIndex(-1);
     Send(transfer::SearchNextCommand());
 }
 
 void DefectPage::kizu_retryClick() {
-    if (!Idle()) return;
+    if (Busy(kizu_retry, [this] { kizu_retryClick(); })) return;
     kizu_rtn->SetItemIndex(-1);
     Send(transfer::SearchRetryCommand());
 }
@@ -462,7 +482,8 @@ void DefectPage::kizu_auto_timerTimer() {
 }
 
 void DefectPage::kizu_xy_set() {
-    if (!Idle()) return;  // dropped: the next move sends the position of its time
+    // The user's last move goes out once the link is free, with the position of then.
+    if (Busy(kizu_ax, [this] { kizu_xy_set(); })) return;
     const int i = Kizu_abc->ItemIndex();
     {
         DefectLockState::Hold hold(host_.Engine().Defect());

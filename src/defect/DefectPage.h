@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 #include "transfer/Defect.h"
 
@@ -148,6 +149,9 @@ private:
     QWidget* BuildCursor(QWidget* parent);
     void Connect();
 
+    /// While the link is busy: `retry` runs once it is free (a user's action
+    /// is never lost), and true is returned.
+    bool Busy(const void* key, std::function<void()> retry);
     bool Idle() const;
     void Send(const transfer::DefectCommand& command);
     void ShowPiece(const transfer::DefectTablePiece& piece);
@@ -160,6 +164,8 @@ private:
 
     widgets::PageHost& host_;
     std::array<Row, transfer::kDefectSlots> rows_{};
+    /// The slot box whose change the busy link dropped last.
+    const QCheckBox* droppedBox_ = nullptr;
 };
 
 }  // namespace tern::defect

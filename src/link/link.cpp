@@ -15,6 +15,15 @@ void Link::WriteFrame(const std::uint8_t* data, std::size_t count) {
     comm_.Write(data, static_cast<std::uint32_t>(count));
 }
 
+void Link::WriteLastFrame() {
+    if (lastWasBlock_) {
+        WriteFrame(blockFrame_.data(), 512);
+        WriteFrame(blockFrame_.data() + 512, kBlockFrameSize - 512);
+    } else {
+        WriteFrame(cmdFrame_.data(), cmdFrame_.size());
+    }
+}
+
 void Link::BeginExchange(int ticks, int retries) {
     linkBusy_ = true;
     // The new frame needs its own ACK before a reply can count.
@@ -23,6 +32,8 @@ void Link::BeginExchange(int ticks, int retries) {
     retryCount_ = retries;
     nakCount_ = 0;
     writeErrorShown_ = false;
+    writeFailed_ = false;
+    writeRetries_ = 0;
 }
 
 int Link::SendSeq(std::uint8_t code) {
@@ -30,6 +41,7 @@ int Link::SendSeq(std::uint8_t code) {
     linkBusy_ = true;
     replyTimer_ = kReplyTicks;
     retryCount_ = kReplyRetries;
+    nakCount_ = 0;
     WriteFrame(&code, 1);
     return 0;
 }
@@ -60,7 +72,9 @@ int Link::StxCommand(const Payload& payload, int n) {
     try {
         WriteFrame(cmdFrame_.data(), cmdFrame_.size());
     } catch (const ECommError&) {
+        // The frame never left: the next SendTimer tick writes it again.
         writeErrorShown_ = true;  // the caller shows it
+        writeFailed_ = true;
         throw;
     }
     return 0;
@@ -84,6 +98,7 @@ void Link::SohCommand(std::span<const std::int32_t, kBlockDataSize> image) {
         WriteFrame(blockFrame_.data() + 512, kBlockFrameSize - 512);
     } catch (const ECommError&) {
         writeErrorShown_ = true;
+        writeFailed_ = true;
         throw;
     }
     host_.AdvanceCopyProgress(static_cast<int>(kBlockDataSize));
@@ -132,7 +147,7 @@ int Link::r_data(std::uint8_t byte) {
                 recvState_ = 3;
             } else {
                 recvState_ = 0;
-                host_.ShowMessage(kMsgRecvErr, kCapRecvErr);
+                ReportNoise();
             }
             break;
         case 3:
@@ -145,10 +160,18 @@ int Link::r_data(std::uint8_t byte) {
             if (Crc16(std::span<const std::uint8_t>(recvFrame_.data() + 1, covered)) == recvCrc_) {
                 event = ETX;
                 recvState_ = 5;
+                // A good frame ends a burst of noise: the next one is shown again.
+                noiseShown_ = false;
+                noiseRepeats_ = 0;
             } else {
                 recvState_ = 0;
-                SendControl(NAK);
-                OnNakSent();
+                // The camera sends a NAKed frame again; a camera whose every
+                // copy fails would be asked for ever: after the bound, the
+                // late copies are dropped without a word until we send anew.
+                if (nakCount_ < kMaxNaksPerExchange) {
+                    SendControl(NAK);
+                    OnNakSent();
+                }
             }
             break;
         }
@@ -224,6 +247,7 @@ void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
     }
     dispatching_ = false;
     RunDeferred();
+    SendWaiting();
 }
 
 void Link::ReleaseDispatch() {
@@ -256,17 +280,60 @@ void Link::RunDeferred() {
     }
 }
 
+void Link::SendWhenFree(const void* key, std::function<void()> send) {
+    std::erase_if(waiting_, [key](const auto& w) { return w.first == key; });
+    waiting_.emplace_back(key, std::move(send));
+}
+
+void Link::SendWaiting() {
+    if (sendingWaiting_ || dispatching_ || holds_ > 0) return;
+    sendingWaiting_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{sendingWaiting_};
+    // One exchange at a time: a change whose handler sends nothing (its
+    // value needs no command any more) lets the next one go at once.
+    while (!waiting_.empty() && Trans_chk()) {
+        auto send = std::move(waiting_.front().second);
+        waiting_.pop_front();
+        try {
+            send();
+        } catch (const std::exception& e) {
+            host_.ShowException(e);
+        }
+    }
+}
+
 void Link::OnNakSent() {
-    // A NAK for noise while no exchange of ours is open changes nothing.
+    ++nakCount_;
+    // A NAK for noise while no exchange of ours is open opens nothing.
     if (!linkBusy_ || mode_ == LinkMode::Connecting) return;
-    if (++nakCount_ < kMaxNaksPerExchange) return;
+    if (nakCount_ < kMaxNaksPerExchange) {
+        // The camera is expected to send its reply again: the watch starts afresh.
+        replyTimer_ = kReplyTicks;
+        retryCount_ = kReplyRetries;
+        return;
+    }
     // Every reply to this exchange fails its check: end it, and do not
     // repeat the frame to a camera that answers only with bad frames.
     GiveUp();
     replyTimer_ = -1;
 }
 
+void Link::ReportNoise() {
+    if (!noiseShown_) {
+        noiseShown_ = true;
+        host_.ShowMessage(kMsgRecvErr, kCapRecvErr);
+        return;
+    }
+    // Once per burst: the repeats until the next good frame are only counted.
+    ++noiseRepeats_;
+    host_.SetStatusPanel(3, std::string(kMsgRecvErr) + " +" + std::to_string(noiseRepeats_));
+}
+
 void Link::GiveUp() {
+    writeFailed_ = false;
     host_.ShowMessage(kMsgNotConnected, kCapNotConnected);
     linkBusy_ = false;
     host_.EnablePageControl(true);
@@ -329,7 +396,10 @@ void Link::OnEvent(int event) {
             }
             break;
         case LinkMode::AwaitReply:
-            if (event != ETX && event != ACK) break;
+            // The camera answers every frame with ACK and then its reply
+            // frame: a second ACK (a stray one from line noise, say) is not
+            // the reply, and taking it so would read an old frame.
+            if (event != ETX) break;
             if (host_.ToolMode() != ToolMode::Kizu) {
                 host_.SetStatusPanel(2, HexBytesText(std::span<const std::uint8_t>(recvFrame_.data() + 1, kPayloadSize)));
             } else {
@@ -419,6 +489,7 @@ void Link::EnterLost() {
 
 void Link::PortLost() {
     if (mode_ == LinkMode::Lost) return;
+    DropWaiting();
     comm_.Close();
     ClearInbox();
     EnterLost();
@@ -431,6 +502,7 @@ void Link::PortLost() {
 }
 
 void Link::Reconnect() {
+    DropWaiting();
     comm_.Close();
     ClearInbox();
     linkBusy_ = false;
@@ -492,9 +564,19 @@ void Link::SendTimerTimer() {
         }
         return;
     }
-    if (replyTimer_ == -1) return;
+    if (writeFailed_ && linkBusy_) {
+        RewriteFailedFrame();
+        return;
+    }
+    if (replyTimer_ == -1) {
+        SendWaiting();
+        return;
+    }
     --replyTimer_;
-    if (replyTimer_ != -1) return;
+    if (replyTimer_ != -1) {
+        SendWaiting();  // the watch still repeats a given-up frame; the link is free
+        return;
+    }
     --retryCount_;
     if (retryCount_ == 0) GiveUp();
     // The re-sent frame needs its own ACK before a reply can count: without
@@ -503,19 +585,31 @@ void Link::SendTimerTimer() {
     // Armed before the write: a re-send that raises is one more late answer.
     replyTimer_ = lastWasBlock_ ? kBlockReplyTicks : kReplyTicks;
     try {
-        if (lastWasBlock_) {
-            WriteFrame(blockFrame_.data(), 512);
-            WriteFrame(blockFrame_.data() + 512, kBlockFrameSize - 512);
-        } else {
-            WriteFrame(cmdFrame_.data(), cmdFrame_.size());
-        }
+        WriteLastFrame();
     } catch (const ECommError& e) {
         // Shown once for the exchange; the give-up message tells the rest.
         if (!writeErrorShown_) {
             writeErrorShown_ = true;
             host_.ShowException(e);
         }
+        if (linkBusy_) writeFailed_ = true;
     }
+}
+
+void Link::RewriteFailedFrame() {
+    try {
+        WriteLastFrame();
+    } catch (const ECommError&) {
+        // Shown once by the sender; after the bound the exchange ends with
+        // the give-up message, as for an answer that never comes.
+        if (++writeRetries_ >= kMaxWriteRetries) {
+            GiveUp();
+            replyTimer_ = -1;
+        }
+        return;
+    }
+    writeFailed_ = false;
+    replyTimer_ = lastWasBlock_ ? kBlockReplyTicks : kReplyTicks;
 }
 
 void Link::ReloadTimerTimer() {

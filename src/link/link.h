@@ -35,6 +35,9 @@ inline constexpr int kLinkBaud = 9600;
 /// NAKs the tool sends for one exchange (replies failing their check code)
 /// before it ends that exchange as the reply watch's give-up does.
 inline constexpr int kMaxNaksPerExchange = 5;
+/// SendTimer ticks on which a frame whose write failed is written again
+/// before its exchange ends with the give-up message.
+inline constexpr int kMaxWriteRetries = 3;
 
 inline constexpr const char* kMsgNotConnected = " Serial Port not connected ";
 inline constexpr const char* kCapNotConnected = "Comm.ERR";
@@ -115,6 +118,22 @@ public:
     /// many times under one box runs once after it.
     void RunOutsideDispatch(const void* key, std::function<void()> fn);
 
+    // ---- the user's changes that found the link busy ---------------------------------
+    /// A change the user made while the link was busy: `send` runs once the
+    /// link is free (Trans_chk), one waiting change an exchange, in the order
+    /// the changes were made. A second change under the same key replaces the
+    /// first and moves behind the others, so one frame goes out per control,
+    /// with its newest value (`send` reads the control when it runs).
+    void SendWhenFree(const void* key, std::function<void()> send);
+    /// Runs the oldest waiting change when the link is free. Called when an
+    /// exchange has ended and on every SendTimer tick; the host calls it too
+    /// after work of its own that may free the link.
+    void SendWaiting();
+    std::size_t WaitingChanges() const { return waiting_.size(); }
+    /// Forgets the waiting changes (the device was lost or another chosen:
+    /// the camera's settings are read afresh into the controls).
+    void DropWaiting() { waiting_.clear(); }
+
     // ---- control --------------------------------------------------------------
     void Trans_Create();
     void CnctDataLink(std::uint8_t port, std::int32_t baud);
@@ -149,6 +168,8 @@ private:
     void EnterLost();
     void OnEvent(int event);
     void WriteFrame(const std::uint8_t* data, std::size_t count);
+    /// The frame in flight, as it was sent: the block frame or CmdFrame.
+    void WriteLastFrame();
     /// Writes a control byte that answers the camera (EOT, ACK, NAK): it opens
     /// no exchange, so the link state is left alone. Runs inside the
     /// dispatcher, so a refused write is shown and the reaction goes on.
@@ -157,6 +178,10 @@ private:
     void OnNakSent();
     /// Ends the exchange in flight with the give-up message.
     void GiveUp();
+    /// A frame that could not be written has not left: written again now.
+    void RewriteFailedFrame();
+    /// A frame that does not end with ETX: "sr_err1" once per burst of noise.
+    void ReportNoise();
     /// A new frame of ours goes out: state for its exchange, set before writing.
     void BeginExchange(int ticks, int retries);
     void ResetReceive() { recvState_ = 0; }
@@ -181,6 +206,12 @@ private:
     /// A write failure of this exchange has been shown (the reply watch's
     /// re-sends do not show it again).
     bool writeErrorShown_ = false;
+    /// The frame of the exchange in flight could not be written.
+    bool writeFailed_ = false;
+    int writeRetries_ = 0;
+    /// "sr_err1" has been shown and no good frame has come since.
+    bool noiseShown_ = false;
+    int noiseRepeats_ = 0;
     int connectTry_ = 0;
     bool panelLock_ = false;
     bool everConnected_ = false;
@@ -191,6 +222,8 @@ private:
     std::uint64_t bytesTaken_ = 0;
     int holds_ = 0;
     std::deque<std::pair<const void*, std::function<void()>>> deferred_;
+    std::deque<std::pair<const void*, std::function<void()>>> waiting_;
+    bool sendingWaiting_ = false;
     std::deque<std::uint8_t> pending_;
     /// Event thread: takes what the watch thread has read and dispatches it.
     void TakeInbox();

@@ -22,6 +22,7 @@ TRadioGroup::TRadioGroup(const QString& name, const QString& caption, const QStr
     }
     // toggled, not clicked: a change from code must raise the same event.
     connect(group_, &QButtonGroup::idToggled, this, &TRadioGroup::Picked);
+    connect(group_, &QButtonGroup::idClicked, this, &TRadioGroup::UserClick);
 }
 
 void TRadioGroup::Picked(int id, bool checked) {

@@ -27,6 +27,8 @@ public:
 
 signals:
     void Click();
+    /// The user picked an item (a click or a key); emitted after Click.
+    void UserClick();
 
 private:
     void Picked(int id, bool checked);

@@ -358,6 +358,19 @@ INSTANTIATE_TEST_SUITE_P(Files, MalformedFile, ::testing::ValuesIn(BadFileRows()
                              return std::string(i.param.batch ? "batch_" : "single_") + i.param.file.name;
                          });
 
+// A message that answers the user's own action is shown each time, however
+// often the same text comes: folding repeats is for the camera's line noise.
+TEST_F(CopyWindow, TheSameFileErrorIsShownForEachAttempt) {
+    OnCopyPage();
+    const std::string path = dir.File("missing.dat");
+    dialogs.paths = {path, path};
+    Page().ptocOkClick();
+    Page().ptocOk2Click();
+    ASSERT_EQ(window->Messages.size(), 2u);
+    EXPECT_EQ(window->Messages[0].text, window->Messages[1].text);
+    EXPECT_TRUE(port.TakeWire().empty());
+}
+
 enum class Stop { ErrorStatus, OtherItem, GiveUp };
 
 struct StopCase {

@@ -305,7 +305,11 @@ TEST_F(DefectWindow, StartWhileACommandIsOutstandingClearsTheSwitchesOnly) {
         EXPECT_FALSE(Row(s).Defect->isChecked() || Row(s).fix->isChecked() || Row(s).rev->isChecked()) << s;
         EXPECT_EQ(Text(Row(s).x), "0001") << "X and Y keep their texts";
     }
-    EXPECT_EQ(AcceptWrite(), Ack()) << "no switch was sent for the clearing";
+    // No switch was sent for the clearing; the search goes out once the link is free.
+    const Bytes after = AcceptWrite();
+    ASSERT_GT(after.size(), 3u);
+    EXPECT_EQ(Bytes(after.begin(), after.begin() + 4), Bytes({link::ACK, link::STX, kW, kD}));
+    EXPECT_EQ(Page().kizu_rtn->ItemIndex(), -1);
 }
 
 // "Start" in the middle of a table read clears the rows but leaves the read's
@@ -317,17 +321,19 @@ TEST_F(DefectWindow, StartDuringATableReadLeavesTheReadsLockHeld) {
     port.TakeWire();
     ASSERT_EQ(AnswerPiece(t, 0), AckThen(Frame({kR, kD, 0x41})));
     Page().kizu_start->click();
-    Page().kizu_next->click();
-    Page().kizu_retry->click();
     EXPECT_TRUE(port.TakeWire().empty());
     EXPECT_TRUE(Locked());
     EXPECT_FALSE(Row(0).Defect->isChecked());
-    for (int p = 1; p < 6; ++p) {
-        const Bytes expected = p < 5 ? AckThen(Frame({kR, kD, static_cast<std::uint8_t>(0x41 + p)})) : Ack();
-        ASSERT_EQ(AnswerPiece(t, p), expected) << "piece " << p;
+    for (int p = 1; p < 5; ++p) {
+        ASSERT_EQ(AnswerPiece(t, p), AckThen(Frame({kR, kD, static_cast<std::uint8_t>(0x41 + p)}))) << "piece " << p;
     }
+    // The read ends; then the Start pressed during it clears the rows again
+    // and its search goes out.
+    const Bytes last = AnswerPiece(t, 5);
+    ASSERT_GT(last.size(), 3u);
+    EXPECT_EQ(Bytes(last.begin(), last.begin() + 4), Bytes({link::ACK, link::STX, kW, kD}));
     EXPECT_FALSE(Locked());
-    EXPECT_TRUE(Row(14).Defect->isChecked());
+    EXPECT_FALSE(Row(14).Defect->isChecked());
 }
 
 // ---- the manual cursor ----------------------------------------------------------------------
@@ -376,17 +382,16 @@ TEST_F(DefectWindow, FiveRightPressesWithinOneTickSendOnePosition) {
     EXPECT_FALSE(Row(0).Defect->isChecked()) << "the switches are not touched";
 }
 
-TEST_F(DefectWindow, TickWhileTheLinkIsBusyDropsTheMove) {
+TEST_F(DefectWindow, TickWhileTheLinkIsBusySendsTheMoveOnceItIsFree) {
     Page().kizu_right->click();
     Row(3).Defect->click();  // a command in flight
     port.TakeWire();
     Page().kizu_auto_timerTimer();
     EXPECT_TRUE(port.TakeWire().empty());
-    EXPECT_EQ(Text(Row(0).x), "") << "not stored in the slot either";
-    AcceptWrite();
-    Page().kizu_right->click();
-    Page().kizu_auto_timerTimer();
-    EXPECT_EQ(port.TakeWire(), Frame({kW, kD, 0x02, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x01}));
+    EXPECT_EQ(Text(Row(0).x), "") << "not stored in the slot yet";
+    Page().kizu_right->click();  // a second move meanwhile: its position is the one sent
+    EXPECT_EQ(AcceptWrite(), AckThen(Frame({kW, kD, 0x02, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x01})));
+    EXPECT_EQ(Text(Row(0).x), "0002");
 }
 
 struct ReleaseCase {

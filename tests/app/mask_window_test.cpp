@@ -12,6 +12,8 @@
 #include "app/camera_fixture.h"
 #include "app/window_fixture.h"
 #include "controls/Cmask.h"
+#include "controls/Setup1Page.h"
+#include <QComboBox>
 #include "test_names.h"
 
 namespace tern::test {
@@ -181,6 +183,7 @@ TEST_F(MaskWindow, TheRectangleIsOutlinedInBlackAndCoversTheGrid) {
 
 TEST_F(MaskWindow, OpensForTheChosenMaskAndExitHidesIt) {
     EXPECT_TRUE(m().isHidden());
+    window->Setup1().mask->setCurrentIndex(3);
     m().OpenFor(3);
     EXPECT_EQ(m().Mask(), 3);
     EXPECT_TRUE(m().isVisible());
@@ -188,6 +191,26 @@ TEST_F(MaskWindow, OpensForTheChosenMaskAndExitHidesIt) {
     EXPECT_EQ(port.TakeWire(), Frame({0x31, 0x1D, 0x13}));  // the activation reads mask D
     m().Button1->click();
     EXPECT_TRUE(m().isHidden());
+}
+
+// The window edits the mask that the main window's choice names at the
+// moment of the release and of each activation, not the one it was opened for.
+TEST_F(MaskWindow, EditsTheMaskTheMainWindowsChoiceNamesNow) {
+    SetVideo(kPalHigh);
+    window->Setup1().mask->setCurrentIndex(2);
+    m().OpenFor(2);
+    ASSERT_TRUE(WaitFor([&] { return !port.wire.empty(); }));
+    EXPECT_EQ(port.TakeWire(), Frame({0x31, 0x1D, 0x12}));
+    Answer({0xA0, 0x1D, 0x12, 0x14, 0x1E, 0x64, 0x5A});
+    port.TakeWire();
+    window->Setup1().mask->setCurrentIndex(1);  // Mask B, switched off: the window stays
+    QTest::mousePress(m().PaintBox2, Qt::LeftButton, {}, QPoint(20, 30));
+    QTest::mouseRelease(m().PaintBox2, Qt::LeftButton, {}, QPoint(100, 90));
+    EXPECT_EQ(port.TakeWire(), Rect(0x11, 0x14, 0x1E, 0x64, 0x5A));
+    Answer({0xA0, 0x1D});
+    port.TakeWire();
+    m().FormActivate();
+    EXPECT_EQ(port.TakeWire(), Frame({0x31, 0x1D, 0x11}));
 }
 
 // ---- against the virtual camera -----------------------------------------------------------------
@@ -203,7 +226,8 @@ TEST_F(MaskOnCamera, AMaskDrawnIsKeptByTheCameraAndDrawnAgainOnReopening) {
     TFMask& mask = window->Mask();
 
     // Mask B as the camera leaves the factory: 120,20 - 180,50, on an NTSC high-resolution camera.
-    mask.OpenFor(1);  // its activation reads the rectangle
+    window->Setup1().mask->setCurrentIndex(1);  // the choice that opens the window
+    mask.OpenFor(1);                            // its activation reads the rectangle
     ASSERT_TRUE(WaitFor([&] { return Settled() && Drawn() == QRect(QPoint(120, 23), QPoint(180, 58)); }));
 
     QTest::mousePress(mask.PaintBox2, Qt::LeftButton, {}, QPoint(30, 40));

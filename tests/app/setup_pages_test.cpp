@@ -496,12 +496,14 @@ TEST_F(SetupPages, PresetLocksThePageUntilBlock4IsBackAfterTheReload) {
     EXPECT_FALSE(window->Link().PanelLock());
 }
 
-TEST_F(SetupPages, PresetWhileBusySendsNothingAndLocksNothing) {
+TEST_F(SetupPages, PresetPressedWhileBusyGoesOutOnceTheLinkIsFree) {
     Ready(link::ToolMode::Apl);
     Busy();
-    s1().PresetClick();
+    s1().Preset->click();
     EXPECT_TRUE(port.TakeWire().empty());
     EXPECT_TRUE(s1().Panel4->isEnabled());
+    EXPECT_EQ(Answer({0xA0, 0x1E}), AckThen(Frame({0x21, 0x20, 0x00})));
+    EXPECT_FALSE(s1().Panel4->isEnabled());
 }
 
 // ---- the mask window -------------------------------------------------------------------------------
@@ -868,6 +870,39 @@ TEST_F(SetupCamera, EveryControlChangesItsOneSettingInTheCamera) {
         ASSERT_TRUE(Settled(expected));
     }
     EXPECT_EQ(Frames(), 11u + std::size(kCameraRows));  // one command each, nothing else
+    EXPECT_TRUE(window->Messages.empty());
+}
+
+// A technician's quick burst on a line paced at 9600 baud: every change
+// lands while the one before is on the line. Each control's newest value goes
+// out once, in the order of the changes; the camera ends with what is shown.
+TEST_F(SetupCamera, UserChangesMadeWhileTheLinkIsBusyAllReachTheCamera) {
+    camera::CameraOptions paced;
+    paced.baud = 9600;
+    Start(link::Page::Setup1, paced);
+    Setup1Page& s = window->Setup1();
+    const std::uint64_t before = Frames();
+    s.AGC_MAX->triggerAction(QAbstractSlider::SliderPageStepAdd);  // throttled: its timer sends
+    s.Nega->click();                                               // goes out at once
+    s.Mirror->click();                                             // the rest wait for the link
+    s.SenseUp->setCurrentIndex(4);
+    emit s.SenseUp->activated(4);
+    s.Priority->Button(1)->click();
+    s.Mirror->click();  // back again: its newest value is the one sent
+    s.Freeze->click();
+    s.Frz_type->Button(1)->click();
+    s.v_rev->click();
+    ASSERT_TRUE(WaitFor([&] { return Settled(0) && window->Link().WaitingChanges() == 0 && ArmedTimers().empty(); },
+                        10000));
+    EXPECT_EQ(Frames() - before, 8u);  // one frame a control, Mirror's included
+    EXPECT_EQ(Setting(0x1B), s.AGC_MAX->value());
+    EXPECT_EQ(Setting(0x2C), s.Nega->isChecked() ? 1 : 0);
+    EXPECT_EQ(Setting(0x2D), s.Mirror->isChecked() ? 1 : 0);
+    EXPECT_EQ(Setting(0x0E), s.SenseUp->currentIndex());
+    EXPECT_EQ(Setting(0x2E), s.Priority->ItemIndex());
+    EXPECT_EQ(Setting(0x30), s.Freeze->isChecked() ? 1 : 0);
+    EXPECT_EQ(Setting(0x31), s.Frz_type->ItemIndex());
+    EXPECT_EQ(Setting(0x2F), s.v_rev->isChecked() ? 1 : 0);
     EXPECT_TRUE(window->Messages.empty());
 }
 

@@ -111,6 +111,28 @@ TEST(EndToEnd, CorruptedRepliesAreNakedAndReceivedAgain) {
     EXPECT_TRUE(rig.host.messages.empty());
 }
 
+// The camera NAKs a command (it came damaged); the reply watch sends it
+// again; the first reply to the repeat is damaged and NAKed, its copy good.
+// The exchange has ended well: no give-up however long the line stays quiet.
+TEST(EndToEnd, NakedCommandAndDamagedReplyToItsRepeatEndWell) {
+    camera::CameraOptions o;
+    o.nakFrames = {3};       // after the handshake's two reads: our command
+    o.corruptReplies = {3};  // the reply to its repeat
+    Rig rig(o);
+    ASSERT_TRUE(rig.Connect());
+    int replies = 0;
+    rig.host.onReply = [&] { ++replies; };
+    rig.host.Link().StxCommand(P({0x31, 0x0A, 0x23}), 3);
+    ASSERT_TRUE(rig.loop.RunUntil([&] { return rig.cam.PeerStatistics().naksSent == 1; }, 10s));
+    for (int t = 0; t < link::kReplyTicks + 1; ++t) rig.host.Link().SendTimerTimer();
+    ASSERT_TRUE(rig.loop.RunUntil([&] { return replies == 1; }, 10s));
+    EXPECT_EQ(rig.cam.PeerStatistics().naksReceived, 1u);
+    for (int t = 0; t < 3 * (link::kReplyTicks + 1); ++t) rig.host.Link().SendTimerTimer();
+    EXPECT_TRUE(rig.host.messages.empty());
+    ASSERT_TRUE(rig.Exchange(P({0x31, 0x0A, 0x24}), 3));
+    EXPECT_EQ(rig.host.Link().Recv(3), 0x24);
+}
+
 TEST(EndToEnd, DroppedReplyIsRecoveredByTheReplyWatch) {
     camera::CameraOptions o;
     o.dropEvery = 4;  // the 4th reply frame (after the handshake's two reads: the second of ours) is lost
@@ -294,5 +316,47 @@ TEST(Ternctl, ProbeRefusesAMissingOrEmptyDevice) {
     rc = RunCommand(std::string(TERNCTL_PATH) + " probe --port '' 2>&1", out);
     EXPECT_EQ(WEXITSTATUS(rc), 2);
     EXPECT_NE(out.find("the device name is empty"), std::string::npos) << out;
+}
+// A camera whose every reply fails its check code, the copies sent again
+// included: after five NAKs the exchange is over; the copy command ends with
+// the give-up on stderr and a failure, the settings file untouched.
+TEST(Ternctl, CopyCommandsEndWhenEveryReplyFailsItsCheck) {
+    camera::CameraOptions o;
+    o.corruptAll = true;
+    camera::PtyCamera cam(o);
+    cam.Start();
+    char dir[] = "/tmp/ternab-naks-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string file = std::string(dir) + "/cam.dat";
+    {
+        FILE* f = std::fopen(file.c_str(), "w");
+        std::fputs("kept\r\n", f);
+        std::fclose(f);
+    }
+    for (const std::string& cmd : {std::string("backup"), std::string("diff")}) {
+        std::string out;
+        const std::string line =
+            "timeout 60 " + std::string(TERNCTL_PATH) + " " + cmd + " --quiet --port " + cam.DevicePath() + " " + file + " 2>&1";
+        const int rc = RunCommand(line, out);
+        EXPECT_TRUE(WIFEXITED(rc)) << cmd << ": " << out;
+        EXPECT_NE(WEXITSTATUS(rc), 0) << cmd << ": " << out;
+        EXPECT_NE(WEXITSTATUS(rc), 124) << cmd << " hung: " << out;
+    }
+    std::string kept;
+    RunCommand("cat " + file, kept);
+    EXPECT_EQ(kept, "kept\r\n");
+    // Five NAKs for the first read, none for the copies that came after the bound.
+    EXPECT_LE(cam.PeerStatistics().naksReceived, 2u * link::kMaxNaksPerExchange);
+    cam.Stop();
+    std::system(("rm -rf " + std::string(dir)).c_str());
+}
+
+// Only the device named is opened: COM2 is not the built-in /dev/ttyS1.
+TEST(Ternctl, ProbeOpensOnlyTheNamedDevice) {
+    std::string out;
+    const int rc = RunCommand(std::string(TERNCTL_PATH) + " probe --port /nonexistent/ternab-named 2>&1", out);
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(out.find("/nonexistent/ternab-named"), std::string::npos) << out;
+    EXPECT_EQ(out.find("/dev/ttyS1"), std::string::npos) << out;
 }
 #endif

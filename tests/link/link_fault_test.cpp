@@ -71,81 +71,76 @@ protected:
 
 // ---- a write that raises ------------------------------------------------------------
 
-TEST_F(LinkFaultTest, RefusedCommandIsALateAnswerTheWatchRepeatsAndGivesUp) {
+// The frame never left: the next tick writes it again, and after the bound
+// the exchange ends as an unanswered one does. Commands and the block alike.
+class RefusedWriteTest : public LinkFaultTest, public ::testing::WithParamInterface<bool> {
+protected:
+    /// Sends a key command, or the block frame; returns the frame's size.
+    std::size_t SendRefused() {
+        port.refuseWrites = true;
+        if (GetParam()) {
+            std::array<std::int32_t, kBlockDataSize> image{};
+            EXPECT_THROW(link.SohCommand(image), ECommReadWriteError);
+            return kBlockFrameSize;
+        }
+        EXPECT_THROW(link.SW_push(2), ECommReadWriteError);
+        return kCmdFrameSize;
+    }
+};
+
+TEST_P(RefusedWriteTest, FrameIsWrittenAgainOnTheNextTick) {
     Connect();
-    port.refuseWrites = true;
-    EXPECT_THROW(link.SW_push(2), ECommReadWriteError);
-    // As if the frame had gone out and its answer were late.
+    const std::size_t size = SendRefused();
     EXPECT_TRUE(link.LinkBusy());
-    EXPECT_EQ(link.ReplyTimer(), kReplyTicks);
-    EXPECT_EQ(link.RetryCount(), kReplyRetries);
-    EXPECT_EQ(link.CmdFrame()[3], 2);
-    Ticks(21);  // the re-send is refused too: the caller has shown that already
-    EXPECT_TRUE(host.exceptions.empty());
-    EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(link.ReplyTimer(), kReplyTicks);
+    EXPECT_FALSE(link.Trans_chk());
     port.refuseWrites = false;
-    Ticks(21);
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].first, kMsgNotConnected);
-    EXPECT_EQ(port.TakeWire(), KeyFrame(2));
-    EXPECT_FALSE(link.LinkBusy());
-    EXPECT_TRUE(host.pagesEnabled);
+    Ticks(1);
+    EXPECT_EQ(port.TakeWire().size(), size);
+    EXPECT_EQ(link.ReplyTimer(), GetParam() ? kBlockReplyTicks : kReplyTicks);
+    Feed(ACK);
+    Feed(ReplyFrame({0xA0, GetParam() ? std::uint8_t{0x73} : std::uint8_t{0x32}}));
+    EXPECT_EQ(host.ends, 1);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(host.exceptions.empty());  // the sender's caller showed the one failure
     ExpectNextCommandGoesOut(3);
 }
 
-TEST_F(LinkFaultTest, CameraBackBeforeTheGiveUpAnswersTheRepeatedFrame) {
+TEST_P(RefusedWriteTest, StillRefusedAfterTheBoundEndsTheExchangeWithTheGiveUp) {
     Connect();
-    port.refuseWrites = true;
-    EXPECT_THROW(link.SW_push(2), ECommReadWriteError);
-    port.refuseWrites = false;
-    Ticks(21);
-    EXPECT_EQ(port.TakeWire(), KeyFrame(2));
-    Feed(ACK);
-    Feed(ReplyFrame({0xA0, 0x32, 0x02}));
-    EXPECT_EQ(host.ends, 1);
-    EXPECT_EQ(port.TakeWire(), Bytes({ACK}));
+    SendRefused();
+    Ticks(kMaxWriteRetries - 1);
+    EXPECT_TRUE(link.LinkBusy());
     EXPECT_TRUE(host.messages.empty());
-    ExpectNextCommandGoesOut(4);
+    Ticks(1);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].first, kMsgNotConnected);
+    EXPECT_TRUE(host.exceptions.empty());
+    EXPECT_FALSE(link.LinkBusy());
+    EXPECT_TRUE(host.pagesEnabled);
+    Ticks(200);  // nothing more is tried for it
+    EXPECT_TRUE(port.TakeWire().empty());
+    EXPECT_EQ(host.messages.size(), 1u);
+    port.refuseWrites = false;
+    ExpectNextCommandGoesOut(3);
 }
 
-TEST_F(LinkFaultTest, RefusedRepeatIsShownOnceAndTheGiveUpStillComes) {
+INSTANTIATE_TEST_SUITE_P(CommandAndBlock, RefusedWriteTest, ::testing::Bool());
+
+TEST_F(LinkFaultTest, RefusedRepeatIsShownOnceAndWrittenAgainOnTheNextTicks) {
     Connect();
     link.SW_push(2);
     port.refuseWrites = true;
-    Ticks(21);
+    Ticks(21);  // the watch's repeat is refused
     ASSERT_EQ(host.exceptions.size(), 1u);
     EXPECT_TRUE(link.LinkBusy());
-    EXPECT_EQ(link.ReplyTimer(), kReplyTicks);  // the watch goes on
-    Ticks(21);
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].first, kMsgNotConnected);
-    Ticks(42);  // the repeats after the give-up are refused without a word
-    EXPECT_EQ(host.exceptions.size(), 1u);
-    EXPECT_EQ(host.messages.size(), 1u);
     port.refuseWrites = false;
-    ExpectNextCommandGoesOut(5);
-    // A new exchange shows its own write failure again.
-    Ticks(20);
-    port.refuseWrites = true;
     Ticks(1);
-    EXPECT_EQ(host.exceptions.size(), 2u);
-}
-
-TEST_F(LinkFaultTest, RefusedBlockFrameIsALateBlock) {
-    Connect();
-    std::array<std::int32_t, kBlockDataSize> image{};
-    port.refuseWrites = true;
-    EXPECT_THROW(link.SohCommand(image), ECommReadWriteError);
-    EXPECT_TRUE(link.LinkBusy());
-    EXPECT_EQ(link.ReplyTimer(), kBlockReplyTicks);
-    port.refuseWrites = false;
-    Ticks(101);
-    EXPECT_EQ(port.TakeWire().size(), kBlockFrameSize);
-    Ticks(101 * (kBlockReplyRetries - 1));
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_TRUE(host.exceptions.empty());
-    ExpectNextCommandGoesOut(6);
+    EXPECT_EQ(port.TakeWire().size(), kCmdFrameSize * 2);
+    EXPECT_EQ(host.exceptions.size(), 1u);
+    EXPECT_TRUE(host.messages.empty());
+    Feed(ACK);
+    Feed(ReplyFrame({0xA0, 0x32, 0x02}));
+    EXPECT_EQ(host.ends, 1);
 }
 
 TEST_F(LinkFaultTest, RefusedAckToAReplyStillEndsTheExchange) {
@@ -174,7 +169,7 @@ TEST_F(LinkFaultTest, RefusedEotAndFirstReadStillConnectAndTheReadIsRepeated) {
     EXPECT_EQ(host.inits, std::vector<int>{0});
     EXPECT_EQ(link.ReplyTimer(), kReplyTicks);
     port.refuseWrites = false;
-    Ticks(21);
+    Ticks(1);
     EXPECT_EQ(port.TakeWire().size(), kCmdFrameSize);
     Feed(ACK);
     Feed(ReplyFrame({0xA0, 0x0A, 0x01}));
@@ -270,9 +265,9 @@ TEST_F(LinkFaultTest, EveryReplyFailingItsCheckEndsTheExchangeAfterFiveNaks) {
     EXPECT_FALSE(link.LinkBusy());
     EXPECT_EQ(link.Mode(), LinkMode::Idle);
     EXPECT_TRUE(host.pagesEnabled);
-    // Ended: more bad frames are NAKed without a word, nothing is repeated.
-    Feed(BadReplyFrame({0xA0, 0x32}));
-    EXPECT_EQ(port.TakeWire(), Bytes({NAK}));
+    // Ended: its late copies are dropped, neither NAKed nor shown, nothing is repeated.
+    for (int i = 0; i < 100; ++i) Feed(BadReplyFrame({0xA0, 0x32}));
+    EXPECT_TRUE(port.TakeWire().empty());
     Ticks(200);
     EXPECT_TRUE(port.TakeWire().empty());
     EXPECT_EQ(host.messages.size(), 1u);
@@ -280,14 +275,19 @@ TEST_F(LinkFaultTest, EveryReplyFailingItsCheckEndsTheExchangeAfterFiveNaks) {
     ExpectNextCommandGoesOut(3);
 }
 
-TEST_F(LinkFaultTest, NaksAreCountedPerExchangeAndDoNotRestartTheWatch) {
+TEST_F(LinkFaultTest, NakRestartsTheWatchAndNaksAreCountedPerExchange) {
     Connect();
     link.SW_push(2);
+    port.TakeWire();
     Feed(ACK);
     Ticks(10);
     for (int i = 1; i < kMaxNaksPerExchange; ++i) Feed(BadReplyFrame({0xA0, 0x32}));
     EXPECT_EQ(link.NakCount(), kMaxNaksPerExchange - 1);
-    EXPECT_EQ(link.ReplyTimer(), kReplyTicks - 10);
+    // The camera sends its reply again: the watch waits afresh for it.
+    EXPECT_EQ(link.ReplyTimer(), kReplyTicks);
+    EXPECT_EQ(link.RetryCount(), kReplyRetries);
+    Ticks(20);
+    EXPECT_TRUE(port.TakeWire() == std::vector<std::uint8_t>(kMaxNaksPerExchange - 1, NAK));
     Feed(ReplyFrame({0xA0, 0x32, 0x02}));
     EXPECT_EQ(host.ends, 1);
     link.SW_push(3);
@@ -296,6 +296,62 @@ TEST_F(LinkFaultTest, NaksAreCountedPerExchangeAndDoNotRestartTheWatch) {
     for (int i = 1; i < kMaxNaksPerExchange; ++i) Feed(BadReplyFrame({0xA0, 0x32}));
     EXPECT_TRUE(host.messages.empty());
     EXPECT_TRUE(link.LinkBusy());
+}
+
+// The camera NAKs a command (it arrived damaged); the watch sends it again,
+// the first reply to the repeat is damaged, its copy is good: the exchange
+// has ended well, and no give-up follows however long the line stays quiet.
+TEST_F(LinkFaultTest, ExchangeAnsweredAfterANakedCommandAndADamagedReplyEndsWell) {
+    Connect();
+    link.SW_push(2);
+    port.TakeWire();
+    Feed(NAK);
+    Ticks(21);
+    EXPECT_EQ(port.TakeWire(), KeyFrame(2));
+    Feed(ACK);
+    Feed(BadReplyFrame({0xA0, 0x32, 0x02}));
+    EXPECT_EQ(port.TakeWire(), Bytes({NAK}));
+    Feed(ReplyFrame({0xA0, 0x32, 0x02}));
+    EXPECT_EQ(host.ends, 1);
+    EXPECT_EQ(port.TakeWire(), Bytes({ACK}));
+    Ticks(100);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(port.TakeWire().empty());
+    ExpectNextCommandGoesOut(3);
+}
+
+// A stray ACK right after the handshake (line noise) and then the camera's
+// real ACK: the second ACK is not the reply; the reply frame is.
+TEST_F(LinkFaultTest, SecondAckBeforeTheReplyIsNotTheReply) {
+    host.chainLength = 2;
+    link.Trans_Create();
+    Feed(Bytes({ACK, ACK}));  // the handshake's ACK, then noise
+    EXPECT_EQ(host.inits, std::vector<int>{0});
+    Feed(ACK);  // the camera takes the first read
+    EXPECT_EQ(host.ends, 0);
+    EXPECT_TRUE(link.LinkBusy());
+    Feed(ReplyFrame({0xA0, 0x0A, 0x01, 0x40, 0x00}));
+    EXPECT_EQ(host.ends, 1);
+    EXPECT_EQ(link.Recv(4), 0x40);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+// Noise: "sr_err1" once per burst; the repeats are counted in the status bar
+// until a good frame has come.
+TEST_F(LinkFaultTest, NoiseIsShownOncePerBurst) {
+    Connect();
+    std::vector<std::uint8_t> garbage{STX};
+    garbage.resize(18, 0x55);  // no ETX where it belongs
+    for (int i = 0; i < 20; ++i) Feed(garbage);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].first, kMsgRecvErr);
+    EXPECT_EQ(host.panels[3], std::string(kMsgRecvErr) + " +19");
+    link.SW_push(2);
+    Feed(ACK);
+    Feed(ReplyFrame({0xA0, 0x32, 0x02}));
+    Feed(NUL);  // the byte after a frame is read as an event
+    Feed(garbage);
+    EXPECT_EQ(host.messages.size(), 2u);
 }
 
 // ---- a NAK for noise ------------------------------------------------------------------------
