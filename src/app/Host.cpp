@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QFileInfo>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QMetaObject>
 #include <QPushButton>
@@ -219,22 +221,34 @@ void TFTern::LineStateChanged(link::LineState state) {
             if (link_->Mode() != link::LinkMode::Lost) StatusPanels[0]->setText(link::kTextConnecting);
             break;
         case link::LineState::Connected:
-            StatusPanels[0]->setText(QStringLiteral("Connected  %1").arg(dev));
+            ShowLineState(QStringLiteral("Connected  "), dev);
             if (lostNotice_) lostNotice_->close();  // the camera is back
             break;
         case link::LineState::Lost:
-            StatusPanels[0]->setText(QStringLiteral("Lost: waiting for %1").arg(dev));
+            ShowLineState(QStringLiteral("Lost: waiting for "), dev);
             // Nothing stale: no command is in flight and no reply will come.
             StatusPanels[1]->clear();
             StatusPanels[2]->clear();
             PageControl1->setEnabled(false);
             break;
     }
-    StatusPanels[0]->setToolTip(StatusPanels[0]->text());
     const char* word = state == link::LineState::Connected ? "connected"
                        : state == link::LineState::Lost    ? "lost: waiting for the device to come back"
                                                            : "connecting";
     setWindowTitle(QStringLiteral("TernAB — %1 — %2").arg(QString::fromStdString(device), QString::fromLatin1(word)));
+}
+
+void TFTern::ShowLineState(const QString& state, const QString& device) {
+    // The panel is 150 pixels: a long path gives way to the device's own
+    // name, and what still does not fit is cut; the tooltip has it whole.
+    QLabel* panel = StatusPanels[0];
+    const QString full = state + device;
+    panel->setToolTip(full);
+    const QFontMetrics metrics = panel->fontMetrics();
+    const int room = panel->width() - 2 * panel->frameWidth() - 2 * panel->margin() - 4;
+    QString text = full;
+    if (metrics.horizontalAdvance(text) > room) text = state + QFileInfo(device).fileName();
+    panel->setText(metrics.elidedText(text, Qt::ElideRight, room));
 }
 
 void TFTern::PostToEventThread(std::function<void()> fn) {

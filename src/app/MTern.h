@@ -260,6 +260,8 @@ private:
     void NotConnectedAtStart();
     /// The device went away: a notice that does not block the reconnection.
     void ShowLostNotice(const std::string& text);
+    /// Status panel 0: `state` and the device, shortened to fit the panel.
+    void ShowLineState(const QString& state, const QString& device);
     /// Opens Camera > Connect to in the middle of the window.
     void ChoosePort();
     /// `buttons`: a set of QMessageBox::StandardButton as int; 0 for OK alone.

@@ -215,6 +215,10 @@ TEST(ChoosingAPort, NoCameraAtStartOffersAPortAndKeepsTheWindow) {
                      auto* choose = box.findChild<QPushButton*>("ChoosePort");
                      if (choose == nullptr) return AutoClose(box);
                      okIsDefault = box.defaultButton() == box.button(QMessageBox::Ok);
+                     if (const char* shots = std::getenv("TERN_SHOT_DIR")) {
+                         box.adjustSize();
+                         box.grab().save(QString::fromUtf8(shots) + "/not-connected.png");
+                     }
                      QTimer::singleShot(0, choose, &QPushButton::click);
                  });
         w.DevRoot = dev.path().toStdString();
@@ -231,7 +235,8 @@ TEST(ChoosingAPort, NoCameraAtStartOffersAPortAndKeepsTheWindow) {
         items.back()->trigger();
         w.ConnectTo1->hide();
         ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() == link::LinkMode::Idle && w.LoadStep() == 0; }));
-        EXPECT_EQ(w.StatusPanels[0]->text(), "Connected  " + dev.filePath("ttyUSB0"));
+        EXPECT_EQ(w.StatusPanels[0]->text(), "Connected  ttyUSB0");  // the folder gives way to the name
+        EXPECT_EQ(w.StatusPanels[0]->toolTip(), "Connected  " + dev.filePath("ttyUSB0"));
         w.FormDestroy();
     }
     cam.Stop();
@@ -325,11 +330,15 @@ TEST(CameraGone, TheToolWaitsForTheDeviceAndReadsThePageOnceItIsBack) {
     EXPECT_EQ(w.StatusPanels[0]->text(), "Comm. Connecting");
     ASSERT_TRUE(WaitFor([&] { return w.Resolution->text() == "Hi-Resolution" && w.LoadStep() == 0; }));
     EXPECT_NE(w.windowTitle().indexOf("connected"), -1);
-    EXPECT_EQ(w.StatusPanels[0]->text(), "Connected  " + dev);
+    EXPECT_EQ(w.StatusPanels[0]->toolTip(), "Connected  " + dev);
     first.HangUp();
     ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() == link::LinkMode::Lost && !w.Messages.empty(); }));
     EXPECT_NE(w.windowTitle().indexOf("lost"), -1);
-    EXPECT_EQ(w.StatusPanels[0]->text(), "Lost: waiting for " + dev);
+    // The path is long for the panel: the device's own name shows, the tooltip has it whole.
+    EXPECT_EQ(w.StatusPanels[0]->toolTip(), "Lost: waiting for " + dev);
+    const QLabel* panel0 = w.StatusPanels[0];
+    EXPECT_TRUE(panel0->text().startsWith("Lost: waiting for ter")) << panel0->text().toStdString();
+    EXPECT_LE(panel0->fontMetrics().horizontalAdvance(panel0->text()), panel0->contentsRect().width());
     EXPECT_EQ(w.StatusPanels[1]->text(), "");  // nothing stale
     EXPECT_EQ(w.StatusPanels[2]->text(), "");
     EXPECT_FALSE(w.PageControl1->isEnabled());
@@ -338,6 +347,10 @@ TEST(CameraGone, TheToolWaitsForTheDeviceAndReadsThePageOnceItIsBack) {
     ASSERT_NE(notice, nullptr);
     EXPECT_TRUE(notice->isVisible());
     EXPECT_FALSE(notice->isModal());
+    if (const char* shots = std::getenv("TERN_SHOT_DIR")) {
+        w.grab().save(QString::fromUtf8(shots) + "/lost-window.png");
+        notice->grab().save(QString::fromUtf8(shots) + "/lost-notice.png");
+    }
     // While it is gone: a click or another page sends nothing and opens no
     // box; ticks retry silently.
     EXPECT_FALSE(w.Link().Trans_chk());
@@ -362,7 +375,7 @@ TEST(CameraGone, TheToolWaitsForTheDeviceAndReadsThePageOnceItIsBack) {
     EXPECT_TRUE(w.Link().Trans_chk());
     EXPECT_EQ(w.Messages.size(), 1u);
     EXPECT_NE(w.windowTitle().indexOf("connected"), -1);
-    EXPECT_EQ(w.StatusPanels[0]->text(), "Connected  " + dev);
+    EXPECT_EQ(w.StatusPanels[0]->toolTip(), "Connected  " + dev);
     EXPECT_TRUE(w.PageControl1->isEnabled());
     EXPECT_TRUE(WaitFor([&] { return w.findChild<QMessageBox*>("LostNotice") == nullptr; }));
     w.FormDestroy();
