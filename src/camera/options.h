@@ -46,6 +46,9 @@ struct CameraOptions {
     /// Reply frames (counted from 1) that go out with a wrong check code;
     /// the copy sent again on the tool's NAK is correct.
     std::vector<std::uint64_t> corruptReplies;
+    /// Command frames (counted as nakFrames) whose ACK is lost on the line;
+    /// their reply frame still goes out.
+    std::vector<std::uint64_t> dropAcks;
     /// Every reply frame, the copies sent again on NAK included, goes out
     /// with a wrong check code (a line that damages everything the camera says).
     bool corruptAll = false;

@@ -135,7 +135,9 @@ void CameraPeer::Process(std::vector<std::uint8_t>& out) {
         answer = model_.HandleBlock(std::span<const std::uint8_t, link::kBlockDataSize>(frame_.data() + 2,
                                                                                       link::kBlockDataSize));
     }
-    out.push_back(link::ACK);
+    if (std::find(options_.dropAcks.begin(), options_.dropAcks.end(), frameNumber_) == options_.dropAcks.end()) {
+        out.push_back(link::ACK);
+    }
     if (!answer.ackOnly) SendReply(answer, out);
 }
 

@@ -403,10 +403,13 @@ bool ParseCameraArgs(const std::vector<std::string>& args, CameraOptions& option
             if (!count(1'000'000'000, options.corruptEvery)) return false;
         } else if (name == "--drop-every") {
             if (!count(1'000'000'000, options.dropEvery)) return false;
-        } else if (name == "--nak-frame" || name == "--corrupt-reply") {
+        } else if (name == "--nak-frame" || name == "--corrupt-reply" || name == "--drop-ack") {
             int n = 0;
             if (!count(1'000'000'000, n)) return false;
-            (name == "--nak-frame" ? options.nakFrames : options.corruptReplies).push_back(static_cast<std::uint64_t>(n));
+            (name == "--nak-frame"       ? options.nakFrames
+             : name == "--corrupt-reply" ? options.corruptReplies
+                                         : options.dropAcks)
+                .push_back(static_cast<std::uint64_t>(n));
         } else if (name == "--refuse" || name == "--error") {
             const auto text = value();
             if (!text) return false;
@@ -444,6 +447,7 @@ std::string CameraOptionsUsage() {
            "  --drop-every N     leave out every Nth reply frame; its ACK still goes\n"
            "  --nak-frame N      answer the Nth command frame with NAK, as if it came damaged (repeatable)\n"
            "  --corrupt-reply N  send the Nth reply frame with a wrong check code (repeatable)\n"
+           "  --drop-ack N       leave out the ACK of the Nth command frame; its reply still goes (repeatable)\n"
            "  --corrupt-all      send every reply frame, and every copy sent again, with a wrong check code\n"
            "  --refuse ITEM      refuse commands for item ITEM (hex) with status A8; repeatable\n"
            "  --error ITEM       answer commands for item ITEM (hex) with status E0; repeatable\n"

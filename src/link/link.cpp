@@ -365,6 +365,13 @@ void Link::OnEvent(int event) {
             }
             break;
         case LinkMode::Idle:
+            if (event == ETX && linkBusy_ && !lastWasBlock_ && recvFrame_[2] == cmdFrame_[2]) {
+                // The reply to the frame in flight, intact, whose ACK was lost
+                // on the line: the exchange has been answered and ends well.
+                mode_ = LinkMode::AwaitReply;
+                OnEvent(ETX);
+                break;
+            }
             if (event != ACK) break;
             // An ACK counts only while a frame of ours awaits it: the exchange
             // is open, or the reply watch still repeats its frame after giving

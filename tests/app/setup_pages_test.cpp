@@ -15,7 +15,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
+#include <cstdlib>
 #include <functional>
+#include <map>
+#include <vector>
 #include <string>
 
 #include "app/MTern.h"
@@ -903,6 +907,74 @@ TEST_F(SetupCamera, UserChangesMadeWhileTheLinkIsBusyAllReachTheCamera) {
     EXPECT_EQ(Setting(0x30), s.Freeze->isChecked() ? 1 : 0);
     EXPECT_EQ(Setting(0x31), s.Frz_type->ItemIndex());
     EXPECT_EQ(Setting(0x2F), s.v_rev->isChecked() ? 1 : 0);
+    EXPECT_TRUE(window->Messages.empty());
+}
+
+/// Every Setup1 setting control's state by its name, as the screen shows it.
+std::map<std::string, std::string> Shown(Setup1Page& s) {
+    std::map<std::string, std::string> shown;
+    for (const QCheckBox* c : s.Panel4->findChildren<QCheckBox*>()) shown[c->objectName().toStdString()] = c->isChecked() ? "1" : "0";
+    for (const QComboBox* c : s.Panel4->findChildren<QComboBox*>()) {
+        if (c != s.mask) shown[c->objectName().toStdString()] = std::to_string(c->currentIndex());
+    }
+    for (const QSlider* c : s.Panel4->findChildren<QSlider*>()) shown[c->objectName().toStdString()] = std::to_string(c->value());
+    for (const widgets::TRadioGroup* c : s.Panel4->findChildren<widgets::TRadioGroup*>()) {
+        shown[c->objectName().toStdString()] = std::to_string(c->ItemIndex());
+    }
+    return shown;
+}
+
+// A scripted user on a paced line whose every fourth reply arrives damaged:
+// bursts of clicks, choices and drags, each burst landing while the link is
+// busy. Afterwards the screen shows what the camera has: reading the camera
+// again changes no control.
+TEST_F(SetupCamera, ScriptedUserOnANoisyLineLeavesTheScreenEqualToTheCamera) {
+    camera::CameraOptions noisy;
+    noisy.baud = 9600;
+    noisy.corruptEvery = 4;
+    Start(link::Page::Setup1, noisy);
+    Setup1Page& s = window->Setup1();
+    const std::vector<std::function<void(int)>> actions = {
+        [&](int) { s.Mirror->click(); },
+        [&](int) { s.Nega->click(); },
+        [&](int) { s.v_rev->click(); },
+        [&](int) { s.Freeze->click(); },
+        [&](int) { s.MaskA->click(); },
+        [&](int) { s.MaskD->click(); },
+        [&](int) { s.BlcPreset->click(); },
+        [&](int r) { s.Priority->Button(r % 2)->click(); },
+        [&](int r) { s.Frz_type->Button(r % 2)->click(); },
+        [&](int r) { s.Lens->Button(r % 2)->click(); },
+        [&](int r) { s.AGC_SEL->Button(r % 3)->click(); },
+        [&](int r) { s.WB_preset->Button(r % 3)->click(); },
+        [&](int r) {
+            s.SenseUp->setCurrentIndex(r % s.SenseUp->count());
+            emit s.SenseUp->activated(s.SenseUp->currentIndex());
+        },
+        [&](int r) { s.AGC_MAX->triggerAction(r % 2 ? QAbstractSlider::SliderSingleStepAdd : QAbstractSlider::SliderSingleStepSub); },
+        [&](int r) { s.Rgain->triggerAction(r % 2 ? QAbstractSlider::SliderPageStepAdd : QAbstractSlider::SliderSingleStepSub); },
+        [&](int r) { s.ELCLVL->triggerAction(r % 2 ? QAbstractSlider::SliderSingleStepAdd : QAbstractSlider::SliderSingleStepSub); },
+    };
+    unsigned seed = 20261207;
+    auto next = [&seed] { return static_cast<int>((seed = seed * 1103515245u + 12345u) >> 8); };
+    // TERN_SOAK_SECONDS=900 makes this the fifteen-minute soak.
+    const char* soak = std::getenv("TERN_SOAK_SECONDS");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(soak != nullptr ? std::atoi(soak) : 0);
+    for (int burst = 0; burst < 25 || std::chrono::steady_clock::now() < end; ++burst) {
+        for (int k = 0, n = 1 + next() % 5; k < n; ++k) actions[static_cast<std::size_t>(next()) % actions.size()](next());
+        QTest::qWait(next() % 120);  // the technician's pace: the line is often still busy
+    }
+    ASSERT_TRUE(WaitFor([&] { return Settled(0) && window->Link().WaitingChanges() == 0 && ArmedTimers().empty(); },
+                        30000));
+    const auto shown = Shown(s);
+    window->ReLoadClick();
+    ASSERT_TRUE(WaitFor([&] { return replies > 0 && Settled(0); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return window->LoadStep() == 0 && !window->Link().LinkBusy(); }, 10000));
+    const auto read = Shown(s);
+    for (const auto& [name, value] : shown) EXPECT_EQ(read.at(name), value) << name;
+    // One NAK for each damaged reply, no more.
+    EXPECT_GT(camera->PeerStatistics().naksReceived, 0u);
+    EXPECT_EQ(camera->PeerStatistics().naksReceived, camera->PeerStatistics().repliesCorrupted);
     EXPECT_TRUE(window->Messages.empty());
 }
 

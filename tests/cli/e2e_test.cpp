@@ -112,12 +112,14 @@ TEST(EndToEnd, CorruptedRepliesAreNakedAndReceivedAgain) {
 }
 
 // The camera NAKs a command (it came damaged); the reply watch sends it
-// again; the first reply to the repeat is damaged and NAKed, its copy good.
-// The exchange has ended well: no give-up however long the line stays quiet.
+// again; the ACK to the repeat is lost and its first reply damaged and NAKed,
+// the copy good. The exchange has ended well: no give-up however long the
+// line stays quiet.
 TEST(EndToEnd, NakedCommandAndDamagedReplyToItsRepeatEndWell) {
     camera::CameraOptions o;
     o.nakFrames = {3};       // after the handshake's two reads: our command
-    o.corruptReplies = {3};  // the reply to its repeat
+    o.dropAcks = {4};        // its repeat
+    o.corruptReplies = {3};  // the reply to the repeat
     Rig rig(o);
     ASSERT_TRUE(rig.Connect());
     int replies = 0;

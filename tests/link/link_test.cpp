@@ -241,14 +241,19 @@ TEST_F(LinkTest, CommandAckReplyAckThenTransEnd) {
     EXPECT_FALSE(host.Timer(LinkTimer::Cursor));
 }
 
-TEST_F(LinkTest, ReplyWithoutAckWhileIdleChangesNothing) {
+TEST_F(LinkTest, ReplyWithoutAckIsTheAnswerOnlyWhenItEchoesTheItemInFlight) {
     Connect();
     link.SW_push(0);
     port.TakeWire();
-    Feed(ReplyFrame({0xA0, 0x32}));
+    Feed(ReplyFrame({0xA0, 0x0A}));  // another command's reply: nothing happens
     EXPECT_EQ(host.ends, 0);
     EXPECT_TRUE(link.LinkBusy());
     EXPECT_TRUE(port.TakeWire().empty());
+    Feed(NUL);                        // the byte after a frame
+    Feed(ReplyFrame({0xA0, 0x32}));  // this one's: its ACK was lost on the line
+    EXPECT_EQ(host.ends, 1);
+    EXPECT_FALSE(link.LinkBusy());
+    EXPECT_EQ(port.TakeWire(), std::vector<std::uint8_t>{ACK});
 }
 
 TEST_F(LinkTest, ChainContinuesUntilItsEnd) {
