@@ -149,6 +149,7 @@ public:
     void Panel1Click();
     void pwlChange();
     void ReLoadClick() override;
+    void EnableReLoad(bool on) override;
 
     // ---- reply routing and the rules that span pages -------------------------
     /// Shows what the common decoder found in the title strip.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -97,6 +98,19 @@ int PTern(int argc, char** argv) {
         if (!options.trace.empty()) trace = std::make_unique<link::LineTrace>(options.trace);
 
         TFTern window(options.toolMode, devices, {}, trace.get());
+        if (trace) {
+            // Said once, on the event thread, while the window is there.
+            QPointer<TFTern> shown(&window);
+            trace->OnWriteError([shown](const std::string& why) {
+                QMetaObject::invokeMethod(qApp, [shown, why] {
+                    if (!shown) return;
+                    shown->ShowMessage("The line trace could not be written: " + why +
+                                           "\nThe tool goes on without it; free some space and start it again "
+                                           "for a whole trace.",
+                                       "Trace");
+                }, Qt::QueuedConnection);
+            });
+        }
         // The window builds the hidden mask window with it. The mask window
         // may still be open: the main window's end is the tool's end.
         QObject::connect(&window, &TFTern::Ended, &app, [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);

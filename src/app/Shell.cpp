@@ -62,6 +62,8 @@ void TFTern::ReLoadClick() {
     link_->ReLoadClick();
 }
 
+void TFTern::EnableReLoad(bool on) { ReLoad->setEnabled(on); }
+
 void TFTern::CloseCopyFile() { copy_->ResetAcknowledged(); }
 
 void TFTern::AdvanceCopyProgress(int by) { copy_->AdvanceProgress(by); }

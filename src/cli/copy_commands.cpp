@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -67,33 +68,57 @@ public:
     }
 };
 
-/// Progress on stderr: a bar on a terminal, plain counts otherwise.
+/// Progress on stderr: on a terminal one line redrawn in place (bar, count,
+/// percentage, time left); otherwise one line every tenth of the way (and
+/// one for each named step). --quiet silences both.
 class ProgressPrinter {
 public:
+    using Clock = std::chrono::steady_clock;
     ProgressPrinter(bool quiet, std::string label) : quiet_(quiet), tty_(::isatty(STDERR_FILENO) == 1), label_(std::move(label)) {}
     ~ProgressPrinter() { End(); }
 
-    void Show(int done, int total) {
+    /// `done` of `total`; `step` is the unit counted ("words") or, when
+    /// `named`, the step under way ("sending the block").
+    void Show(int done, int total, const std::string& step, bool named) {
         if (quiet_ || total <= 0) return;
+        done = std::clamp(done, 0, total);
+        const int percent = static_cast<int>(static_cast<long>(done) * 100 / total);
+        const std::string what = named ? ": " + step : " " + std::to_string(done) + "/" + std::to_string(total) + " " + step;
+        if (!started_) {
+            started_ = true;
+            start_ = Clock::now();
+        }
         if (tty_) {
-            const int width = 40;
+            const int width = 30;
             const int filled = static_cast<int>(static_cast<long>(done) * width / total);
-            std::fprintf(stderr, "\r%s [%s%s] %d/%d", label_.c_str(), std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                         std::string(static_cast<std::size_t>(width - filled), '.').c_str(), done, total);
+            std::string left;
+            const double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
+            if (done > 0 && done < total && elapsed >= 1.0) {
+                const int s = static_cast<int>(elapsed * (total - done) / done + 0.5);
+                char buf[32];
+                std::snprintf(buf, sizeof buf, "  %d:%02d left", s / 60, s % 60);
+                left = buf;
+            }
+            std::fprintf(stderr, "\r%s [%s%s]%s %3d%%%s\x1b[K", label_.c_str(),
+                         std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                         std::string(static_cast<std::size_t>(width - filled), '.').c_str(), what.c_str(), percent,
+                         left.c_str());
             std::fflush(stderr);
             open_ = true;
             return;
         }
-        // One line per sixteenth of the way, and the last.
-        const int step = total >= 64 ? total / 16 : 1;
-        if (done == last_ || (done % step != 0 && done != total)) return;
-        last_ = done;
-        std::fprintf(stderr, "%s %d/%d\n", label_.c_str(), done, total);
+        const int decile = percent / 10;
+        if (decile == lastDecile_ && (!named || step == lastStep_)) return;
+        lastDecile_ = decile;
+        lastStep_ = step;
+        std::fprintf(stderr, "%s%s (%d%%)\n", label_.c_str(), what.c_str(), percent);
     }
     void Label(std::string label) {
         End();
         label_ = std::move(label);
-        last_ = -1;
+        lastDecile_ = -1;
+        lastStep_.clear();
+        started_ = false;
     }
     void End() {
         if (open_) std::fputc('\n', stderr);
@@ -105,14 +130,17 @@ private:
     bool tty_;
     std::string label_;
     bool open_ = false;
-    int last_ = -1;
+    bool started_ = false;
+    Clock::time_point start_;
+    int lastDecile_ = -1;
+    std::string lastStep_;
 };
 
 struct Options {
     std::string cmd;
     std::optional<std::string> port, port2;
     std::string trace;  // the line trace's file; empty: none
-    bool quiet = false, single = false, batch = false, verify = false;
+    bool quiet = false, single = false, batch = false, verify = false, force = false;
     std::vector<std::string> files;
 };
 
@@ -134,6 +162,8 @@ bool ParseOptions(const std::string& cmd, const std::vector<std::string>& args, 
             o.batch = true;
         } else if (copyFlags && a == "--verify") {
             o.verify = true;
+        } else if (cmd == "backup" && a == "--force") {
+            o.force = true;
         } else if (a.size() > 1 && a[0] == '-') {
             std::cerr << "ternctl " << cmd << ": unknown argument '" << a << "'\n";
             return false;
@@ -157,7 +187,9 @@ public:
         host_.quiet = true;
         host_.activePage = kCopyPage;
         engine_ = std::make_unique<CopyEngine>(
-            host_.Link(), transfer::CopyEvents{[this](int done, int total) { progress_.Show(done, total); },
+            host_.Link(), transfer::CopyEvents{[this](int done, int total) {
+                                                    progress_.Show(done, total, engine_->Step(), engine_->CountsSteps());
+                                                },
                                                 [this](const CopyOutcome&) { ++finished_; }});
         host_.engine = engine_.get();
         comm_.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host_.Link().OnCommReceiveWatchThread(c, n); };
@@ -227,9 +259,45 @@ private:
     std::string lost_;
 };
 
-int Fail(const std::string& cmd, const std::string& why) {
+/// A failure: one line of its own, then what to do (if anything) on the lines after it.
+int Fail(const std::string& cmd, const std::string& why, const std::string& todo = "") {
     std::cerr << "ternctl " << cmd << ": " << OneLine(why) << "\n";
+    if (!todo.empty()) std::cerr << todo << "\n";
     return 1;
+}
+
+/// A remark that is no failure: said once, before the work.
+void Note(const std::string& cmd, const std::string& note) {
+    if (!note.empty()) std::cerr << "ternctl " << cmd << ": " << OneLine(note) << "\n";
+}
+
+/// Whether two paths name the same file: the same inode when both exist,
+/// else the same folder and name.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    auto canon = [](const std::string& p) {
+        const std::size_t slash = p.rfind('/');
+        const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
+        const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+        char* real = ::realpath(dir.c_str(), nullptr);
+        if (real == nullptr) return p;
+        std::string r = std::string(real) + "/" + name;
+        std::free(real);
+        return r;
+    };
+    return canon(a) == canon(b);
+}
+
+/// Ends the trace; a write error is said once and fails the command.
+int EndTrace(const std::string& cmd, std::unique_ptr<link::LineTrace>& trace, int rc) {
+    if (!trace) return rc;
+    std::string error;
+    const bool ok = trace->Close(error);
+    trace.reset();
+    if (ok) return rc;
+    Fail(cmd, error, "The trace is incomplete: free some space or choose another --trace file.");
+    return rc == 0 ? 1 : rc;
 }
 
 /// The camera could not be reached: the reason on one line, then the lines
@@ -248,10 +316,17 @@ bool PrepareLine(const std::string& cmd, Options& o, std::unique_ptr<link::LineT
         return false;
     }
     if (o.trace.empty()) return true;
+    for (const std::string& f : o.files) {
+        if (SameFile(o.trace, f)) {
+            Fail(cmd, "the trace file " + o.trace + " is the settings file " + f,
+                 "Choose another name for --trace; the settings file is left as it is.");
+            return false;
+        }
+    }
     try {
         trace = std::make_unique<link::LineTrace>(o.trace);
     } catch (const std::exception& e) {
-        Fail(cmd, e.what());
+        Fail(cmd, e.what(), "Name a new file, or a regular file to replace, for --trace.");
         return false;
     }
     return true;
@@ -268,9 +343,10 @@ std::string Reason(const transfer::CopyStart& s) {
 }
 
 /// Reads a settings file that is to be trusted whole; false after the message.
-bool LoadScript(const std::string& cmd, const std::string& path, transfer::SettingsScript& script) {
+bool LoadScript(const std::string& cmd, const std::string& path, transfer::SettingsScript& script,
+                transfer::ReadAs as = transfer::ReadAs::Block) {
     std::string error;
-    if (!transfer::ReadSettingsFile(path, script, error)) {
+    if (!transfer::ReadSettingsFile(path, script, error, as)) {
         Fail(cmd, std::string(transfer::kMsgFileRead) + ": " + error);
         return false;
     }
@@ -304,68 +380,8 @@ bool ReadCamera(const std::string& cmd, Session& s, ProgressPrinter& progress, M
     return true;
 }
 
-}  // namespace
-
-void CopyUsage(std::ostream& out) {
-    out << "       ternctl backup [--port DEV|auto] [--trace FILE] [--quiet] FILE\n"
-           "         read the camera's 512 memory words and write them to the settings file FILE\n"
-           "       ternctl restore [--port DEV|auto] [--trace FILE] (--single|--batch) [--verify] [--quiet] FILE\n"
-           "         write a settings file into the camera, one command at a time (--single) or as\n"
-           "         one block followed by a reset (--batch); --verify reads the words back once\n"
-           "         the camera has settled and lists those that differ from FILE\n"
-           "       ternctl show FILE\n"
-           "         the records of a settings file, one word a line, and the lines that are not records\n"
-           "       ternctl diff A B\n"
-           "       ternctl diff FILE --port DEV|auto [--trace FILE]\n"
-           "         the words that differ (address, first, second); exit 1 when any do\n";
-}
-
-int Backup(const std::vector<std::string>& args) {
-    Options o;
-    if (!ParseOptions("backup", args, false, o)) return 2;
-    if (o.files.size() != 1) {
-        std::cerr << "ternctl backup: one FILE is needed\n";
-        return 2;
-    }
-    const std::string& path = o.files[0];
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        return Fail("backup", std::string(transfer::kMsgFileWrite) + ": " + path + ": not a regular file");
-    }
-    // A folder that is not there is known now, not after 512 reads.
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        return Fail("backup", std::string(transfer::kMsgFileWrite) + ": " + dir + ": no such folder");
-    }
-    std::unique_ptr<link::LineTrace> trace;
-    if (!PrepareLine("backup", o, trace)) return 1;
-    ProgressPrinter progress(o.quiet, "reading");
-    Session s(o, progress, trace.get());
-    std::string error, help;
-    if (!s.Connect(error, help)) return FailToConnect("backup", error, help);
-    const transfer::CopyStart start = s.Engine().StartCameraToPc(path);
-    if (!start) return Fail("backup", Reason(start));
-    const CopyOutcome& out = s.Run();
-    if (out.result != CopyResult::Complete) return Fail("backup", Reason(out));
-    return 0;
-}
-
-int Restore(const std::vector<std::string>& args) {
-    Options o;
-    if (!ParseOptions("restore", args, true, o)) return 2;
-    if (o.files.size() != 1 || o.single == o.batch) {
-        std::cerr << "ternctl restore: one FILE and one of --single and --batch are needed\n";
-        return 2;
-    }
-    const std::string& path = o.files[0];
-    transfer::SettingsScript script;
-    if (!LoadScript("restore", path, script)) return 1;  // nothing sent
-
-    std::unique_ptr<link::LineTrace> trace;
-    if (!PrepareLine("restore", o, trace)) return 1;
-    ProgressPrinter progress(o.quiet, "writing");
-    Session s(o, progress, trace.get());
+/// The restore itself, on a session; the exit status.
+int RestoreOn(Session& s, const Options& o, ProgressPrinter& progress, const transfer::SettingsScript& script) {
     std::string error, help;
     if (!s.Connect(error, help)) return FailToConnect("restore", error, help);
     const transfer::CopyStart start = o.single ? s.Engine().StartSingle(script) : s.Engine().StartBatch(script);
@@ -378,8 +394,99 @@ int Restore(const std::vector<std::string>& args) {
     MemoryWords camera{};
     if (!ReadCamera("restore", s, progress, camera)) return 1;
     const int differ = ListDifferences(transfer::WordsOf(script), camera, true);
-    if (differ > 0) return Fail("restore", std::to_string(differ) + " word" + (differ > 1 ? "s differ" : " differs") + " from " + path);
+    if (differ > 0) {
+        return Fail("restore", std::to_string(differ) + " word" + (differ > 1 ? "s differ" : " differs") + " from " + o.files[0]);
+    }
     return 0;
+}
+
+}  // namespace
+
+void CopyUsage(std::ostream& out) {
+    out << "       ternctl backup [--port DEV|auto] [--trace FILE] [--quiet] [--force] FILE\n"
+           "         read the camera's 512 memory words and write them to the settings file FILE;\n"
+           "         FILE is checked first and replaced whole at the end (a symbolic link is written\n"
+           "         through); a read-only FILE is replaced only with --force\n"
+           "       ternctl restore [--port DEV|auto] [--trace FILE] (--single|--batch) [--verify] [--quiet] FILE\n"
+           "         write a settings file into the camera, one command at a time (--single) or as\n"
+           "         one block followed by a reset (--batch); --verify reads the words back once\n"
+           "         the camera has settled and lists those that differ from FILE\n"
+           "       ternctl show FILE\n"
+           "         the records of a settings file, one word a line, and the lines that are not records\n"
+           "       ternctl diff A B\n"
+           "       ternctl diff FILE --port DEV|auto [--trace FILE]\n"
+           "         the words that differ (address, first, second); exit 1 when any do\n";
+}
+
+void ExitStatusUsage(std::ostream& out) {
+    out << "\nexit status:\n"
+           "  0  success\n"
+           "  1  failure: one line that says what failed, then what to do on the lines after it\n"
+           "  2  usage error (diff: 1 when words differ, 2 when it cannot compare)\n";
+}
+
+int Backup(const std::vector<std::string>& args) {
+    Options o;
+    if (!ParseOptions("backup", args, false, o)) return 2;
+    if (o.files.size() != 1) {
+        std::cerr << "ternctl backup: one FILE is needed\n";
+        return 2;
+    }
+    const std::string& path = o.files[0];
+    // The file first: a target that cannot be written is known before the
+    // port is opened, not after 512 reads.
+    auto file = std::make_unique<transfer::PendingFile>();
+    std::string error;
+    bool readOnly = false;
+    if (!file->Open(path, o.force, error, &readOnly)) {
+        return Fail("backup", std::string(transfer::kMsgFileWrite) + ": " + error,
+                    readOnly ? "Add --force to replace it anyway (it stays read-only)."
+                             : "Name a regular file in a folder that exists and that you may write to.");
+    }
+    std::unique_ptr<link::LineTrace> trace;
+    if (!PrepareLine("backup", o, trace)) return 1;
+    int rc = 0;
+    {
+        ProgressPrinter progress(o.quiet, "reading");
+        Session s(o, progress, trace.get());
+        std::string help;
+        if (!s.Connect(error, help)) {
+            rc = FailToConnect("backup", error, help);
+        } else if (const transfer::CopyStart start = s.Engine().StartCameraToPc(std::move(file)); !start) {
+            rc = Fail("backup", Reason(start));
+        } else if (const CopyOutcome& out = s.Run(); out.result != CopyResult::Complete) {
+            rc = Fail("backup", Reason(out));
+        }
+    }
+    return EndTrace("backup", trace, rc);
+}
+
+int Restore(const std::vector<std::string>& args) {
+    Options o;
+    if (!ParseOptions("restore", args, true, o)) return 2;
+    if (o.files.size() != 1 || o.single == o.batch) {
+        std::cerr << "ternctl restore: one FILE and one of --single and --batch are needed\n";
+        return 2;
+    }
+    const std::string& path = o.files[0];
+    // Read and checked whole before the port is opened: a refused file sends nothing.
+    transfer::SettingsScript script;
+    if (!LoadScript("restore", path, script, o.single ? transfer::ReadAs::Script : transfer::ReadAs::Block)) return 1;
+    if (const transfer::CopyStart check = o.single ? transfer::CheckSingle(script) : transfer::CheckBatch(script); !check) {
+        return Fail("restore", std::string(transfer::kMsgFileRead) + ": " + path + ": " + check.detail);
+    }
+    Note("restore", script.CtrlZNote());
+    Note("restore", transfer::ConflictNote(transfer::ConflictingWords(script)));
+
+    std::unique_ptr<link::LineTrace> trace;
+    if (!PrepareLine("restore", o, trace)) return 1;
+    int rc = 0;
+    {
+        ProgressPrinter progress(o.quiet, "writing");
+        Session s(o, progress, trace.get());
+        rc = RestoreOn(s, o, progress, script);
+    }
+    return EndTrace("restore", trace, rc);
 }
 
 int Show(const std::vector<std::string>& args) {
@@ -391,7 +498,7 @@ int Show(const std::vector<std::string>& args) {
     }
     transfer::SettingsScript script;
     std::string error;
-    if (!transfer::ReadSettingsFile(o.files[0], script, error)) {
+    if (!transfer::ReadSettingsFile(o.files[0], script, error, transfer::ReadAs::Script)) {
         return Fail("show", std::string(transfer::kMsgFileRead) + ": " + error);
     }
     std::size_t r = 0, p = 0;
@@ -417,6 +524,12 @@ int Show(const std::vector<std::string>& args) {
             std::cout << "line " << rec.line << ": command " << digits << "\n";
         }
     }
+    for (const transfer::ConflictingWord& c : transfer::ConflictingWords(script)) {
+        std::cout << "word " << Hex3(c.address) << " is written with different values on lines";
+        for (std::size_t i = 0; i < c.lines.size(); ++i) std::cout << (i == 0 ? " " : i + 1 == c.lines.size() ? " and " : ", ") << c.lines[i];
+        std::cout << "; line " << c.lines.back() << "'s value is used\n";
+    }
+    if (const std::string z = script.CtrlZNote(); !z.empty()) std::cout << z << "\n";
     if (!script.Ok()) {
         const std::size_t n = script.problems.size();
         return Fail("show", o.files[0] + ": " + std::to_string(n) + (n > 1 ? " lines are" : " line is") + " not well-formed");

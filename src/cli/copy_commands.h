@@ -1,16 +1,15 @@
 // ternctl's copy commands: the camera's settings memory to a settings file
 // and back, a file listed, and two memories compared.
 //
-//   ternctl backup  [--port DEV|auto] [--port2 DEV] [--trace FILE] [--quiet] FILE
+//   ternctl backup  [--port DEV|auto] [--port2 DEV] [--trace FILE] [--quiet] [--force] FILE
 //   ternctl restore [--port DEV|auto] [--port2 DEV] [--trace FILE] (--single|--batch) [--verify] [--quiet] FILE
 //   ternctl show    FILE
 //   ternctl diff    A B
 //   ternctl diff    FILE --port DEV|auto [--port2 DEV] [--trace FILE] [--quiet]
 //
-// Exit 0 on success; 1 with one line on stderr on any failure (and, for
-// diff, when words differ); 2 for a usage error (and for diff's trouble).
-// When the port cannot be opened, the lines after it name the device, the
-// system's reason and what to do.
+// Exit 0 on success; 1 on any failure (and, for diff, when words differ),
+// with one line of its own on stderr first and what to do on the lines after
+// it; 2 for a usage error (and for diff's trouble).
 // Progress goes to stderr, a bar on a terminal and plain counts otherwise.
 #pragma once
 
@@ -27,5 +26,7 @@ int Diff(const std::vector<std::string>& args);
 
 /// The copy commands' part of ternctl's usage text.
 void CopyUsage(std::ostream& out);
+/// ternctl's exit statuses, the last part of its usage text.
+void ExitStatusUsage(std::ostream& out);
 
 }  // namespace tern::cli

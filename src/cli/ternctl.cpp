@@ -48,6 +48,7 @@ void Usage(std::ostream& out) {
            "  --version     print ternctl's version\n"
            "\ncamera options:\n"
         << camera::CameraOptionsUsage();
+    cli::ExitStatusUsage(out);
 }
 
 int Probe(const std::vector<std::string>& args) {
@@ -97,7 +98,13 @@ int Probe(const std::vector<std::string>& args) {
     // the wait after the handshake); the deadline is only a backstop.
     loop.RunUntil([&] { return cli::ProbeOver(host); }, std::chrono::hours(24));
     host.Link().Close();
-    return cli::ProbeReport(host, std::cout, std::cerr);
+    const int rc = cli::ProbeReport(host, std::cout, std::cerr);
+    if (std::string error; trace && !trace->Close(error)) {
+        std::cerr << "ternctl probe: " << error << "\n"
+                  << "The trace is incomplete: free some space or choose another --trace file.\n";
+        return rc == 0 ? 1 : rc;
+    }
+    return rc;
 }
 
 int Simulate(const std::vector<std::string>& args) {

@@ -61,6 +61,10 @@ CopyPage::CopyPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), ho
     Same->setObjectName("Same");
     buttons->addSpacing(12);
     buttons->addWidget(Same);
+    CancelCopy = Button("CancelCopy", "Cancel", sheet);
+    CancelCopy->setEnabled(false);
+    buttons->addSpacing(12);
+    buttons->addWidget(CancelCopy);
     buttons->addStretch();
     box->addLayout(buttons);
 
@@ -91,7 +95,8 @@ CopyPage::CopyPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), ho
     ProgressBar3->setObjectName("ProgressBar3");
     ProgressBar3->setRange(0, 100);
     ProgressBar3->setValue(0);
-    ProgressBar3->setTextVisible(false);
+    ProgressBar3->setTextVisible(true);
+    ProgressBar3->setFormat("");
     box->addWidget(ProgressBar3);
 
     complete2 = Label("complete2", "Complete", sheet);
@@ -106,6 +111,7 @@ CopyPage::CopyPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), ho
     connect(CtopOK2, &QPushButton::clicked, this, [this] { host_.Guard([this] { CtopOK2Click(); }); });
     connect(ptocOk, &QPushButton::clicked, this, [this] { host_.Guard([this] { ptocOkClick(); }); });
     connect(ptocOk2, &QPushButton::clicked, this, [this] { host_.Guard([this] { ptocOk2Click(); }); });
+    connect(CancelCopy, &QPushButton::clicked, this, [this] { host_.Guard([this] { CancelClick(); }); });
 }
 
 CopyPage::~CopyPage() = default;
@@ -116,6 +122,7 @@ void CopyPage::Prepare(CopyMode mode, const char* label) {
     Copy_select->SetItemIndex(static_cast<int>(mode));
     Label35->setText(label);
     ProgressBar3->setValue(ProgressBar3->minimum());
+    ProgressBar3->setFormat("");
     complete2->hide();
 }
 
@@ -139,15 +146,24 @@ void CopyPage::CtopOK2Click() {
     const QString path = RunFileDialog(true);
     if (path.isEmpty()) return;
     if (QFileInfo::exists(path)) {
-        const QString name = QFileInfo(path).fileName();
-        if (!host_.Ask(kAskOverwrite + name.toStdString() + "?", kCapConfirm)) return;
+        const QFileInfo info(path);
+        std::string question = kAskOverwrite + info.fileName().toStdString() + "?";
+        // A Yes replaces a read-only file too: the user is told before answering.
+        if (info.isFile() && !(info.permissions() & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther))) {
+            question += "\nThe file is read-only; it is replaced all the same and stays read-only.";
+        }
+        if (!host_.Ask(question, kCapConfirm)) return;
     }
     // The dialog and the question let the event loop run: the link may have
     // become busy meanwhile.
     if (!host_.Link().Trans_chk()) return;
     SetFileCaption(path);
     ctop_adr_chk(0);
-    if (const transfer::CopyStart s = copier_->StartCameraToPc(path.toStdString()); !s) Refused(s);
+    if (const transfer::CopyStart s = copier_->StartCameraToPc(path.toStdString(), true); !s) {
+        Refused(s);
+        return;
+    }
+    SetRunning(copier_->Active());
 }
 
 int CopyPage::ctop_adr_chk(int start) {
@@ -166,7 +182,11 @@ void CopyPage::ptocOkClick() {
     lastOpened_ = path;
     SetFileCaption(path);
     if (!host_.Link().Trans_chk()) return;
-    if (const transfer::CopyStart s = copier_->StartSingle(path.toStdString()); !s) Refused(s);
+    if (const transfer::CopyStart s = copier_->StartSingle(path.toStdString()); !s) {
+        Refused(s);
+        return;
+    }
+    SetRunning(copier_->Active());
 }
 
 void CopyPage::ptocOk2Click() {
@@ -191,7 +211,23 @@ void CopyPage::ptocOk2Click() {
     SetFileCaption(path);
     if (!host_.Link().Trans_chk()) return;
     Same->setFocus();
-    if (const transfer::CopyStart s = copier_->StartBatch(path.toStdString()); !s) Refused(s);
+    if (const transfer::CopyStart s = copier_->StartBatch(path.toStdString()); !s) {
+        Refused(s);
+        return;
+    }
+    SetRunning(copier_->Active());
+}
+
+void CopyPage::CancelClick() {
+    if (!copier_->Cancel()) return;
+    // A single copy ends at the reply to its record in flight: until then Cancel is spent.
+    CancelCopy->setEnabled(false);
+}
+
+void CopyPage::SetRunning(bool running) {
+    for (QPushButton* b : {CtopOK2, ptocOk, ptocOk2}) b->setEnabled(!running);
+    host_.EnableReLoad(!running);
+    CancelCopy->setEnabled(running && copier_->Cancellable());
 }
 
 void CopyPage::Refused(const transfer::CopyStart& why) {
@@ -236,20 +272,45 @@ void CopyPage::Progress(int done, int total) {
     if (total <= 0) return;
     if (ProgressBar3->maximum() != total) ProgressBar3->setRange(0, total);
     ProgressBar3->setValue(std::min(done, total));
+    // "317 / 512 words (61%)"; a batch copy names its step: "sending the block (66%)".
+    const QString step = Q(copier_->Step());
+    ProgressBar3->setFormat(copier_->CountsSteps() ? step + " (%p%)" : "%v / %m " + step + " (%p%)");
+    // The block once sent cannot be called back.
+    if (copier_->Active()) CancelCopy->setEnabled(copier_->Cancellable());
 }
 
 void CopyPage::Finished(const CopyOutcome& outcome) {
+    SetRunning(false);
+    if (outcome.result == CopyResult::Cancelled) {
+        ProgressBar3->setFormat("Cancelled");
+        // The camera holds part of the file: that must be said, not only shown.
+        if (!outcome.recordsNote.empty()) host_.ShowMessage(outcome.recordsNote, "Copy");
+        return;
+    }
     if (outcome.result == CopyResult::Complete) {
         ProgressBar3->setValue(ProgressBar3->maximum());
         // The next batch reuses the file without asking again.
         if (copier_->Mode() == CopyMode::PcToCameraBatch) Same->setChecked(true);
         complete2->show();
+        // What the file hid (a Ctrl-Z before its end, a word written twice) is said, not only done.
+        if (!outcome.notes.empty()) {
+            std::string text = "Complete, but:";
+            for (const std::string& n : outcome.notes) text += "\n" + n;
+            host_.ShowMessage(text, "Copy");
+        }
         return;
     }
-    if (quietEnd_) return;  // the link has shown its message
+    if (quietEnd_) {
+        // The link has shown its message; a single copy cut short also says what is in the camera.
+        if (outcome.recordsAccepted > 0) host_.ShowMessage(outcome.recordsNote, link::kCapNotConnected);
+        return;
+    }
     QString text = Q(outcome.message);
     // An error reply is the camera's " Error " alone; other ends say what happened.
-    if (outcome.result != CopyResult::ErrorReply && !outcome.detail.empty() && outcome.detail != outcome.message) {
+    // A single copy stopped by an error reply also says how many records reached the camera.
+    if (outcome.result == CopyResult::ErrorReply && !outcome.recordsNote.empty()) {
+        text += "\n" + Q(outcome.recordsNote);
+    } else if (outcome.result != CopyResult::ErrorReply && !outcome.detail.empty() && outcome.detail != outcome.message) {
         text += "\n" + Q(outcome.detail);
     }
     host_.ShowMessage(text.toStdString(), outcome.caption.empty() ? link::kCapNotConnected : outcome.caption);

@@ -63,6 +63,9 @@ public:
     /// The link gave up waiting for the copy's answer (it has said so).
     void ReplyGivenUp();
 
+    /// "Cancel": ends the running copy (a batch copy only before its block goes out).
+    void CancelClick();
+
     /// The copy engine the buttons drive.
     const transfer::CopyEngine& Copier() const { return *copier_; }
 
@@ -77,6 +80,7 @@ public:
     QProgressBar* ProgressBar3 = nullptr;
     QLabel* complete2 = nullptr;
     QCheckBox* Same = nullptr;
+    QPushButton* CancelCopy = nullptr;
 
 private:
     /// Sets Copy_select and Label35 for a copy about to start, the progress
@@ -89,6 +93,8 @@ private:
     void Progress(int done, int total);
     void Finished(const transfer::CopyOutcome& outcome);
     void SetFileCaption(const QString& path);
+    /// While a copy runs its buttons and "&Load" are disabled and Cancel is enabled.
+    void SetRunning(bool running);
 
     widgets::PageHost& host_;
     std::unique_ptr<transfer::CopyEngine> copier_;

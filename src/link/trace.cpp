@@ -1,10 +1,14 @@
 #include "link/trace.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <time.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -179,23 +183,95 @@ void TraceDecoder::Byte(std::uint8_t b, std::vector<std::string>& lines) {
 
 // ---- the writer ------------------------------------------------------------------
 
-LineTrace::LineTrace(const std::string& path) {
-    file_ = std::fopen(path.c_str(), "w");
-    if (file_ == nullptr) throw std::runtime_error("cannot write the trace file " + path + ": " + std::strerror(errno));
-    std::fputs(kHeader, file_);
-    std::fflush(file_);
+LineTrace::LineTrace(const std::string& path) : target_(path) {
+    auto refuse = [&](const std::string& why) {
+        throw std::runtime_error("cannot write the trace file " + path + ": " + why);
+    };
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char* real = ::realpath(path.c_str(), nullptr);
+        if (real == nullptr) refuse("a symbolic link to a file that is not there");
+        target_ = real;
+        std::free(real);
+    }
+    // Never opened unless it is a regular file: a FIFO would block, a device
+    // (the camera's own port among them) would be written into.
+    const bool exists = ::stat(target_.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        refuse(S_ISDIR(st.st_mode) ? "it is a folder" : "not a regular file (a FIFO, a device or a socket)");
+    }
+    int fd = -1;
+    if (exists) {
+        // Replaced as a whole when the trace is closed; until then the old file stays.
+        tmp_ = target_ + ".tmp" + std::to_string(::getpid());
+        fd = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) ::fchmod(fd, st.st_mode & 07777);
+    } else {
+        fd = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    }
+    if (fd < 0) refuse(std::strerror(errno));
+    file_ = ::fdopen(fd, "w");
+    if (file_ == nullptr) {
+        ::close(fd);
+        refuse(std::strerror(errno));
+    }
+    if (std::fputs(kHeader, file_) < 0 || std::fflush(file_) != 0) error_ = std::strerror(errno);
     started_ = Clock::now();
     thread_ = std::thread(&LineTrace::Run, this);
 }
 
 LineTrace::~LineTrace() {
+    std::string error;
+    Close(error);
+}
+
+void LineTrace::OnWriteError(std::function<void(const std::string&)> handler) {
+    std::string already;
+    {
+        std::lock_guard lk(mutex_);
+        onError_ = std::move(handler);
+        already = error_;
+    }
+    if (!already.empty() && onError_) onError_(already);
+}
+
+std::string LineTrace::WriteError() {
+    std::lock_guard lk(mutex_);
+    return error_;
+}
+
+void LineTrace::Failed(const std::string& why) {
+    std::function<void(const std::string&)> handler;
+    {
+        std::lock_guard lk(mutex_);
+        if (!error_.empty()) return;
+        error_ = why;
+        handler = onError_;
+    }
+    if (handler) handler(why);
+}
+
+bool LineTrace::Close(std::string& error) {
+    if (closed_) {
+        error = WriteError();
+        return error.empty();
+    }
+    closed_ = true;
     {
         std::lock_guard lk(mutex_);
         stop_ = true;
     }
     wake_.notify_all();
     thread_.join();
-    std::fclose(file_);
+    if (std::fclose(file_) != 0) Failed(std::strerror(errno));
+    file_ = nullptr;
+    error = WriteError();
+    if (!tmp_.empty()) {
+        if (error.empty() && ::rename(tmp_.c_str(), target_.c_str()) != 0) error = std::strerror(errno);
+        if (!error.empty()) ::unlink(tmp_.c_str());  // the old file stays as it was
+    }
+    if (!error.empty()) error = "the trace file " + target_ + " could not be written: " + error;
+    return error.empty();
 }
 
 void LineTrace::Record(TraceDirection direction, const std::uint8_t* bytes, std::size_t count) {
@@ -267,8 +343,11 @@ void LineTrace::Run() {
             text += Format(s, c.direction, std::span<const std::uint8_t>(bytes.data() + c.offset, c.count),
                            c.direction == TraceDirection::ToCamera ? toCamera_ : fromCamera_);
         }
-        std::fwrite(text.data(), 1, text.size(), file_);
-        std::fflush(file_);
+        if (WriteError().empty()) {
+            if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) {
+                Failed(std::strerror(errno));
+            }
+        }
         const std::uint64_t n = chunks.size();
         chunks.clear();
         bytes.clear();

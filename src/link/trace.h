@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -52,10 +53,14 @@ class LineTrace {
 public:
     using Clock = std::chrono::steady_clock;
 
-    /// Writes to `path` (created or emptied). Throws std::runtime_error with
-    /// the reason when the file cannot be opened.
+    /// Writes to `path`. A new file is created; an existing regular file is
+    /// replaced only as a whole: the trace is written beside it and renamed
+    /// over it when the trace is closed (a symbolic link is written through,
+    /// beside its target). Throws std::runtime_error with the reason when the
+    /// file cannot be created or `path` is not a regular file (a FIFO, a
+    /// device such as the camera's port, a folder): nothing is opened then.
     explicit LineTrace(const std::string& path);
-    /// Flushes what was recorded and closes the file.
+    /// Close(), its error dropped.
     ~LineTrace();
     LineTrace(const LineTrace&) = delete;
     LineTrace& operator=(const LineTrace&) = delete;
@@ -66,6 +71,17 @@ public:
     void Flush();
     /// CPU seconds the writer thread has used (formatting and writing).
     double WriterCpuSeconds();
+    /// Called once, on the writer's thread, when a write to the file first
+    /// fails (a full disk); the trace writes nothing more after that.
+    void OnWriteError(std::function<void(const std::string&)> handler);
+    /// The first write error ("" while there is none).
+    std::string WriteError();
+    /// Writes what was recorded, closes the file and (for a replaced file)
+    /// renames it into place. False with `error` set when any write failed;
+    /// an existing file is then left as it was. Idempotent.
+    bool Close(std::string& error);
+    /// The file the trace is written to in the end.
+    const std::string& Path() const { return target_; }
 
     /// The trace's text for one record; `seconds` since the trace began.
     /// Decoded lines follow the byte line.
@@ -84,7 +100,14 @@ private:
     };
     void Run();
 
+    void Failed(const std::string& why);
+
     std::FILE* file_ = nullptr;
+    std::string target_;
+    std::string tmp_;  ///< the file written beside an existing target; empty for a new file
+    bool closed_ = false;
+    std::string error_;  ///< guarded by mutex_
+    std::function<void(const std::string&)> onError_;
     Clock::time_point started_;
     TraceDecoder toCamera_{TraceDirection::ToCamera};
     TraceDecoder fromCamera_{TraceDirection::FromCamera};

@@ -53,15 +53,31 @@ CopyStart CopyEngine::Begin(CopyMode mode) {
     fileWords_ = NoWords();
     batchAsks_ = 0;
     passesLeft_ = 0;
+    notes_.clear();
     CopyStart ok;
     ok.ok = true;
     return ok;
 }
 
-CopyStart CopyEngine::StartCameraToPc(const std::string& path) {
+CopyStart CopyEngine::StartCameraToPc(const std::string& path, bool replaceReadOnly) {
+    if (Active() || !link_.Trans_chk()) return Refused("", "", "the link is busy");
+    // The file first: a target that cannot be written is known before 512 reads.
+    auto file = std::make_unique<PendingFile>();
+    std::string error;
+    bool readOnly = false;
+    if (!file->Open(path, replaceReadOnly, error, &readOnly)) {
+        CopyStart refused = Refused(kMsgFileWrite, kCapFile, error);
+        refused.readOnly = readOnly;
+        return refused;
+    }
+    return StartCameraToPc(std::move(file));
+}
+
+CopyStart CopyEngine::StartCameraToPc(std::unique_ptr<PendingFile> file) {
+    if (!file || !file->IsOpen()) return Refused(kMsgFileWrite, kCapFile, "no file prepared");
     CopyStart s = Begin(CopyMode::CameraToPc);
     if (!s) return s;
-    path_ = path;
+    file_ = std::move(file);
     phase_ = Phase::Sweep;
     passesLeft_ = 1;
     Progress(0, static_cast<int>(link::kMemoryWords));
@@ -72,7 +88,7 @@ CopyStart CopyEngine::StartCameraToPc(const std::string& path) {
 CopyStart CopyEngine::StartReadBack() {
     CopyStart s = Begin(CopyMode::ReadBack);
     if (!s) return s;
-    path_.clear();
+    file_.reset();
     phase_ = Phase::Sweep;
     passesLeft_ = 1;
     Progress(0, static_cast<int>(link::kMemoryWords));
@@ -80,15 +96,7 @@ CopyStart CopyEngine::StartReadBack() {
     return s;
 }
 
-CopyStart CopyEngine::StartSingle(const std::string& path) {
-    SettingsScript script;
-    std::string error;
-    if (!ReadSettingsFile(path, script, error)) return Refused(kMsgFileRead, kCapFile, error);
-    if (!script.Ok()) return Refused(kMsgFileRead, kCapFile, path + ": " + script.FirstProblem());
-    return StartSingle(script);
-}
-
-CopyStart CopyEngine::StartSingle(const SettingsScript& script) {
+CopyStart CheckSingle(const SettingsScript& script) {
     if (!script.Ok()) return Refused(kMsgFileRead, kCapFile, script.FirstProblem());
     if (script.records.empty()) return Refused(kMsgFileRead, kCapFile, "no records");
     for (const SettingsRecord& r : script.records) {
@@ -96,6 +104,13 @@ CopyStart CopyEngine::StartSingle(const SettingsScript& script) {
         if (r.payload[1] == link::kGroupWrite && r.payload[2] == link::kItemPreset) {
             return Refused(kMsgFileRead, kCapFile,
                            "line " + std::to_string(r.line) + ": a preset command, which the camera does not answer");
+        }
+        // The camera refuses it, and by then the records before it are in.
+        if (r.IsWordWrite() && r.Address() > kLastWord) {
+            return Refused(kMsgFileRead, kCapFile,
+                           "line " + std::to_string(r.line) + ": word " +
+                               link::HexWordText(static_cast<std::uint16_t>(r.Address())) +
+                               " is beyond the memory (the last word is 1FF)");
         }
     }
     for (std::size_t i = 0; i + 1 < script.records.size(); ++i) {
@@ -105,8 +120,38 @@ CopyStart CopyEngine::StartSingle(const SettingsScript& script) {
                            "line " + std::to_string(script.records[i + 1].line) + ": a record after the reset record");
         }
     }
+    CopyStart ok;
+    ok.ok = true;
+    return ok;
+}
+
+CopyStart CheckBatch(const SettingsScript& script) {
+    if (!script.Ok()) return Refused(kMsgFileRead, kCapFile, script.FirstProblem());
+    const MemoryWords named = WordsOf(script);
+    if (MissingWords(named).size() == named.size()) return Refused(kMsgFileRead, kCapFile, "no memory word written");
+    CopyStart ok;
+    ok.ok = true;
+    return ok;
+}
+
+void CopyEngine::TakeNotes(const SettingsScript& script) {
+    for (const std::string& note : {script.CtrlZNote(), ConflictNote(ConflictingWords(script))})
+        if (!note.empty()) notes_.push_back(note);
+}
+
+CopyStart CopyEngine::StartSingle(const std::string& path) {
+    SettingsScript script;
+    std::string error;
+    if (!ReadSettingsFile(path, script, error, ReadAs::Script)) return Refused(kMsgFileRead, kCapFile, error);
+    if (!script.Ok()) return Refused(kMsgFileRead, kCapFile, path + ": " + script.FirstProblem());
+    return StartSingle(script);
+}
+
+CopyStart CopyEngine::StartSingle(const SettingsScript& script) {
+    if (CopyStart check = CheckSingle(script); !check) return check;
     CopyStart s = Begin(CopyMode::PcToCameraSingle);
     if (!s) return s;
+    TakeNotes(script);
     records_ = script.records;
     phase_ = Phase::Records;
     SendNextRecord();
@@ -116,18 +161,18 @@ CopyStart CopyEngine::StartSingle(const SettingsScript& script) {
 CopyStart CopyEngine::StartBatch(const std::string& path) {
     SettingsScript script;
     std::string error;
-    if (!ReadSettingsFile(path, script, error)) return Refused(kMsgFileRead, kCapFile, error);
+    if (!ReadSettingsFile(path, script, error, ReadAs::Block)) return Refused(kMsgFileRead, kCapFile, error);
     if (!script.Ok()) return Refused(kMsgFileRead, kCapFile, path + ": " + script.FirstProblem());
     return StartBatch(script);
 }
 
 CopyStart CopyEngine::StartBatch(const SettingsScript& script) {
-    if (!script.Ok()) return Refused(kMsgFileRead, kCapFile, script.FirstProblem());
+    if (CopyStart check = CheckBatch(script); !check) return check;
     const MemoryWords named = WordsOf(script);
     const std::vector<int> unnamed = MissingWords(named);
-    if (unnamed.size() == named.size()) return Refused(kMsgFileRead, kCapFile, "no memory word written");
     CopyStart s = Begin(CopyMode::PcToCameraBatch);
     if (!s) return s;
+    TakeNotes(script);
     words_ = named;
     fileWords_ = named;
     batchAsks_ = static_cast<int>(unnamed.size());
@@ -163,16 +208,20 @@ bool CopyEngine::OnReply() {
             OnWordReply();
             break;
         case Phase::Records:
+            if (cancelPending_) {
+                FinishCancelled();
+                break;
+            }
             SendNextRecord();
             break;
         case Phase::Block: {
-            Progress(batchAsks_ + 1, batchAsks_ + 2);
             // The camera takes the new settings with a reset; its ACK ends the copy.
             link::Payload p;
             p[1] = link::kGroupReset;
             if (Send(p, 1)) {
                 phase_ = Phase::Reset;
                 link_.Lock_on();
+                Progress(batchAsks_ + 1, batchAsks_ + 2);
             }
             break;
         }
@@ -218,7 +267,8 @@ void CopyEngine::OnWordReply() {
         return;
     }
     ++askPos_;
-    if (mode_ == CopyMode::PcToCameraBatch) Progress(static_cast<int>(askPos_), batchAsks_ + 2);
+    // The last word read is followed at once by the block, which tells its own step.
+    if (mode_ == CopyMode::PcToCameraBatch && askPos_ < asks_.size()) Progress(static_cast<int>(askPos_), batchAsks_ + 2);
     NextAsk();
 }
 
@@ -257,12 +307,12 @@ void CopyEngine::AfterReads() {
     switch (mode_) {
         case CopyMode::CameraToPc: {
             std::string error;
-            if (!WriteFileAtomically(path_, FormatSettingsFile(words_), error)) {
+            if (!file_ || !file_->Commit(FormatSettingsFile(words_), error)) {
                 CopyOutcome o;
                 o.result = CopyResult::FileWrite;
                 o.message = kMsgFileWrite;
                 o.caption = kCapFile;
-                o.detail = path_ + ": " + error;
+                o.detail = (file_ ? file_->Target() + ": " : std::string()) + error;
                 Finish(o);
                 return;
             }
@@ -328,7 +378,59 @@ void CopyEngine::Abort(const std::string& why, const std::string& caption) {
     o.message = why;
     o.caption = caption;
     o.detail = why;
+    TellRecords(o);
     Finish(o);
+}
+
+bool CopyEngine::Cancel() {
+    if (!Cancellable()) return false;
+    if (phase_ == Phase::Records) {
+        // The record in flight is let in (or refused) first, so the count said is exact.
+        cancelPending_ = true;
+        return true;
+    }
+    FinishCancelled();
+    return true;
+}
+
+void CopyEngine::FinishCancelled() {
+    CopyOutcome o;
+    o.result = CopyResult::Cancelled;
+    o.message = kMsgCancelled;
+    switch (mode_) {
+        case CopyMode::CameraToPc: o.detail = "no file written"; break;
+        case CopyMode::PcToCameraBatch: o.detail = "before the block went out: the camera is unchanged"; break;
+        case CopyMode::PcToCameraSingle:
+        case CopyMode::ReadBack: break;
+    }
+    TellRecords(o, static_cast<int>(recordPos_));
+    Finish(o);
+}
+
+std::string CopyEngine::Step() const {
+    switch (phase_) {
+        case Phase::Sweep:
+        case Phase::Reask: return "words";
+        case Phase::Records: return "records";
+        case Phase::Prefetch:
+            return askPos_ < asks_.size() ? "reading word " + Hex3(asks_[askPos_]) : std::string("reading the camera's words");
+        case Phase::Block: return "sending the block";
+        case Phase::Reset: return "resetting the camera";
+        case Phase::Idle: break;
+    }
+    return {};
+}
+
+void CopyEngine::TellRecords(CopyOutcome& o, int accepted) const {
+    if (mode_ != CopyMode::PcToCameraSingle || phase_ != Phase::Records) return;
+    // By default the record last sent is unanswered (or refused): those before it are in.
+    o.recordsAccepted = accepted >= 0 ? accepted : (recordPos_ > 0 ? static_cast<int>(recordPos_) - 1 : 0);
+    o.recordsTotal = static_cast<int>(records_.size());
+    const std::string of = std::to_string(o.recordsAccepted) + " of " + std::to_string(o.recordsTotal);
+    o.recordsNote = o.recordsAccepted == 0 ? "no record reached the camera"
+                                           : of + " records reached the camera, which now holds part old, part new "
+                                                  "settings: restore the whole file again";
+    o.detail += (o.detail.empty() ? "" : "; ") + o.recordsNote;
 }
 
 // ---- helpers ------------------------------------------------------------------------------------
@@ -364,6 +466,7 @@ void CopyEngine::FailReply(const std::string& detail) {
     o.message = kMsgErrorReply;
     o.caption = kCapErrorReply;
     o.detail = detail;
+    TellRecords(o);
     Finish(o);
 }
 
@@ -373,6 +476,10 @@ void CopyEngine::Progress(int done, int total) {
 
 void CopyEngine::Finish(CopyOutcome outcome) {
     phase_ = Phase::Idle;
+    cancelPending_ = false;
+    outcome.notes = notes_;
+    if (file_) file_->Discard();  // written by now if it was to be: a stopped copy leaves the old file
+    file_.reset();
     outcome_ = std::move(outcome);
     if (events_.finished) events_.finished(outcome_);
 }

@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,10 @@ enum class CopyResult {
     FileWrite,      ///< the settings file could not be written; an old file is as it was
     NoProgress,     ///< the camera's replies did not move through the memory
     Aborted,        ///< the link gave up, the device went away, or the host stopped it
+    Cancelled,      ///< the user cancelled it (Cancel())
 };
+
+inline constexpr const char* kMsgCancelled = "The copy was cancelled";
 
 inline constexpr const char* kMsgErrorReply = " Error ";
 inline constexpr const char* kCapErrorReply = "ERR";
@@ -59,6 +63,15 @@ struct CopyOutcome {
     /// The copy ended with the camera's ACK to a reset record (single mode).
     bool endedByReset = false;
     std::vector<int> missing;
+    /// Single: the records the camera accepted, of how many.
+    int recordsAccepted = 0;
+    int recordsTotal = 0;
+    /// Single, stopped part-way: how many records reached the camera, and
+    /// that it now holds a mix (also at the end of `detail`).
+    std::string recordsNote;
+    /// What the file hid that the user must hear of, however the copy ended:
+    /// bytes after a Ctrl-Z, words written twice with different values.
+    std::vector<std::string> notes;
 };
 
 struct CopyEvents {
@@ -74,23 +87,38 @@ struct CopyStart {
     std::string message;  ///< "File read Error occured", or empty when the link is busy
     std::string caption;
     std::string detail;
+    /// The target exists and is read-only; asked again, the copy may replace it.
+    bool readOnly = false;
     explicit operator bool() const { return ok; }
 };
+
+/// Whether a file read as a script can be replayed record by record: not
+/// empty, no preset (which the camera answers with its ACK alone), nothing
+/// after a reset record, no word beyond 0x1FF. Refused with the line.
+CopyStart CheckSingle(const SettingsScript& script);
+/// Whether a file read as a block can be sent: well-formed, and writing at
+/// least one word.
+CopyStart CheckBatch(const SettingsScript& script);
 
 class CopyEngine {
 public:
     CopyEngine(link::Link& link, CopyEvents events = {});
 
-    /// Reads all 512 words and writes the settings file `path`.
-    CopyStart StartCameraToPc(const std::string& path);
+    /// Reads all 512 words and writes the settings file `path`. The file is
+    /// prepared first (PendingFile): a target that cannot be written is
+    /// refused before anything is sent; a read-only one only when
+    /// `replaceReadOnly` is false.
+    CopyStart StartCameraToPc(const std::string& path, bool replaceReadOnly = false);
+    /// The same with the file already prepared (ternctl prepares it before
+    /// it opens the port).
+    CopyStart StartCameraToPc(std::unique_ptr<PendingFile> file);
     /// Reads all 512 words and keeps them (Words()); writes no file.
     CopyStart StartReadBack();
-    /// Replays the file `path` record by record. A file with records after a
-    /// reset record, or with a preset (which the camera answers with its ACK
-    /// alone), is refused: the copy could not send them all.
+    /// Replays the file `path` (read as a script) record by record; refused
+    /// as CheckSingle says.
     CopyStart StartSingle(const std::string& path);
     CopyStart StartSingle(const SettingsScript& script);
-    /// Sends the file `path` as one block, then resets the camera.
+    /// Sends the file `path` (read as a block) as one block, then resets the camera.
     CopyStart StartBatch(const std::string& path);
     CopyStart StartBatch(const SettingsScript& script);
 
@@ -99,6 +127,21 @@ public:
     /// Ends a running copy: the link gave up (its message and caption), the
     /// device went away, the user stopped it.
     void Abort(const std::string& why, const std::string& caption = "");
+
+    /// The user's Cancel: ends the copy at once, as cleanly as it can be.
+    /// Camera->PC writes no file; a single copy says how many records reached
+    /// the camera; a batch copy can be cancelled only before the block goes
+    /// out. False (and nothing done) when the copy cannot be cancelled now.
+    bool Cancel();
+    bool Cancellable() const {
+        return Active() && !cancelPending_ && phase_ != Phase::Block && phase_ != Phase::Reset;
+    }
+    /// What the copy is doing, for a progress line: "reading word 1FF",
+    /// "sending the block", "resetting the camera"; for the reads and the
+    /// records, the unit counted ("words", "records").
+    std::string Step() const;
+    /// Whether Step() names a step (batch) rather than a unit.
+    bool CountsSteps() const { return mode_ == CopyMode::PcToCameraBatch; }
 
     bool Active() const { return phase_ != Phase::Idle; }
     CopyMode Mode() const { return mode_; }
@@ -112,6 +155,7 @@ private:
     enum class Phase { Idle, Sweep, Reask, Records, Prefetch, Block, Reset };
 
     CopyStart Begin(CopyMode mode);
+    void TakeNotes(const SettingsScript& script);
     bool Send(const link::Payload& p, int n);
     void SendRead(int address);
     bool IsOurReply() const;
@@ -123,14 +167,22 @@ private:
     void Progress(int done, int total);
     void Finish(CopyOutcome outcome);
     void FailReply(const std::string& detail);
+    /// Single: how many records reached the camera, said in the outcome.
+    /// `accepted` records are known to be in; -1: all but the one last sent.
+    void TellRecords(CopyOutcome& o, int accepted = -1) const;
+    void FinishCancelled();
 
     link::Link& link_;
     CopyEvents events_;
     CopyMode mode_ = CopyMode::CameraToPc;
     Phase phase_ = Phase::Idle;
     CopyOutcome outcome_;
+    /// Single: the user cancelled; the copy ends at the reply to the record in flight.
+    bool cancelPending_ = false;
+    /// The notes of the file being copied (CopyOutcome::notes).
+    std::vector<std::string> notes_;
 
-    std::string path_;
+    std::unique_ptr<PendingFile> file_;
     MemoryWords words_ = NoWords();
     /// Words to be read (a re-ask, or the words a batch file does not name).
     std::vector<int> asks_;

@@ -8,7 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <cstdlib>
+#include <map>
 
 namespace tern::transfer {
 
@@ -69,62 +70,144 @@ std::vector<int> MissingWords(const MemoryWords& words) {
     return missing;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string& error) {
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+namespace {
 
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+const char* KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a plain file";
+}
+
+std::string NotRegular(const std::string& path, mode_t mode) {
+    return path + ": not a regular file (" + KindOf(mode) + ")";
+}
+
+}  // namespace
+
+bool PendingFile::Open(const std::string& path, bool replaceReadOnly, std::string& error, bool* readOnly) {
+    Discard();
+    if (readOnly != nullptr) *readOnly = false;
+    target_ = path;
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        // Written through: the file the link names is replaced, the link stays.
+        char* real = ::realpath(path.c_str(), nullptr);
+        if (real == nullptr) {
+            error = path + ": a symbolic link to a file that is not there";
+            return false;
+        }
+        target_ = real;
+        std::free(real);
+    }
     struct stat old {};
-    const bool existed = ::stat(path.c_str(), &old) == 0;
+    const bool existed = ::stat(target_.c_str(), &old) == 0;
     if (existed && !S_ISREG(old.st_mode)) {
-        error = path + ": not a regular file";
+        error = NotRegular(target_, old.st_mode);
         return false;
     }
-
+    if (existed && (old.st_mode & 0222) == 0 && !replaceReadOnly) {
+        if (readOnly != nullptr) *readOnly = true;
+        error = target_ + ": the file is read-only";
+        return false;
+    }
+    const std::string dir = FolderOf(target_);
     // A name of our own next to the target, so the rename stays in one file system.
     static std::atomic<unsigned> serial{0};
-    std::string tmp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tmp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        tmp_ = target_ + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+        fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd_ < 0 && errno != EEXIST) {
             error = Errno(("cannot create a file in " + dir).c_str());
+            tmp_.clear();
             return false;
         }
     }
-    if (fd < 0) {
+    if (fd_ < 0) {
         error = "cannot create a temporary file in " + dir;
+        tmp_.clear();
+        return false;
+    }
+    if (existed) ::fchmod(fd_, old.st_mode & 07777);  // best effort: the data matters more
+    return true;
+}
+
+void PendingFile::Discard() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!tmp_.empty()) ::unlink(tmp_.c_str());
+    tmp_.clear();
+}
+
+bool PendingFile::Commit(std::string_view contents, std::string& error) {
+    if (fd_ < 0) {
+        error = "no file prepared";
         return false;
     }
     auto fail = [&](const std::string& why) {
-        if (fd >= 0) ::close(fd);
-        ::unlink(tmp.c_str());
+        Discard();
         error = why;
         return false;
     };
-    if (existed) ::fchmod(fd, old.st_mode & 07777);  // best effort: the data matters more
-
     const char* p = contents.data();
     std::size_t left = contents.size();
     while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
+        const ssize_t n = ::write(fd_, p, left);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return fail(n < 0 ? Errno("write") : std::string("write: nothing written"));
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    if (::fsync(fd) != 0) return fail(Errno("fsync"));
-    const int closed = ::close(fd);
-    fd = -1;
+    if (::fsync(fd_) != 0) return fail(Errno("fsync"));
+    const int closed = ::close(fd_);
+    fd_ = -1;
     if (closed != 0) return fail(Errno("close"));
-    if (::rename(tmp.c_str(), path.c_str()) != 0) return fail(Errno("rename"));
+    if (::rename(tmp_.c_str(), target_.c_str()) != 0) return fail(Errno("rename"));
+    tmp_.clear();
     // The rename itself is made durable with the folder.
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dfd = ::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);
     }
     return true;
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string& error) {
+    PendingFile file;
+    return file.Open(path, true, error) && file.Commit(contents, error);
+}
+
+int OpenRegularFile(const std::string& path, std::string& error) {
+    // Checked before the open too: opening a FIFO blocks, opening a serial
+    // device changes its lines.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        error = Errno(path.c_str());
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = NotRegular(path, st.st_mode);
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = Errno(path.c_str());
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // swapped meanwhile
+        error = NotRegular(path, st.st_mode);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 // ---- reading ------------------------------------------------------------------------------
@@ -162,18 +245,28 @@ bool ParseRecordLine(std::string_view line, link::Payload& payload, int& digits,
     return true;
 }
 
-SettingsScript ParseSettings(std::string_view text) {
+SettingsScript ParseSettings(std::string_view text, ReadAs as) {
     SettingsScript script;
+    script.as = as;
     std::size_t pos = 0;
     int number = 0;
     while (pos < text.size()) {
-        if (text[pos] == 0x1A) break;  // Ctrl-Z: the end of the file
+        if (text[pos] == 0x1A) {  // Ctrl-Z: the end of the file
+            script.ctrlZLine = number + 1;
+            script.unreadAfterCtrlZ = text.size() - pos - 1;
+            break;
+        }
         ++number;
         const std::size_t lf = text.find('\n', pos);
         const bool cut = lf == std::string_view::npos;
         const std::string_view line = text.substr(pos, cut ? std::string_view::npos : lf - pos);
         pos = cut ? text.size() : lf + 1;
 
+        if (as == ReadAs::Block && !(line.size() >= 2 && line[0] == '2' && line[1] == '1')) {
+            // Not a word record: the block copy passes it by.
+            if (line.find_first_not_of(" \t\r") != std::string_view::npos) script.skipped.push_back(number);
+            continue;
+        }
         SettingsRecord rec;
         rec.line = number;
         std::string problem;
@@ -185,7 +278,7 @@ SettingsScript ParseSettings(std::string_view text) {
             script.problems.push_back({number, "the file ends inside a record"});
             continue;
         }
-        if (rec.IsWordWrite() && rec.digits < 12) {
+        if ((as == ReadAs::Block || rec.IsWordWrite()) && rec.digits < 12) {
             script.problems.push_back({number, "a word write without its address and value"});
             continue;
         }
@@ -195,36 +288,80 @@ SettingsScript ParseSettings(std::string_view text) {
     return script;
 }
 
-bool ReadSettingsFile(const std::string& path, SettingsScript& script, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = Errno(path.c_str());
-        return false;
-    }
+std::string SettingsScript::CtrlZNote() const {
+    if (ctrlZLine == 0 || unreadAfterCtrlZ == 0) return {};
+    return "the file ends at the Ctrl-Z on line " + std::to_string(ctrlZLine) + "; " + std::to_string(unreadAfterCtrlZ) +
+           (unreadAfterCtrlZ == 1 ? " byte after it was" : " bytes after it were") + " not read";
+}
+
+bool ReadSettingsFile(const std::string& path, SettingsScript& script, std::string& error, ReadAs as) {
+    const int fd = OpenRegularFile(path, error);
+    if (fd < 0) return false;
     std::string text;
     char buf[8192];
-    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-        text.append(buf, static_cast<std::size_t>(in.gcount()));
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = Errno(path.c_str());
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
         if (text.size() > kMaxSettingsFileSize) {
+            ::close(fd);
             error = path + ": too large for a settings file";
             return false;
         }
     }
-    if (in.bad()) {
-        error = path + ": read error";
-        return false;
-    }
-    script = ParseSettings(text);
+    ::close(fd);
+    script = ParseSettings(text, as);
     return true;
+}
+
+bool NamesWord(const SettingsScript& script, const SettingsRecord& record) {
+    return script.as == ReadAs::Block ? record.payload[1] == link::kGroupWrite : record.IsWordWrite();
 }
 
 MemoryWords WordsOf(const SettingsScript& script) {
     MemoryWords words = NoWords();
     for (const SettingsRecord& r : script.records) {
-        if (!r.IsWordWrite() || r.Address() > kLastWord) continue;
+        if (!NamesWord(script, r) || r.Address() > kLastWord) continue;
         words[static_cast<std::size_t>(r.Address())] = r.Value();
     }
     return words;
+}
+
+std::vector<ConflictingWord> ConflictingWords(const SettingsScript& script) {
+    std::map<int, std::vector<const SettingsRecord*>> byAddress;
+    for (const SettingsRecord& r : script.records)
+        if (NamesWord(script, r) && r.Address() <= kLastWord) byAddress[r.Address()].push_back(&r);
+    std::vector<ConflictingWord> out;
+    for (const auto& [address, recs] : byAddress) {
+        bool differ = false;
+        for (const SettingsRecord* r : recs) differ = differ || r->Value() != recs.front()->Value();
+        if (!differ) continue;
+        ConflictingWord c;
+        c.address = address;
+        for (const SettingsRecord* r : recs) c.lines.push_back(r->line);
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
+std::string ConflictNote(const std::vector<ConflictingWord>& conflicts) {
+    if (conflicts.empty()) return {};
+    std::string s = conflicts.size() == 1 ? "word " : "words ";
+    for (std::size_t i = 0; i < conflicts.size(); ++i) {
+        if (i == 8) {
+            s += " and " + std::to_string(conflicts.size() - i) + " more";
+            break;
+        }
+        s += (i ? " " : "") + link::HexWordText(static_cast<std::uint16_t>(conflicts[i].address)).substr(1);
+    }
+    return s + (conflicts.size() == 1 ? " is" : " are") +
+           " written more than once with different values; the last record of each is used";
 }
 
 MemoryBytes BlockBytesOf(const MemoryWords& words) {

@@ -9,13 +9,20 @@
 // (word 0x1FF is read but not written) and the reset record: 512 records,
 // 16384 bytes.
 //
-// Reading is strict: every non-blank line must be 2 to 30 hexadecimal digits,
-// an even number of them (either case), optionally followed by spaces or tabs
-// and CR. Anything else is reported with its line number and the file is not
-// used, so half a record is never sent. Digits a short record does not give
-// are zero. A Ctrl-Z at the start of a line ends the file; a last line without
-// its LF counts only when it is a whole 30-digit record (else the file was cut
-// short).
+// A file is read one of two ways:
+//  - as a script (the single copy replays it, one command a record): every
+//    non-blank line must be 2 to 30 hexadecimal digits, an even number of them
+//    (either case), optionally followed by spaces or tabs and CR. Anything else
+//    is reported with its line number and the file is not used, so half a
+//    record is never sent. Digits a short record does not give are zero.
+//  - as a block (the batch copy, diff): only lines that start with "21" are
+//    records, and each of them names a word by its address whatever its item
+//    says; every other line (a comment, a reset, a read) is skipped. A "21"
+//    line that is not a whole record (item, address and value at least) is
+//    reported, as above: the block must not carry a guessed word.
+// Both ways: a Ctrl-Z at the start of a line ends the file (what follows is
+// counted, so it can be told); a last line without its LF counts only when it
+// is a whole 30-digit record (else the file was cut short).
 //
 // No Qt here: the window's Copy page and ternctl share it.
 #pragma once
@@ -67,12 +74,48 @@ std::string FormatSettingsFile(const MemoryWords& words);
 /// The addresses of words not known, ascending.
 std::vector<int> MissingWords(const MemoryWords& words);
 
-/// Replaces `path` with `contents` so that the file is either the old one or
-/// the new one, never a mixture: a temporary file in the same folder, every
-/// write checked, fsync, close checked, rename over the target, fsync of the
-/// folder. An existing file keeps its permission bits. On failure the
-/// temporary file is removed, `error` tells why and false is returned.
+/// A file about to be replaced as a whole: the temporary file is created
+/// beside the target when the copy starts (so a folder that cannot be written
+/// is known before anything is read), and renamed over the target once every
+/// byte is written. A symbolic link is written through: its target is
+/// replaced, beside the target. A target that is not a regular file, or a
+/// read-only one (unless `replaceReadOnly`), is refused. The old file is
+/// either kept or replaced whole, never a mixture.
+class PendingFile {
+public:
+    PendingFile() = default;
+    ~PendingFile() { Discard(); }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    /// False with `error` set when the target cannot be replaced; `readOnly`
+    /// tells that the only obstacle was the target's missing write permission.
+    bool Open(const std::string& path, bool replaceReadOnly, std::string& error, bool* readOnly = nullptr);
+    /// Writes `contents` (every write checked, fsync, close checked), renames
+    /// over the target and makes the rename durable. On failure the temporary
+    /// file is removed and the target is as it was.
+    bool Commit(std::string_view contents, std::string& error);
+    /// Removes the temporary file; the target is left as it was.
+    void Discard();
+    bool IsOpen() const { return fd_ >= 0; }
+    /// The file that is replaced: the path, or the target of its link.
+    const std::string& Target() const { return target_; }
+
+private:
+    int fd_ = -1;
+    std::string target_;
+    std::string tmp_;
+};
+
+/// Replaces `path` with `contents` through a PendingFile (read-only targets
+/// included: the caller has asked). An existing file keeps its permission
+/// bits. On failure `error` tells why and false is returned.
 bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string& error);
+
+/// Opens `path` for reading only when it is a regular file, without ever
+/// blocking (a FIFO or a device is refused before it is opened, and checked
+/// again on the open file). -1 with `error` set otherwise.
+int OpenRegularFile(const std::string& path, std::string& error);
 
 // ---- reading -----------------------------------------------------------------------
 
@@ -83,7 +126,10 @@ struct SettingsRecord {
     link::Payload payload;
     int digits = 0;
 
-    bool IsWordWrite() const { return payload[1] == link::kGroupWrite && payload[2] == link::kItemMemory; }
+    /// A memory-word write: 21 0C, or 21 0F (the word and the register it stands for).
+    bool IsWordWrite() const {
+        return payload[1] == link::kGroupWrite && (payload[2] == link::kItemMemory || payload[2] == link::kItemMemoryRam);
+    }
     bool IsReset() const { return payload[1] == link::kGroupReset; }
     int Address() const { return payload[3] * 256 + payload[4]; }
     std::uint16_t Value() const { return static_cast<std::uint16_t>(payload[5] * 256 + payload[6]); }
@@ -96,14 +142,34 @@ struct SettingsProblem {
     std::string what;
 };
 
+/// How a file is read: as a script of commands (single copy, show) or as the
+/// words of a block (batch copy, diff).
+enum class ReadAs { Script, Block };
+
+/// A word the file writes more than once with different values.
+struct ConflictingWord {
+    int address = 0;
+    std::vector<int> lines;  ///< the records that write it, in file order; the last wins
+};
+
 struct SettingsScript {
+    ReadAs as = ReadAs::Script;
     std::vector<SettingsRecord> records;  ///< in file order; blank lines are not records
     std::vector<SettingsProblem> problems;
+    /// Block: the lines skipped because they do not start with "21".
+    std::vector<int> skipped;
     int lines = 0;  ///< lines seen before the end (or the Ctrl-Z)
+    /// The line whose first byte is the Ctrl-Z that ended the file (0: none),
+    /// and how many bytes followed that Ctrl-Z unread.
+    int ctrlZLine = 0;
+    std::size_t unreadAfterCtrlZ = 0;
 
     bool Ok() const { return problems.empty(); }
     /// "line 7: ..." for the first problem; empty when there is none.
     std::string FirstProblem() const;
+    /// "the file ends at the Ctrl-Z on line 100; 32 bytes after it were not
+    /// read", when bytes follow the Ctrl-Z; empty otherwise.
+    std::string CtrlZNote() const;
 };
 
 /// Reads one line (without its LF) as a record. False with `problem` set when
@@ -112,16 +178,26 @@ bool ParseRecordLine(std::string_view line, link::Payload& payload, int& digits,
 
 /// Reads a file's text line by line. Word writes without their address and
 /// value digits are problems too: a file must not write a guessed word.
-SettingsScript ParseSettings(std::string_view text);
+SettingsScript ParseSettings(std::string_view text, ReadAs as = ReadAs::Script);
 
-/// Reads a file; a file that cannot be read (or is far too big for a settings
-/// file) gives false with `error` set.
-bool ReadSettingsFile(const std::string& path, SettingsScript& script, std::string& error);
+/// Reads a file; a file that cannot be read, is not a regular file (a FIFO,
+/// a folder, a device) or is far too big for a settings file gives false with
+/// `error` set.
+bool ReadSettingsFile(const std::string& path, SettingsScript& script, std::string& error, ReadAs as = ReadAs::Script);
 
-/// The words a script writes, as the block copy sees them: word writes (21 0C)
-/// to addresses up to 0x1FF, the last one for a word winning. Other records
-/// (the reset, reads, other items) and higher addresses name no word.
+/// Whether a record writes memory word Address(): read as a block every
+/// record does; read as a script the memory-word writes (21 0C, 21 0F) do.
+bool NamesWord(const SettingsScript& script, const SettingsRecord& record);
+
+/// The words a file writes, to addresses up to 0x1FF, the last record for a
+/// word winning. Records that name no word and higher addresses are left out.
 MemoryWords WordsOf(const SettingsScript& script);
+
+/// The words written more than once with different values, by address.
+std::vector<ConflictingWord> ConflictingWords(const SettingsScript& script);
+/// "words 012 and 014 are written more than once with different values; the
+/// last record of each is used", empty when there are none.
+std::string ConflictNote(const std::vector<ConflictingWord>& conflicts);
 
 /// The block's byte view of `words`: entry 2a the low byte, 2a+1 the high byte.
 /// A word not known is kNoWord in both entries (the block must not go out then).

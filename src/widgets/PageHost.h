@@ -49,6 +49,8 @@ public:
     virtual void ShowPage(link::Page page) = 0;
     /// "&Load": reads the page shown afresh.
     virtual void ReLoadClick() = 0;
+    /// Enables or disables "&Load" (a copy running keeps it from being used).
+    virtual void EnableReLoad(bool on) { (void)on; }
 };
 
 }  // namespace tern::widgets

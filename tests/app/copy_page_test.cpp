@@ -10,6 +10,8 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -29,6 +31,7 @@ namespace {
 
 using app::TFTern;
 using copy::CopyPage;
+using transfer::CopyMode;
 using transfer::MemoryWords;
 
 /// Answers each file dialog the window runs with the next path (selected and
@@ -191,6 +194,23 @@ TEST_F(CopyCamera, BatchIntoAnotherCameraThenSameFileNameWithoutADialog) {
     EXPECT_TRUE(window->Messages.empty());
 }
 
+TEST_F(CopyCamera, WhatTheFileHidIsSaidOnceTheBatchCompletes) {
+    Start(Pattern(0x0F0F));
+    const std::string path = dir.File("source.dat");
+    const std::string whole = transfer::FormatSettingsFile(WordsOf(Pattern(0x1234)));
+    // Word 012 written again with another value; a Ctrl-Z cuts off the last record.
+    Put(path, whole.substr(0, 511 * 32) + transfer::WordRecord(0x12, 0x5555) + "\x1A" + whole.substr(511 * 32));
+    dialogs.paths = {path};
+    Page().ptocOk2Click();
+    ASSERT_TRUE(CopyEnded());
+    EXPECT_FALSE(Page().complete2->isHidden());
+    ASSERT_EQ(window->Messages.size(), 1u);
+    EXPECT_EQ(window->Messages[0].text,
+              "Complete, but:\nthe file ends at the Ctrl-Z on line 513; 32 bytes after it were not read\n"
+              "word 012 is written more than once with different values; the last record of each is used");
+    EXPECT_EQ(Memory()[0x12], 0x5555);
+}
+
 TEST_F(CopyCamera, SingleReplaysEveryRecordAndEndsWithTheReset) {
     const camera::MemoryImage source = Pattern(0x7777);
     const camera::MemoryImage target = Pattern(0x0F0F);
@@ -304,6 +324,7 @@ struct BadFileCase {
     const char* name;
     const char* text;  // nullptr: the file does not exist
     const char* line;  // what the message names, if anything
+    bool fifo = false;  // the file is a FIFO (opening it to read would block)
 };
 
 const BadFileCase kBadFiles[] = {
@@ -313,6 +334,7 @@ const BadFileCase kBadFiles[] = {
     {"word_write_without_its_value", "210C0001\r\n", "line 1"},
     {"empty_file", "", ""},
     {"missing_file", nullptr, ""},
+    {"fifo", nullptr, "not a regular file (a FIFO)", true},
 };
 
 struct BadFileRow {
@@ -327,6 +349,9 @@ TEST_P(MalformedFile, IsRefusedWithItsLineAndNothingIsSent) {
     const BadFileRow& row = GetParam();
     const std::string path = dir.File("bad.dat");
     if (row.file.text != nullptr) Put(path, row.file.text);
+    if (row.file.fifo) {
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    }
     dialogs.paths = {path};
 
     if (row.batch) {
@@ -379,7 +404,11 @@ struct StopCase {
     Stop stop;
     std::string text;
     std::string caption;
+    std::string then;  ///< a second message, if any
 };
+
+const std::string kThreeOf512 =
+    "3 of 512 records reached the camera, which now holds part old, part new settings: restore the whole file again";
 
 class StoppedCopy : public CopyWindow, public ::testing::WithParamInterface<StopCase> {};
 
@@ -415,9 +444,13 @@ TEST_P(StoppedCopy, StopsOnceKeepsTheOldFileAndTheReloadNeverResumesIt) {
             break;
     }
 
-    ASSERT_EQ(window->Messages.size(), 1u);
+    const std::size_t messages = c.then.empty() ? 1u : 2u;
+    ASSERT_EQ(window->Messages.size(), messages);
     EXPECT_EQ(window->Messages[0].text, c.text);
     EXPECT_EQ(window->Messages[0].caption, c.caption);
+    if (messages == 2) {
+        EXPECT_EQ(window->Messages[1].text, c.then);
+    }
     EXPECT_FALSE(Page().Copier().Active());
     EXPECT_TRUE(Page().complete2->isHidden());
     EXPECT_EQ(Slurp(target), "old contents\r\n");
@@ -430,18 +463,101 @@ TEST_P(StoppedCopy, StopsOnceKeepsTheOldFileAndTheReloadNeverResumesIt) {
     EXPECT_EQ(AnswerLast(), AckThen(Frame({link::kGroupRead, link::kItemRegister, 0x40})));
     EXPECT_EQ(AnswerLast(), Ack());
     EXPECT_EQ(window->LoadStep(), 0);
-    EXPECT_EQ(window->Messages.size(), 1u);
+    EXPECT_EQ(window->Messages.size(), messages);
     EXPECT_FALSE(Page().Copier().Active());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Stops, StoppedCopy,
-    ::testing::Values(StopCase{"camera_to_pc_error_status", false, Stop::ErrorStatus, " Error ", "ERR"},
-                      StopCase{"camera_to_pc_other_item", false, Stop::OtherItem, " Error ", "ERR"},
-                      StopCase{"camera_to_pc_given_up", false, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected},
-                      StopCase{"single_error_status", true, Stop::ErrorStatus, " Error ", "ERR"},
-                      StopCase{"single_given_up", true, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected}),
+    ::testing::Values(StopCase{"camera_to_pc_error_status", false, Stop::ErrorStatus, " Error ", "ERR", ""},
+                      StopCase{"camera_to_pc_other_item", false, Stop::OtherItem, " Error ", "ERR", ""},
+                      StopCase{"camera_to_pc_given_up", false, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected, ""},
+                      StopCase{"single_error_status", true, Stop::ErrorStatus, " Error \n" + kThreeOf512, "ERR", ""},
+                      StopCase{"single_given_up", true, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected,
+                               kThreeOf512}),
     [](const ::testing::TestParamInfo<StopCase>& i) { return std::string(i.param.name); });
+
+struct CancelCase {
+    const char* name;
+    CopyMode mode;
+    int answers;            ///< replies before Cancel is clicked
+    const char* progress;   ///< ProgressBar3's text then
+    const char* told;       ///< the box after the cancel ("": none)
+};
+
+class CancelledCopy : public CopyWindow, public ::testing::WithParamInterface<CancelCase> {};
+
+TEST_P(CancelledCopy, ShowsItsCountLocksTheButtonsAndEndsCleanly) {
+    const CancelCase& c = GetParam();
+    OnCopyPage();
+    const std::string source = dir.File("source.dat"), target = dir.File("new.dat");
+    MemoryWords words = transfer::NoWords();
+    for (int a = 0; a < transfer::kFileWords; ++a) words[static_cast<std::size_t>(a)] = a;
+    Put(source, transfer::FormatSettingsFile(words));  // no word 1FF: a batch copy reads it first
+    dialogs.paths = {c.mode == CopyMode::CameraToPc ? target : source};
+    switch (c.mode) {
+        case CopyMode::CameraToPc: Page().CtopOK2Click(); break;
+        case CopyMode::PcToCameraSingle: Page().ptocOkClick(); break;
+        default: Page().ptocOk2Click(); break;
+    }
+    for (int i = 0; i < c.answers; ++i) {
+        if (c.mode == CopyMode::PcToCameraSingle) {
+            AnswerLast();
+        } else {
+            AnswerReads(1);
+        }
+    }
+    ASSERT_TRUE(Page().Copier().Active());
+    EXPECT_EQ(Page().ProgressBar3->text().toStdString(), c.progress);
+    for (QPushButton* b : {Page().CtopOK2, Page().ptocOk, Page().ptocOk2}) EXPECT_FALSE(b->isEnabled());
+    EXPECT_FALSE(window->ReLoad->isEnabled());
+    ASSERT_TRUE(Page().CancelCopy->isEnabled());
+    if (const char* shots = std::getenv("TERN_SHOT_DIR")) {
+        window->grab().save(QString::fromUtf8(shots) + "/copy-" + c.name + ".png");
+    }
+
+    port.TakeWire();
+    Page().CancelCopy->click();
+    if (c.mode == CopyMode::PcToCameraSingle) {
+        EXPECT_TRUE(Page().Copier().Active()) << "the record in flight is let in first";
+        EXPECT_FALSE(Page().CancelCopy->isEnabled());
+        EXPECT_EQ(AnswerLast(), Ack()) << "and no record follows it";
+    }
+    EXPECT_FALSE(Page().Copier().Active());
+    EXPECT_EQ(Page().Copier().Outcome().result, transfer::CopyResult::Cancelled);
+    EXPECT_TRUE(port.TakeWire().empty());
+    EXPECT_EQ(window->Messages.size(), std::string(c.told).empty() ? 0u : 1u);
+    if (!window->Messages.empty()) {
+        EXPECT_EQ(window->Messages[0].text, c.told);
+    }
+    EXPECT_FALSE(test::Exists(target));
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"source.dat"}) << "no temporary file left";
+    EXPECT_EQ(Page().ProgressBar3->text().toStdString(), "Cancelled");
+    for (QPushButton* b : {Page().CtopOK2, Page().ptocOk, Page().ptocOk2}) EXPECT_TRUE(b->isEnabled());
+    EXPECT_TRUE(window->ReLoad->isEnabled());
+    EXPECT_FALSE(Page().CancelCopy->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Copies, CancelledCopy,
+    ::testing::Values(CancelCase{"camera_to_pc", CopyMode::CameraToPc, 317, "317 / 512 words (61%)", ""},
+                      CancelCase{"single", CopyMode::PcToCameraSingle, 3, "4 / 512 records (0%)",
+                                 "4 of 512 records reached the camera, which now holds part old, part new settings: "
+                                 "restore the whole file again"},
+                      CancelCase{"batch_before_its_block", CopyMode::PcToCameraBatch, 0, "reading word 1FF (0%)", ""}),
+    [](const ::testing::TestParamInfo<CancelCase>& i) { return std::string(i.param.name); });
+
+TEST_F(CopyWindow, BatchBlockOnceSentCannotBeCancelled) {
+    OnCopyPage();
+    Put(dir.File("source.dat"), "210C00010001000000000000000000\r\n");
+    dialogs.paths = {dir.File("source.dat")};
+    Page().ptocOk2Click();
+    for (int i = 0; i < 511; ++i) AnswerReads(1);
+    EXPECT_EQ(Page().ProgressBar3->text().toStdString(), "sending the block (99%)");
+    EXPECT_FALSE(Page().CancelCopy->isEnabled());
+    Page().CancelClick();
+    EXPECT_TRUE(Page().Copier().Active());
+}
 
 TEST_F(CopyWindow, SameFileNameWithNoFileOpenedYetAsksForOne) {
     OnCopyPage();

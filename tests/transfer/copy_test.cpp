@@ -8,6 +8,8 @@
 #include <functional>
 #include <optional>
 
+#include <sys/stat.h>
+
 #include "camera/peer.h"
 #include "camera/pty_camera.h"
 #include "cli/console_host.h"
@@ -258,17 +260,30 @@ TEST(CopyCameraToPc, ErrorStatusWrongItemOrAddressStopTheCopyWithoutAFile) {
     }
 }
 
-TEST(CopyCameraToPc, UnwritableTargetKeepsTheWordsAndSaysSo) {
+TEST(CopyCameraToPc, TargetsThatCannotBeReplacedAreRefusedBeforeTheFirstRead) {
     TempDir dir;
     Put(dir.File("plain"), "x");
+    Put(dir.File("locked.dat"), "old\r\n");
+    ::chmod(dir.File("locked.dat").c_str(), 0444);
     Bench b;
-    ASSERT_TRUE(b.engine.StartCameraToPc(dir.File("plain/cam.dat")));
+    for (const char* target : {"plain/cam.dat", "absent/cam.dat", "locked.dat", "."}) {
+        const CopyStart s = b.engine.StartCameraToPc(dir.File(target));
+        EXPECT_FALSE(s) << target;
+        EXPECT_EQ(s.message, "File write Error occured") << target;
+        EXPECT_EQ(s.readOnly, std::string(target) == "locked.dat") << s.detail;
+    }
+    b.Pump();
+    EXPECT_TRUE(b.sent.empty());
+    // Asked again (the window's overwrite question), the read-only file is
+    // replaced whole and stays read-only.
+    ASSERT_TRUE(b.engine.StartCameraToPc(dir.File("locked.dat"), true));
     b.RunToEnd();
-    const CopyOutcome& o = b.engine.Outcome();
-    EXPECT_EQ(o.result, CopyResult::FileWrite);
-    EXPECT_EQ(o.message, "File write Error occured");
-    EXPECT_EQ(o.caption, "File.ERR");
-    EXPECT_TRUE(MissingWords(b.engine.Words()).empty());
+    EXPECT_EQ(b.engine.Outcome().result, CopyResult::Complete) << b.engine.Outcome().detail;
+    EXPECT_EQ(Slurp(dir.File("locked.dat")), FormatSettingsFile(b.engine.Words()));
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.File("locked.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_EQ(dir.Entries().size(), 2u) << "no temporary file left";
 }
 
 TEST(CopyCameraToPc, GiveUpEndsTheCopyOnce) {
@@ -358,6 +373,9 @@ TEST(CopyPcToCamera, SingleStopsAtAnErrorReplyAndNothingResumesIt) {
     b.RunToEnd();
     EXPECT_EQ(b.engine.Outcome().result, CopyResult::ErrorReply);
     EXPECT_EQ(b.sent.size(), 4u);
+    EXPECT_EQ(b.engine.Outcome().recordsAccepted, 3);
+    EXPECT_NE(b.engine.Outcome().detail.find("3 of 512 records reached the camera"), std::string::npos)
+        << b.engine.Outcome().detail;
     // The page's own reload afterwards: registers 1 and 64. Their replies do not reach the copy.
     b.host.chainLength = 2;
     b.link.ReLoadClick();
