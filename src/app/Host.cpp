@@ -218,7 +218,10 @@ void TFTern::LineStateChanged(link::LineState state) {
     switch (state) {
         case link::LineState::Connecting:
             // A lost device opened again is still awaited until the camera answers.
-            if (link_->Mode() != link::LinkMode::Lost) StatusPanels[0]->setText(link::kTextConnecting);
+            if (link_->Mode() != link::LinkMode::Lost) {
+                StatusPanels[0]->setText(link::kTextConnecting);
+                StatusPanels[0]->setToolTip(QString::fromStdString(link::kTextConnecting) + "  " + dev);
+            }
             break;
         case link::LineState::Connected:
             ShowLineState(QStringLiteral("Connected  "), dev);
