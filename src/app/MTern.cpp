@@ -1,5 +1,7 @@
 // Building the main window, its timers and FormCreate.
 #include "app/MTern.h"
+
+#include "app/PortWatch.h"
 #include "link/ports.h"
 #include "link/version.h"
 
@@ -134,9 +136,10 @@ TFTern::~TFTern() {
 void TFTern::WireComm1() {
     comm1_->SetReceiveNotifySize(7168);
     comm1_->SetSendNotifySize(8192);
-    comm1_->OnCommReceive = [this](link::TComm& sender, std::uint16_t size) {
-        link_->OnCommReceiveWatchThread(sender, size);
-    };
+    // The event loop watches the port: its bytes are read and dispatched here.
+    portWatch_ = std::make_unique<PortWatch>(this);
+    comm1_->SetNotifier(portWatch_.get());
+    comm1_->OnCommReceive = [this](link::TComm& sender, std::uint16_t size) { link_->OnCommReceive(sender, size); };
     comm1_->OnCommLost = [this](link::TComm& sender, const std::string& reason) {
         std::string text = "The serial device " + sender.DeviceName() + " went away";
         if (!reason.empty()) text += ": " + reason;

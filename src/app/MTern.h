@@ -283,6 +283,8 @@ private:
     /// and any box (Link::RunOutsideDispatch with `key`).
     void ConnectTick(QTimer* t, const void* key, std::function<void()> handler);
 
+    // Declared before comm1_: the port stops watching before the watch goes.
+    std::unique_ptr<link::PortNotifier> portWatch_;
     std::unique_ptr<link::TComm> comm1_;
     link::CommPort* port_ = nullptr;
     std::unique_ptr<link::Link> link_;

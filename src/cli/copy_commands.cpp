@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -192,7 +193,8 @@ public:
                                                 },
                                                 [this](const CopyOutcome&) { ++finished_; }});
         host_.engine = engine_.get();
-        comm_.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host_.Link().OnCommReceiveWatchThread(c, n); };
+        comm_.SetNotifier(&loop_);  // the port reports on this thread: no thread of its own
+        comm_.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host_.Link().OnCommReceive(c, n); };
         comm_.OnCommLost = [this](link::TComm&, const std::string& reason) {
             host_.PostToEventThread([this, reason] {
                 lost_ = "The serial device went away: " + reason;
@@ -274,19 +276,10 @@ void Note(const std::string& cmd, const std::string& note) {
 /// Whether two paths name the same file: the same inode when both exist,
 /// else the same folder and name.
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    auto canon = [](const std::string& p) {
-        const std::size_t slash = p.rfind('/');
-        const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
-        const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
-        char* real = ::realpath(dir.c_str(), nullptr);
-        if (real == nullptr) return p;
-        std::string r = std::string(real) + "/" + name;
-        std::free(real);
-        return r;
-    };
-    return canon(a) == canon(b);
+    namespace fs = std::filesystem;
+    std::error_code ea, eb;
+    if (fs::exists(a, ea) && fs::exists(b, eb)) return fs::equivalent(a, b, ea);
+    return fs::weakly_canonical(a, ea) == fs::weakly_canonical(b, eb);
 }
 
 /// Ends the trace; a write error is said once and fails the command.

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "camera/options.h"
-#include "camera/pty_camera.h"
+#ifndef _WIN32
+#include "camera/pty_camera.h"  // the virtual camera is a Linux pseudo-terminal
+#endif
 #include "cli/console_host.h"
 #include "cli/copy_commands.h"
 #include "cli/ports_command.h"
@@ -86,7 +88,8 @@ int Probe(const std::vector<std::string>& args) {
     comm.SetSendNotifySize(8192);
     cli::ConsoleHost host(loop, comm);
     host.quiet = true;
-    comm.OnCommReceive = [&host](link::TComm& c, std::uint16_t n) { host.Link().OnCommReceiveWatchThread(c, n); };
+    comm.SetNotifier(&loop);  // the port reports on this thread: no thread of its own
+    comm.OnCommReceive = [&host](link::TComm& c, std::uint16_t n) { host.Link().OnCommReceive(c, n); };
     comm.OnCommLost = [&host](link::TComm&, const std::string& reason) {
         host.PostToEventThread([&host, reason] { host.ShowMessage("The serial device went away: " + reason, "Comm.ERR"); });
     };
@@ -107,6 +110,13 @@ int Probe(const std::vector<std::string>& args) {
     return rc;
 }
 
+#ifdef _WIN32
+int Simulate(const std::vector<std::string>&) {
+    std::cerr << "ternctl simulate: the virtual camera runs on Linux only (it is a pseudo-terminal there).\n"
+                 "On Windows, connect the camera itself and name its port: --port COM1\n";
+    return 1;
+}
+#else
 int Simulate(const std::vector<std::string>& args) {
     std::vector<std::string> camArgs;
     std::string linkPath;
@@ -150,6 +160,8 @@ int Simulate(const std::vector<std::string>& args) {
     if (!linkPath.empty()) std::remove(linkPath.c_str());
     return 0;
 }
+
+#endif
 
 }  // namespace
 

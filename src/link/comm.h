@@ -1,18 +1,27 @@
 // TComm: the serial port component. One port, opened exclusively, in raw
-// mode, watched by one thread (TCommWatch) that reports received bytes.
+// mode, whose received bytes are reported through OnCommReceive.
 //
-// The port layer is POSIX termios. Each TComm maps port n to a device
-// (PortDevices): COM1 is /dev/ttyS0, COM2 /dev/ttyS1, unless the program
-// gives it another device for that port.
+// Two back ends behind this one header, chosen by CMake: comm_posix.cpp
+// (termios) and comm_win32.cpp (the Win32 communications API). Each maps
+// port n to a device (PortDevices): on Linux COM1 is /dev/ttyS0 and COM2
+// /dev/ttyS1, on Windows \\.\COM1 and \\.\COM2, unless the program gives it
+// another device for that port.
 //
-// Linux specifics (details at the top of comm.cpp): queue sizes and the
-// XON/XOFF limits are stored only (no such settings); the watch thread reports
-// received bytes (OnCommReceive) and a vanished device (OnCommLost, once per
-// opening), not OnCommEvent/OnCommTransmit. Close joins the watch thread
-// before the descriptor is released, so no handler runs after it returns;
-// called from a handler (on the watch thread) it does not wait for itself,
-// and the thread is joined by the next Open, Close or the destructor. Close
-// may be called from a handler; destroying the TComm from one may not.
+// Where the handlers run:
+// - With a notifier (SetNotifier, before Open), on the notifier's event
+//   thread. On POSIX the event loop watches the port's descriptor itself: no
+//   thread and no hop; on readiness the port reads what is waiting in one
+//   call and reports it whole. On Windows a watch thread waits for the port's
+//   events and posts the report to the event thread.
+// - Without one, on the port's own watch thread (TCommWatch), as the tests
+//   and small tools that have no event loop use it.
+//
+// Reported are received bytes (OnCommReceive) and a vanished device
+// (OnCommLost, once per opening), not OnCommEvent/OnCommTransmit. Close ends
+// the notifications before the device is released, so no handler runs after
+// it returns; it may be called from a handler. On the watch thread, Close
+// does not wait for itself: the thread is joined by the next Open, Close or
+// the destructor. Destroying the TComm from a handler is not supported.
 // Write raises ECommReadWriteError when the device takes no byte for 1000 ms.
 #pragma once
 
@@ -60,11 +69,15 @@ inline constexpr const char* kMsgTooLong = "送信データ長が長すぎる。
 
 // ---- port names -----------------------------------------------------------
 
+/// The system's own device of port n: /dev/ttyS(n-1) on Linux, \\.\COMn on
+/// Windows; empty for 0 (there is no COM0).
+std::string SystemPortDevice(unsigned port);
+
 /// The devices behind COM1 and COM2 ("--port DEV", "--port2 DEV").
 struct PortDevices {
-    std::string com1 = "/dev/ttyS0";
-    std::string com2 = "/dev/ttyS1";  ///< empty: there is no COM2 (its attempt goes to COM1's device)
-    /// The device of port n; /dev/ttyS(n-1) beyond COM2.
+    std::string com1 = SystemPortDevice(1);
+    std::string com2 = SystemPortDevice(2);  ///< empty: there is no COM2 (its attempt goes to COM1's device)
+    /// The device of port n; the system's own beyond COM2.
     std::string For(unsigned port) const;
 };
 
@@ -83,6 +96,21 @@ public:
     virtual std::uint32_t Read(void* buffer, std::uint32_t count) = 0;
     virtual bool DsrState() const = 0;
     virtual bool IsOpen() const = 0;
+};
+
+// ---- the event loop a port reports through -------------------------------
+
+/// The window's event loop (QSocketNotifier) or the console's (EventLoop).
+/// Everything here is called on the event thread, except Post.
+class PortNotifier {
+public:
+    virtual ~PortNotifier() = default;
+    /// POSIX: calls onReady on the event thread whenever `fd` is readable or
+    /// hung up, until UnwatchDescriptor(fd). onReady may unwatch `fd` itself.
+    virtual void WatchDescriptor(int fd, std::function<void()> onReady) = 0;
+    virtual void UnwatchDescriptor(int fd) = 0;
+    /// Runs fn on the event thread, after what is already queued. Thread-safe.
+    virtual void Post(std::function<void()> fn) = 0;
 };
 
 // ---- TComm ----------------------------------------------------------------
@@ -166,6 +194,11 @@ public:
     /// Every byte written and read goes to `trace` from now on (nullptr: off).
     /// The trace must outlive the port's use of it (until Close or SetTrace).
     void SetTrace(LineTrace* trace) { trace_.store(trace); }
+    /// Handlers run on `notifier`'s event thread from the next Open on
+    /// (nullptr: on the port's own watch thread). Open, Close and the
+    /// handlers' Read then belong to that thread.
+    void SetNotifier(PortNotifier* notifier) { notifier_ = notifier; }
+    PortNotifier* Notifier() const { return notifier_; }
 
     bool DsrState() const override;
     bool IsOpen() const override;
@@ -186,13 +219,14 @@ public:
     /// Holds the line in break for 500 ms.
     void SendBreak();
 
-    // called by the watch thread ------------------------------------------
+    // called by the watch thread or the event loop ------------------------
     virtual void DoCommEvent(TCommEventMask mask);
     virtual void DoCommReceive();
     virtual void DoCommTransmit();
 
 private:
     friend class TCommWatch;
+    struct Native;  // what one back end keeps beside the common state
     /// Applies every configuration property to the open port, in the
     /// documented order (BaudRate, ByteSize, ParityBits, StopBits, FlowControls).
     void ApplyAll(int fd);
@@ -219,6 +253,10 @@ private:
     bool LockLifeFromAnyThread(std::unique_lock<std::mutex>& life);
     /// Joins watch threads stopped from their own handlers. Not on a watch thread.
     void JoinRetired();
+    /// With a notifier, on the event thread: the device has something to report.
+    void ReadyFromNotifier();
+    /// With a notifier: the device went away; reported once, notifications end.
+    void LostFromNotifier(const std::string& reason);
 
     // Properties: written by the event thread, read by whichever thread calls
     // Write/Read/DoComm*, hence atomic.
@@ -251,6 +289,9 @@ private:
     std::unique_ptr<TCommWatch> watch_;
     std::vector<std::unique_ptr<TCommWatch>> retired_;
     mutable std::shared_mutex ioMutex_;
+
+    PortNotifier* notifier_ = nullptr;
+    std::unique_ptr<Native> native_;
 };
 
 }  // namespace tern::link

@@ -1,3 +1,5 @@
+// The event loop's platform-free part; the wait itself is in
+// event_loop_posix.cpp or event_loop_win32.cpp.
 #include "link/event_loop.h"
 
 #include <algorithm>
@@ -5,11 +7,9 @@
 namespace tern::link {
 
 void EventLoop::Post(std::function<void()> fn) {
-    {
-        std::lock_guard lock(mutex_);
-        posted_.push_back(std::move(fn));
-    }
-    wake_.notify_one();
+    std::lock_guard lock(mutex_);
+    posted_.push_back(std::move(fn));
+    if (sleeping_) Wake();
 }
 
 int EventLoop::AddTimer(int intervalMs, std::function<void()> onTick) {
@@ -37,11 +37,9 @@ EventLoop::Clock::time_point EventLoop::TimerDue(int id) const {
 }
 
 void EventLoop::Quit() {
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-    }
-    wake_.notify_one();
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+    if (sleeping_) Wake();
 }
 
 bool EventLoop::QuitRequested() const {
@@ -50,14 +48,23 @@ bool EventLoop::QuitRequested() const {
 }
 
 void EventLoop::Step(Clock::time_point limit) {
-    std::function<void()> work;
+    bool wait = false;
+    Clock::time_point next = limit;
     {
-        std::unique_lock lock(mutex_);
-        Clock::time_point next = limit;
+        std::lock_guard lock(mutex_);
+        if (quit_) return;
         for (const Timer& t : timers_) {
             if (t.enabled) next = std::min(next, t.due);
         }
-        wake_.wait_until(lock, next, [&] { return quit_ || !posted_.empty() || Clock::now() >= next; });
+        wait = posted_.empty();
+        sleeping_ = wait;
+    }
+    // Posted work first; the descriptors are looked at once it is done.
+    if (wait) Wait(next);
+    std::function<void()> work;
+    {
+        std::lock_guard lock(mutex_);
+        sleeping_ = false;
         if (quit_) return;
         if (!posted_.empty()) {
             work = std::move(posted_.front());

@@ -206,6 +206,13 @@ void Link::OnCommReceiveWatchThread(CommPort& port, std::uint16_t size) {
     }
 }
 
+void Link::OnCommReceive(CommPort& port, std::uint16_t size) {
+    // One Read takes what the port reported; the dispatcher gets it whole.
+    rxChunk_.resize(size);
+    const std::uint32_t n = port.Read(rxChunk_.data(), size);
+    if (n > 0) Comm1CommReceive(std::span<const std::uint8_t>(rxChunk_.data(), n));
+}
+
 void Link::TakeInbox() {
     std::vector<std::uint8_t> bytes;
     {

@@ -103,6 +103,10 @@ public:
     /// while the event thread has not yet taken what is there). Install as
     /// TComm::OnCommReceive.
     void OnCommReceiveWatchThread(CommPort& port, std::uint16_t size);
+    /// Event-thread side, for a port whose notifications run on the event
+    /// thread (TComm::SetNotifier): reads the `size` bytes reported in one
+    /// call and dispatches them at once. Install as TComm::OnCommReceive.
+    void OnCommReceive(CommPort& port, std::uint16_t size);
     /// True while the dispatcher's reaction to received bytes is running.
     bool InDispatch() const { return dispatching_; }
     /// Bytes taken by the dispatcher since the start, and bytes waiting for it.
@@ -236,6 +240,8 @@ private:
     std::vector<std::uint8_t> inbox_;
     /// A wake-up for the inbox is queued on the event thread.
     bool inboxPosted_ = false;
+    /// OnCommReceive's buffer, kept from call to call.
+    std::vector<std::uint8_t> rxChunk_;
 };
 
 }  // namespace tern::link

@@ -15,6 +15,29 @@
 #include "link/codec.h"
 #include "link/protocol.h"
 
+// The few calls Windows names otherwise (mingw-w64: files in binary mode;
+// no links to follow; rename onto an existing file fails there).
+#ifdef _WIN32
+#include <windows.h>
+namespace {
+int lstat(const char* path, struct stat* st) { return ::stat(path, st); }
+char* realpath(const char* path, char*) { return ::_fullpath(nullptr, path, 0); }
+int fchmod(int, unsigned) { return 0; }
+int ReplaceFile(const char* from, const char* to) {
+    return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : (errno = EACCES, -1);
+}
+}  // namespace
+#ifndef S_ISLNK
+#define S_ISLNK(m) 0
+#endif
+#define O_NOFOLLOW 0
+#define O_CLOEXEC O_BINARY
+#else
+namespace {
+int ReplaceFile(const char* from, const char* to) { return ::rename(from, to); }
+}  // namespace
+#endif
+
 namespace tern::link {
 
 namespace {
@@ -188,8 +211,8 @@ LineTrace::LineTrace(const std::string& path) : target_(path) {
         throw std::runtime_error("cannot write the trace file " + path + ": " + why);
     };
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char* real = ::realpath(path.c_str(), nullptr);
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char* real = realpath(path.c_str(), nullptr);
         if (real == nullptr) refuse("a symbolic link to a file that is not there");
         target_ = real;
         std::free(real);
@@ -205,7 +228,7 @@ LineTrace::LineTrace(const std::string& path) : target_(path) {
         // Replaced as a whole when the trace is closed; until then the old file stays.
         tmp_ = target_ + ".tmp" + std::to_string(::getpid());
         fd = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) ::fchmod(fd, st.st_mode & 07777);
+        if (fd >= 0) fchmod(fd, st.st_mode & 07777);
     } else {
         fd = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     }
@@ -267,7 +290,7 @@ bool LineTrace::Close(std::string& error) {
     file_ = nullptr;
     error = WriteError();
     if (!tmp_.empty()) {
-        if (error.empty() && ::rename(tmp_.c_str(), target_.c_str()) != 0) error = std::strerror(errno);
+        if (error.empty() && ReplaceFile(tmp_.c_str(), target_.c_str()) != 0) error = std::strerror(errno);
         if (!error.empty()) ::unlink(tmp_.c_str());  // the old file stays as it was
     }
     if (!error.empty()) error = "the trace file " + target_ + " could not be written: " + error;

@@ -4,9 +4,11 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QTimer>
 
+#include <chrono>
 #include <sstream>
 
 #include "app/DebugPage.h"
@@ -99,6 +101,38 @@ TEST_F(CameraLink, LowResolutionPalCameraShowsOnTheTitleStrip) {
     EXPECT_EQ(window->SensorHeight(), 312);
     EXPECT_EQ(window->LowResolution(), 1);
     EXPECT_EQ(window->PalSystem(), 1);
+}
+
+// The window's loop reads the port itself, also inside a modal box; what
+// comes meanwhile waits for the box and is dispatched after it, once.
+TEST_F(CameraLink, AReplyThatComesUnderABoxIsReadThereAndDispatchedAfterIt) {
+    Start(link::ToolMode::Dbg);
+    ASSERT_TRUE(ChainDone(kRegisters.size()));
+    const std::size_t before = sent.size();
+    std::size_t heldBytes = 0, answeredUnderTheBox = 0;
+    window->OnMessageBox = [&](QMessageBox& box) {
+        auto* look = new QTimer(&box);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        QObject::connect(look, &QTimer::timeout, &box, [&, look, deadline] {
+            // The ACK and the reply, read under the box (or given up on).
+            if (window->Link().BytesWaiting() < 1 + link::kCmdFrameSize && std::chrono::steady_clock::now() < deadline) return;
+            heldBytes = window->Link().BytesWaiting();
+            answeredUnderTheBox = sent.size() - before;
+            look->stop();
+            box.accept();
+        });
+        look->start(1);
+    };
+    link::Payload p;
+    p[1] = 0x31;
+    p[2] = 0x0A;
+    p[3] = 0x01;
+    window->Link().StxCommand(p, 3);
+    window->ShowMessage("under the box", "test");
+    EXPECT_EQ(heldBytes, 1 + link::kCmdFrameSize);
+    EXPECT_EQ(answeredUnderTheBox, 0u);
+    ASSERT_TRUE(WaitFor([&] { return sent.size() == before + 1; }));
+    EXPECT_EQ(sent.back(), "310A01");
 }
 
 TEST_F(CameraLink, LoadOnSetup1SendsExactlyItsSevenReads) {

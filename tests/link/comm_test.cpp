@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "link/comm.h"
+#include "link/event_loop.h"
 #include "link/pty_util.h"
 
 using namespace tern::link;
@@ -854,4 +856,99 @@ TEST_F(CommTest, LossIsReportedPerOpening) {
     ASSERT_TRUE(WaitFor([&] { return lost.load() == 2; }));
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(lost.load(), 2);
+}
+
+// ---- on the console's event loop -------------------------------------------------------------
+
+namespace {
+/// The port given the console's loop: no thread of its own; the loop's
+/// thread reads the descriptor and runs the handlers.
+class CommOnLoopTest : public CommTest {
+protected:
+    tern::link::EventLoop loop;
+    bool RunUntil(const std::function<bool()>& pred) { return loop.RunUntil(pred, 3000ms); }
+    /// Lets the loop run a while for what must not happen.
+    void RunIdle() { loop.RunUntil([] { return false; }, 50ms); }
+};
+}  // namespace
+
+TEST_F(CommOnLoopTest, BytesArriveInLargePiecesOnTheLoopThreadWithoutAThread) {
+    const auto self = std::this_thread::get_id();
+    std::vector<std::uint8_t> got;
+    int calls = 0;
+    bool onLoopThread = true;
+    TComm c(devices);
+    c.SetNotifier(&loop);
+    c.OnCommReceive = [&](TComm& s, std::uint16_t size) {
+        ++calls;
+        onLoopThread = onLoopThread && std::this_thread::get_id() == self;
+        std::vector<std::uint8_t> buf(size);
+        EXPECT_EQ(s.Read(buf.data(), size), size);  // one Read takes all that was reported
+        got.insert(got.end(), buf.begin(), buf.end());
+    };
+    const int before = ThreadCount();
+    c.Open();
+    EXPECT_EQ(ThreadCount(), before);
+    const auto sent = AllBytes(64);  // more than a pty holds: written while the loop runs
+    std::thread writer([&] { pty.Write(sent); });
+    const bool all = RunUntil([&] { return got.size() >= sent.size(); });
+    writer.join();
+    ASSERT_TRUE(all);
+    EXPECT_EQ(got, sent);
+    EXPECT_TRUE(onLoopThread);
+    EXPECT_LT(calls, static_cast<int>(sent.size() / 16));  // what waits is read in one call, not byte by byte
+}
+
+TEST_F(CommOnLoopTest, BytesLeftUnreadComeAgainWithTheNextOnesAndAFullBufferWaitsForRead) {
+    std::vector<std::uint16_t> sizes;
+    TComm c(devices);
+    c.SetNotifier(&loop);
+    c.OnCommReceive = [&](TComm&, std::uint16_t size) { sizes.push_back(size); };  // takes nothing
+    c.Open();
+    pty.Write({0x01, 0x02});
+    ASSERT_TRUE(RunUntil([&] { return !sizes.empty(); }));
+    RunIdle();
+    EXPECT_EQ(sizes, std::vector<std::uint16_t>{2});  // no new bytes: not reported again
+    pty.Write({0x03});
+    ASSERT_TRUE(RunUntil([&] { return sizes.size() == 2; }));
+    EXPECT_EQ(sizes.back(), 3);
+
+    // Filled up, the port stops watching (no spinning on unread bytes) ...
+    const auto more = AllBytes(96);
+    std::thread writer([&] { pty.Write(more); });
+    struct Join {
+        std::thread& t;
+        ~Join() { t.join(); }
+    } join{writer};
+    ASSERT_TRUE(RunUntil([&] { return sizes.back() >= 8192; }));
+    const std::size_t reports = sizes.size();
+    RunIdle();
+    EXPECT_EQ(sizes.size(), reports);
+    // ... until a Read makes room; then everything comes, in order.
+    std::vector<std::uint8_t> got(8192);
+    got.resize(c.Read(got.data(), 8192));
+    c.OnCommReceive = [&](TComm& s, std::uint16_t size) {
+        std::vector<std::uint8_t> buf(size);
+        got.insert(got.end(), buf.begin(), buf.begin() + s.Read(buf.data(), size));
+    };
+    ASSERT_TRUE(RunUntil([&] { return got.size() >= 3 + more.size(); }));
+    std::vector<std::uint8_t> expected{0x01, 0x02, 0x03};
+    expected.insert(expected.end(), more.begin(), more.end());
+    EXPECT_EQ(got, expected);
+}
+
+TEST_F(CommOnLoopTest, HangUpIsReportedOnceAndItsHandlerMayClose) {
+    int lost = 0;
+    TComm c(devices);
+    c.SetNotifier(&loop);
+    c.OnCommLost = [&](TComm& s, const std::string&) {
+        ++lost;
+        s.Close();
+    };
+    c.Open();
+    pty.CloseMaster();
+    ASSERT_TRUE(RunUntil([&] { return lost > 0; }));
+    RunIdle();
+    EXPECT_EQ(lost, 1);
+    EXPECT_FALSE(c.IsOpen());
 }
