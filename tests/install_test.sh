@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # cmake --install into a temporary prefix puts the programs, the desktop
-# entry, the icon and the man pages where a desktop finds them.
+# entry, the icon and the man pages where a desktop finds them; cpack -G DEB
+# packs the same files under /usr and declares what they need at run time.
 set -euo pipefail
 build=$1
-prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+prefix=$tmp/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 expected=(
   bin/ternab
@@ -15,11 +17,35 @@ expected=(
   share/man/man1/ternctl.1
 )
 status=0
+fail() { echo "$*"; status=1; }
 for f in "${expected[@]}"; do
-  [[ -e "$prefix/$f" ]] || { echo "missing after install: $f"; status=1; }
+  [[ -e "$prefix/$f" ]] || fail "missing after install: $f"
 done
-"$prefix/bin/ternctl" --version | grep -qx "ternctl [0-9.]*" || { echo "ternctl --version"; status=1; }
-"$prefix/bin/ternab" --version | grep -qx "ternab [0-9.]*" || { echo "ternab --version"; status=1; }
-grep -q "^Exec=ternab" "$prefix/share/applications/ternab.desktop" || { echo "desktop entry"; status=1; }
-grep -q "ternctl" "$prefix/share/man/man1/ternctl.1" || { echo "ternctl man page"; status=1; }
+"$prefix/bin/ternctl" --version | grep -qx "ternctl [0-9.]*" || fail "ternctl --version"
+"$prefix/bin/ternab" --version | grep -qx "ternab [0-9.]*" || fail "ternab --version"
+grep -q "^Exec=ternab" "$prefix/share/applications/ternab.desktop" || fail "desktop entry"
+for program in ternab ternctl; do
+  page=$prefix/share/man/man1/$program.1
+  [[ -e $page ]] || continue
+  # NAME says what the program is, not just its name again.
+  name=$(sed -n '/^\.SH NAME/{n;p;}' "$page")
+  [[ $name == "$program \\- "* && $name != "$program \\- $program" ]] || fail "$program.1: NAME line is \"$name\""
+  for section in SYNOPSIS DESCRIPTION "EXIT STATUS" FILES EXAMPLES "SEE ALSO"; do
+    grep -q "^\.SH \"\?$section\"\?$" "$page" || fail "$program.1: no $section section"
+  done
+  grep -qF -- '\-\-port' "$page" || fail "$program.1: the options from --help are missing"
+done
+
+# The Debian package.
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/deb" >/dev/null
+debs=("$tmp"/deb/ternab_*.deb)
+[[ -e ${debs[0]} ]] || { echo "cpack made no ternab_*.deb"; exit 1; }
+contents=$(dpkg-deb -c "${debs[0]}" | awk '{print $NF}')
+for f in "${expected[@]}"; do
+  grep -qx "\./usr/$f" <<<"$contents" || fail "missing in the package: /usr/$f"
+done
+depends=$(dpkg-deb -f "${debs[0]}" Depends)
+for needed in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 qt6-qpa-plugins fonts-noto-cjk; do
+  grep -q "\b$needed\b" <<<"$depends" || fail "the package does not depend on $needed (Depends: $depends)"
+done
 exit $status

@@ -5,7 +5,11 @@
 #include <QLabel>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QMenu>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -90,8 +94,6 @@ int TFTern::RunModal(QDialog& dialog) {
     return dialog.exec();
 }
 
-QFileDialog* TFTern::FileDialog(bool save) { return save ? SaveDialog1 : OpenDialog1; }
-
 void TFTern::ShowPage(link::Page page) { PageControl1->setCurrentIndex(static_cast<int>(page)); }
 
 void TFTern::SetStatusPanel(int panel, const std::string& text) {
@@ -111,7 +113,37 @@ void TFTern::SetScreenCursor(bool busy) {
 }
 
 void TFTern::ShowMessage(const std::string& text, const std::string& caption) {
+    if (text == link::kMsgNotConnected && caption == link::kCapNotConnected && !link_->EverConnected() &&
+        link_->Mode() == link::LinkMode::Connecting) {
+        NotConnectedAtStart();
+        return;
+    }
+    // Reading the page asks for DSR; with the device gone there is none, and
+    // the lost state is already in view.
+    if (text == link::kMsgDrOff && link_->Mode() == link::LinkMode::Lost) return;
     MessageBox(QString::fromStdString(text), QString::fromStdString(caption), false);
+}
+
+void TFTern::NotConnectedAtStart() {
+    // The tool's own ending stays the box's default answer; "Choose a port…"
+    // keeps the window and opens Camera > Connect to.
+    Messages.push_back({link::kMsgNotConnected, link::kCapNotConnected});
+    QMessageBox box(QMessageBox::NoIcon, link::kCapNotConnected, link::kMsgNotConnected, QMessageBox::Ok, this);
+    box.setObjectName("MessageBox");
+    QPushButton* choose = box.addButton(QString::fromUtf8("Choose a port…"), QMessageBox::ActionRole);
+    choose->setObjectName("ChoosePort");
+    box.setDefaultButton(QMessageBox::Ok);
+    if (OnMessageBox) OnMessageBox(box);
+    {
+        HoldDispatch hold{*link_};
+        box.exec();
+    }
+    choosePort_ = box.clickedButton() == choose;
+}
+
+void TFTern::ChoosePort() {
+    if (!isVisible()) show();
+    ConnectTo1->popup(mapToGlobal(rect().center()));
 }
 
 void TFTern::ShowAbortRetryIgnore(const std::string& text, const std::string& caption) {
@@ -120,8 +152,12 @@ void TFTern::ShowAbortRetryIgnore(const std::string& text, const std::string& ca
 }
 
 void TFTern::ShowException(const std::exception& e) {
-    // The open error names the device, the reason and what to do (link/ports.h).
-    const std::string text = link::ExceptionText(e);
+    // The open error names the device, the reason and what to do
+    // (link/ports.h): those lines first, the port component's own line after.
+    std::string text = link::ExceptionText(e);
+    if (const auto* open = dynamic_cast<const link::ECommOpenError*>(&e)) {
+        if (const std::string help = link::OpenErrorHelp(*open); !help.empty()) text = help + "\n" + e.what();
+    }
     if (dynamic_cast<const link::ECommOpenError*>(&e) != nullptr) {
         // Each connection attempt fails the same way: say it once.
         if (text == lastOpenError_) return;
@@ -140,7 +176,10 @@ void TFTern::EnableTimer(link::LinkTimer timer, bool on) {
     }
 }
 
-void TFTern::EnablePageControl(bool on) { PageControl1->setEnabled(on); }
+void TFTern::EnablePageControl(bool on) {
+    // While the device is gone the pages stay disabled, their values in view.
+    PageControl1->setEnabled(on && link_->Mode() != link::LinkMode::Lost);
+}
 
 void TFTern::EnablePanel4(bool on) { setup1_->Panel4->setEnabled(on); }
 
@@ -149,6 +188,13 @@ link::Page TFTern::ActivePage() const { return static_cast<link::Page>(PageContr
 link::ToolMode TFTern::ToolMode() const { return static_cast<link::ToolMode>(tool_type->ItemIndex()); }
 
 void TFTern::Terminate() {
+    if (choosePort_) {
+        // The user asked for another port: the window stays.
+        choosePort_ = false;
+        StatusPanels[0]->setText("Not connected");
+        QTimer::singleShot(0, this, [this] { Guard([this] { ChoosePort(); }); });
+        return;
+    }
     terminated_ = true;
     FormDestroy();
     close();
@@ -160,23 +206,52 @@ QTimer* TFTern::ConnectTimer(const char* name, std::function<void()> handler) {
     if (t == nullptr) return nullptr;
     // As the link's timers: a tick never runs inside the reply dispatcher's
     // reaction or under a box.
-    connect(t, &QTimer::timeout, this, [this, t, handler = std::move(handler)] {
-        Guard([this, t, &handler] { link_->RunOutsideDispatch(t, handler); });
-    });
+    ConnectTick(t, t, std::move(handler));
     return t;
 }
 
 void TFTern::LineStateChanged(link::LineState state) {
-    std::string device = "COM1";
-    if (comm1_) {
-        device = comm1_->DeviceName();
-        if (device.empty()) device = comm1_->PortDeviceName(comm1_->Port());
-    }
+    std::string device = comm1_ ? DeviceInUse() : std::string("COM1");
     if (state == link::LineState::Connected) lastOpenError_.clear();
+    // Status panel 0: the line's state and its device.
+    const QString dev = QString::fromStdString(device);
+    switch (state) {
+        case link::LineState::Connecting:
+            // A lost device opened again is still awaited until the camera answers.
+            if (link_->Mode() != link::LinkMode::Lost) {
+                StatusPanels[0]->setText(link::kTextConnecting);
+                StatusPanels[0]->setToolTip(QString::fromStdString(link::kTextConnecting) + "  " + dev);
+            }
+            break;
+        case link::LineState::Connected:
+            ShowLineState(QStringLiteral("Connected  "), dev);
+            if (lostNotice_) lostNotice_->close();  // the camera is back
+            break;
+        case link::LineState::Lost:
+            ShowLineState(QStringLiteral("Lost: waiting for "), dev);
+            // Nothing stale: no command is in flight and no reply will come.
+            StatusPanels[1]->clear();
+            StatusPanels[2]->clear();
+            PageControl1->setEnabled(false);
+            break;
+    }
     const char* word = state == link::LineState::Connected ? "connected"
                        : state == link::LineState::Lost    ? "lost: waiting for the device to come back"
                                                            : "connecting";
     setWindowTitle(QStringLiteral("TernAB — %1 — %2").arg(QString::fromStdString(device), QString::fromLatin1(word)));
+}
+
+void TFTern::ShowLineState(const QString& state, const QString& device) {
+    // The panel is 150 pixels: a long path gives way to the device's own
+    // name, and what still does not fit is cut; the tooltip has it whole.
+    QLabel* panel = StatusPanels[0];
+    const QString full = state + device;
+    panel->setToolTip(full);
+    const QFontMetrics metrics = panel->fontMetrics();
+    const int room = panel->width() - 2 * panel->frameWidth() - 2 * panel->margin() - 4;
+    QString text = full;
+    if (metrics.horizontalAdvance(text) > room) text = state + QFileInfo(device).fileName();
+    panel->setText(metrics.elidedText(text, Qt::ElideRight, room));
 }
 
 void TFTern::PostToEventThread(std::function<void()> fn) {

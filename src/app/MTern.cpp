@@ -21,6 +21,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <filesystem>
 #include <string_view>
 
 #include "app/DebugPage.h"
@@ -116,7 +118,6 @@ void TFTern::Construct(link::ToolMode toolMode, link::CommPort* port, const link
     BuildMenu();
     BuildStatusBar();
     BuildTimers();
-    BuildDialogs();
     BuildPages();
     controls_ = widgets::ControlIndex(this);
     tool_type->SetItemIndex(static_cast<int>(toolMode));
@@ -144,9 +145,9 @@ void TFTern::WireComm1() {
         if (!reason.empty()) text += ": " + reason;
         text += ".\nPlug it in again: the tool connects again by itself and reads the page shown.";
         PostToEventThread([this, text] {
-            // Commands are refused from now on, before the box is up.
+            // Commands are refused from now on, before the notice is up.
             link_->PortLost();
-            MessageBox(QString::fromStdString(text), QApplication::applicationName(), true);
+            ShowLostNotice(text);
         });
     };
     comm1_->OnCommError = [this](link::TComm& sender, const std::string& message) {
@@ -158,6 +159,21 @@ void TFTern::WireComm1() {
             MessageBox(QString::fromStdString(text), QApplication::applicationName(), true);
         });
     };
+}
+
+void TFTern::ShowLostNotice(const std::string& text) {
+    // Not modal: the tool goes on retrying the device underneath, and the
+    // notice closes itself once the camera answers again.
+    if (lostNotice_) return;
+    Messages.push_back({text, QApplication::applicationName().toStdString()});
+    auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(), QString::fromStdString(text),
+                                QMessageBox::Ok, this);
+    box->setObjectName("LostNotice");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    lostNotice_ = box;
+    if (OnMessageBox) OnMessageBox(*box);
+    box->show();
 }
 
 // ---- layout ------------------------------------------------------------------
@@ -277,9 +293,34 @@ void TFTern::BuildMenu() {
     connect(Exit1, &QAction::triggered, this, [this] { Guard([this] { ExitClick(); }); });
 }
 
+std::string TFTern::DeviceInUse() const {
+    if (!comm1_) return {};
+    std::string device = comm1_->DeviceName();
+    if (device.empty()) device = comm1_->PortDeviceName(comm1_->Port());
+    return device;
+}
+
 void TFTern::FillConnectMenu() {
     ConnectTo1->clear();
-    const auto ports = link::ListSerialPorts(DevRoot);
+    auto ports = link::ListSerialPorts(DevRoot);
+    // The device in use is marked, and listed even when it is none of the
+    // kinds the list looks for (a pseudo-terminal, a port the kernel does not
+    // call a real UART).
+    const std::string inUse = DeviceInUse();
+    std::error_code ec;
+    const std::filesystem::path inUseReal = inUse.empty() ? std::filesystem::path() : std::filesystem::canonical(inUse, ec);
+    auto isInUse = [&](const link::SerialPort& p) {
+        if (inUse.empty()) return false;
+        if (p.device == inUse || p.byIdPath == inUse) return true;
+        std::error_code e;
+        return !inUseReal.empty() && std::filesystem::canonical(p.device, e) == inUseReal;
+    };
+    if (!inUse.empty() && std::none_of(ports.begin(), ports.end(), isInUse)) {
+        link::SerialPort p;
+        p.device = inUse;
+        p.accessible = true;
+        ports.insert(ports.begin(), p);
+    }
     if (ports.empty()) {
         QAction* none = ConnectTo1->addAction("No serial port found: plug in the adapter");
         none->setEnabled(false);
@@ -287,8 +328,12 @@ void TFTern::FillConnectMenu() {
     }
     for (const link::SerialPort& p : ports) {
         QString text = QString::fromStdString(link::PortLabel(p));
+        const bool used = isInUse(p);
+        if (used) text += " (in use)";
         if (!p.accessible) text += " (no permission: see the README on the dialout group)";
         QAction* a = ConnectTo1->addAction(text);
+        a->setCheckable(true);
+        a->setChecked(used);
         // The by-id name survives unplugging and a different plug-in order.
         const std::string device = p.byIdPath.empty() ? p.device : p.byIdPath;
         connect(a, &QAction::triggered, this, [this, device] { Guard([this, device] { ConnectToPort(device); }); });
@@ -348,25 +393,46 @@ void TFTern::BuildTimers() {
         // Every tick of the reply watch that falls under a box counts: each
         // runs once the box is over (the others' ticks run once).
         const void* key = row.name == std::string_view("SendTimer") ? nullptr : t;
-        connect(t, &QTimer::timeout, this, [this, key, handler] {
-            Guard([this, key, handler] { link_->RunOutsideDispatch(key, [this, handler] { (this->*handler)(); }); });
-        });
+        ConnectTick(t, key, [this, handler] { (this->*handler)(); });
     }
     SendTimer->start();
 }
 
-void TFTern::BuildDialogs() {
-    const QString filter = QString::fromUtf8("データ(*.dat);;すべてのファイル (*)");
-    for (auto [slot, name, mode] : {std::tuple{&TFTern::SaveDialog1, "SaveDialog1", QFileDialog::AcceptSave},
-                                    std::tuple{&TFTern::OpenDialog1, "OpenDialog1", QFileDialog::AcceptOpen}}) {
-        auto* d = new QFileDialog(this);
-        d->setObjectName(name);
-        d->setAcceptMode(mode);
-        d->setNameFilter(filter);
-        d->selectFile("*.dat");
-        d->setOption(QFileDialog::DontUseNativeDialog, true);
-        this->*slot = d;
-    }
+QFileDialog* TFTern::FileDialog(bool save) {
+    // Built at first use: a file dialog costs start-up time and memory, and
+    // its file model keeps threads that re-scan the folder shown.
+    QFileDialog* TFTern::*slot = save ? &TFTern::SaveDialog1 : &TFTern::OpenDialog1;
+    if (this->*slot != nullptr) return this->*slot;
+    auto* d = new QFileDialog(this);
+    d->setObjectName(save ? "SaveDialog1" : "OpenDialog1");
+    d->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    d->setNameFilter(QString::fromUtf8("データ(*.dat);;すべてのファイル (*)"));
+    d->selectFile("*.dat");
+    d->setOption(QFileDialog::DontUseNativeDialog, true);
+    this->*slot = d;
+    return d;
+}
+
+void TFTern::ConnectTick(QTimer* t, const void* key, std::function<void()> handler) {
+    connect(t, &QTimer::timeout, this, [this, t, key, handler = std::move(handler)] {
+        Guard([this, t, key, &handler] {
+            // 0 waiting, 1 ran, 2 waiting with the timer paused.
+            auto state = std::make_shared<int>(0);
+            link_->RunOutsideDispatch(key, [this, t, state, handler] {
+                // Running again for the handler, which may stop it as at any tick.
+                if (*state == 2 && !closed_) t->start();
+                *state = 1;
+                handler();
+            });
+            // A tick that has to wait runs once: the timer pauses meanwhile, so
+            // a 10 ms timer does not wake the event thread under a box that
+            // stays up for minutes. The reply watch's ticks (no key) each count.
+            if (*state == 0 && key != nullptr) {
+                *state = 2;
+                t->stop();
+            }
+        });
+    });
 }
 
 QTimer* TFTern::TimerOf(LinkTimer timer) const {

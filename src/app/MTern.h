@@ -10,6 +10,8 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -83,7 +85,11 @@ public:
     static std::string RememberedPort();
     /// Where Connect to looks for serial devices (a stand-in folder in tests).
     std::string DevRoot = "/dev";
+    /// Camera > Connect to: the serial ports present, the one in use marked
+    /// (and listed whatever its kind).
     void FillConnectMenu();
+    /// The device the window has open or is trying; empty with a port handed in.
+    std::string DeviceInUse() const;
     ~TFTern() override;
 
     link::Link& Link() override { return *link_; }
@@ -120,6 +126,7 @@ public:
     QTimer* ConnectTimer(const char* name, std::function<void()> handler) override;
     bool Ask(const std::string& text, const std::string& caption) override;
     int RunModal(QDialog& dialog) override;
+    /// SaveDialog1 or OpenDialog1, built at first use.
     QFileDialog* FileDialog(bool save) override;
     void ShowPage(link::Page page) override;
 
@@ -189,7 +196,7 @@ public:
     QMenu* Help1 = nullptr;
     QAction* CameraVersion1 = nullptr;
     QAction* PCVersion1 = nullptr;
-    QFileDialog* SaveDialog1 = nullptr;
+    QFileDialog* SaveDialog1 = nullptr;  ///< null until first used (FileDialog)
     QFileDialog* OpenDialog1 = nullptr;
 
     // timers
@@ -250,6 +257,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    /// " Serial Port not connected " at start, with "Choose a port…" beside OK.
+    void NotConnectedAtStart();
+    /// The device went away: a notice that does not block the reconnection.
+    void ShowLostNotice(const std::string& text);
+    /// Status panel 0: `state` and the device, shortened to fit the panel.
+    void ShowLineState(const QString& state, const QString& device);
+    /// Opens Camera > Connect to in the middle of the window.
+    void ChoosePort();
     /// `buttons`: a set of QMessageBox::StandardButton as int; 0 for OK alone.
     void MessageBox(const QString& text, const QString& caption, bool error, int buttons = 0);
 
@@ -258,13 +273,15 @@ private:
     void BuildMenu();
     void BuildStatusBar();
     void BuildTimers();
-    void BuildDialogs();
     void BuildPages();
     void Construct(link::ToolMode toolMode, link::CommPort* port, const link::PortDevices& devices,
                    link::LineTrace* trace);
     void WireComm1();
     void ApplyToolMode(link::ToolMode mode);
     QTimer* TimerOf(link::LinkTimer timer) const;
+    /// Runs `handler` on each tick of `t`, outside the dispatcher's reaction
+    /// and any box (Link::RunOutsideDispatch with `key`).
+    void ConnectTick(QTimer* t, const void* key, std::function<void()> handler);
 
     // Declared before comm1_: the port stops watching before the watch goes.
     std::unique_ptr<link::PortNotifier> portWatch_;
@@ -284,6 +301,10 @@ private:
     bool cursorBusy_ = false;
     bool terminated_ = false;
     bool closed_ = false;
+    /// The user chose "Choose a port…": the start's give-up keeps the window.
+    bool choosePort_ = false;
+    /// "The serial device … went away": not modal, closed when the camera is back.
+    QPointer<QMessageBox> lostNotice_;
     std::string lastCommProblem_;
     std::string lastOpenError_;
     struct OpenBox {

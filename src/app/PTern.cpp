@@ -80,8 +80,12 @@ int PTern(int argc, char** argv) {
             simulated = std::make_unique<camera::PtyCamera>(options.camera);
             simulated->Start();
             devices.com1 = simulated->DevicePath();
-        } else if (options.port1 == "auto") {
+        } else if (options.port1 == "auto" || (options.port1 == "last" && TFTern::RememberedPort().empty())) {
             devices = link::AutoPortDevices(link::ListSerialPorts());
+        } else if (options.port1 == "last") {
+            // The desktop entry's choice: the port last chosen, else auto.
+            devices.com1 = TFTern::RememberedPort();
+            devices.com2 = devices.com1;
         } else if (!options.port1.empty()) {
             // Only the device the user named is tried, never a port they did not name.
             devices.com1 = options.port1;

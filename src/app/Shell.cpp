@@ -55,7 +55,12 @@ void TFTern::PageControl1Change() {
     ReLoadClick();
 }
 
-void TFTern::ReLoadClick() { link_->ReLoadClick(); }
+void TFTern::ReLoadClick() {
+    // With the device gone there is nothing to read: the page is read once
+    // the camera is back.
+    if (link_->Mode() == link::LinkMode::Lost) return;
+    link_->ReLoadClick();
+}
 
 void TFTern::EnableReLoad(bool on) { ReLoad->setEnabled(on); }
 

@@ -111,7 +111,10 @@ bool ResolveAutoPort(std::optional<std::string>& port1, std::optional<std::strin
     const link::PortDevices d = link::AutoPortDevices(ports);
     port1 = d.com1;
     if (!port2) port2 = d.com2;
-    if (note != nullptr) *note << "--port auto: COM1 is " << *port1 << ", COM2 is " << *port2 << "\n";
+    if (note != nullptr) {
+        *note << "--port auto: COM1 is " << *port1 << ", COM2 is "
+              << (port2->empty() ? std::string("none (one port found)") : *port2) << "\n";
+    }
     return true;
 }
 

@@ -108,9 +108,6 @@ CopyPage::CopyPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), ho
     CtopOK2->hide();
     ptocOk->hide();
 
-    // The page asks about an existing file itself, with its own words.
-    if (QFileDialog* save = host_.FileDialog(true)) save->setOption(QFileDialog::DontConfirmOverwrite, true);
-
     connect(CtopOK2, &QPushButton::clicked, this, [this] { host_.Guard([this] { CtopOK2Click(); }); });
     connect(ptocOk, &QPushButton::clicked, this, [this] { host_.Guard([this] { ptocOkClick(); }); });
     connect(ptocOk2, &QPushButton::clicked, this, [this] { host_.Guard([this] { ptocOk2Click(); }); });
@@ -131,6 +128,8 @@ void CopyPage::Prepare(CopyMode mode, const char* label) {
 
 QString CopyPage::RunFileDialog(bool save) {
     QFileDialog* dialog = host_.FileDialog(save);
+    // The page asks about an existing file itself, with its own words.
+    if (dialog != nullptr && save) dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
     if (dialog == nullptr || host_.RunModal(*dialog) != QDialog::Accepted) return {};
     return dialog->selectedFiles().value(0);
 }

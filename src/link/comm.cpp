@@ -15,7 +15,7 @@ ECommReadWriteError::ECommReadWriteError(std::uint32_t code, std::string reason)
 
 std::string PortDevices::For(unsigned port) const {
     if (port == 1) return com1;
-    if (port == 2) return com2;
+    if (port == 2) return com2.empty() ? com1 : com2;  // no COM2: COM1's device is tried again
     return SystemPortDevice(port);  // "COM0" does not exist: Open fails on ""
 }
 

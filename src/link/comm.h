@@ -76,7 +76,7 @@ std::string SystemPortDevice(unsigned port);
 /// The devices behind COM1 and COM2 ("--port DEV", "--port2 DEV").
 struct PortDevices {
     std::string com1 = SystemPortDevice(1);
-    std::string com2 = SystemPortDevice(2);
+    std::string com2 = SystemPortDevice(2);  ///< empty: there is no COM2 (its attempt goes to COM1's device)
     /// The device of port n; the system's own beyond COM2.
     std::string For(unsigned port) const;
 };

@@ -13,7 +13,8 @@ PortDevices AutoPortDevices(const std::vector<SerialPort>& ports) {
     if (ports.empty()) return d;
     auto path = [](const SerialPort& p) { return p.byIdPath.empty() ? p.device : p.byIdPath; };
     d.com1 = path(ports[0]);
-    d.com2 = path(ports.size() > 1 ? ports[1] : ports[0]);
+    // Never the same device twice: with one port there is no COM2.
+    d.com2 = ports.size() > 1 ? path(ports[1]) : std::string();
     return d;
 }
 

@@ -44,13 +44,14 @@ struct PortChecks {
 /// The serial devices under `root`: USB (ttyUSB*), then ACM (ttyACM*), then
 /// the real built-in ports (ttyS*), each group in numeric order; a device
 /// that serial/by-id names but none of these patterns matches is listed
-/// with the USB ones.
+/// with the USB ones. A device reached under two names is listed once.
 std::vector<SerialPort> ListSerialPorts(const std::string& root = "/dev", const PortChecks& checks = {});
 
 /// The devices behind COM1 and COM2 for "--port auto": the first two of the
 /// list (USB devices come first), each by its by-id link where it has one.
-/// With one device, both ports are that device, so no attempt goes to a port
-/// the user does not have; with none, the built-in defaults.
+/// Never the same device for both: with one device COM2 is empty (none, so
+/// no attempt goes to a port the user does not have, PortDevices::For); with
+/// none, the built-in defaults.
 PortDevices AutoPortDevices(const std::vector<SerialPort>& ports);
 
 /// "/dev/ttyUSB0 (usb-FTDI_FT232R_A50285BI-if00-port0)", or the device

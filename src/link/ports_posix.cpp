@@ -131,8 +131,13 @@ std::vector<SerialPort> ListSerialPorts(const std::string& root, const PortCheck
     }
 
     std::vector<SerialPort> all;
+    // One device under two names (a ttyS name linked to an adapter for an
+    // older program, say) is one port, listed in its first group.
+    std::map<std::string, bool> seen;
     for (auto* group : {&usb, &acm, &builtIn})
         for (SerialPort& p : *group) {
+            const std::string real = Resolved(p.device);
+            if (!real.empty() && !seen.emplace(real, true).second) continue;
             p.accessError = access(p.device);
             p.accessible = p.accessError == 0;
             all.push_back(std::move(p));

@@ -1,36 +1,23 @@
 #include "widgets/Fonts.h"
 
-#include <QFontDatabase>
-#include <QStringList>
+#include <QGuiApplication>
 
 namespace tern::widgets {
 
-namespace {
-QString FirstInstalled(const QStringList& wanted) {
-    const QStringList families = QFontDatabase::families();
-    for (const QString& f : wanted) {
-        if (families.contains(f, Qt::CaseInsensitive)) return f;
-    }
-    return QString();
-}
-}  // namespace
-
 QFont WindowFont() {
-    QFont font;
-    const QString family = FirstInstalled({QString::fromUtf8("ＭＳ Ｐゴシック"), "MS PGothic", "Noto Sans CJK JP",
-                                           "Noto Sans JP", "IPAPGothic", "VL PGothic", "TakaoPGothic"});
-    if (!family.isEmpty()) font.setFamily(family);
+    QFont font = QGuiApplication::font();
     font.setPixelSize(12);
+    // The window's fixed layout was drawn for a narrow face (30 hex digits
+    // in a 220-pixel status panel); common default faces are about a tenth
+    // wider, so they are drawn a tenth narrower.
+    font.setStretch(90);
     return font;
 }
 
 QFont FixedBoldFont() {
-    QFont font;
-    QString family = FirstInstalled({QString::fromUtf8("ＭＳ ゴシック"), "MS Gothic", "Noto Sans Mono CJK JP",
-                                     "IPAGothic", "DejaVu Sans Mono"});
-    if (family.isEmpty()) family = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
-    font.setFamily(family);
-    font.setStyleHint(QFont::Monospace);
+    // "monospace" is fontconfig's alias for the platform's fixed-pitch face.
+    QFont font(QStringLiteral("monospace"));
+    font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
     font.setPixelSize(12);
     font.setBold(true);

@@ -1,14 +1,16 @@
-// The window's fonts: the classic Japanese UI faces when installed, else a
-// Japanese-capable sans (Noto Sans CJK JP) or a fixed-pitch fallback.
+// The window's fonts: the platform's default faces at the window's pixel
+// size. No Japanese face is named: fontconfig falls back to one that has the
+// glyphs for the Japanese texts, so a large CJK font is loaded only when
+// such a text is drawn, and the font list is never scanned at start.
 #pragma once
 
 #include <QFont>
 
 namespace tern::widgets {
 
-/// "ＭＳ Ｐゴシック" at 12 pixels, or the nearest installed Japanese sans.
+/// The application's default face at 12 pixels.
 QFont WindowFont();
-/// The bold fixed-pitch font of the register list: "ＭＳ ゴシック" or a monospace face.
+/// The bold fixed-pitch font of the register list: the platform's monospace face.
 QFont FixedBoldFont();
 
 }  // namespace tern::widgets

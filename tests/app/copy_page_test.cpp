@@ -585,19 +585,20 @@ TEST_F(CopyWindow, UnlockRevealsButtonsThatStartTheirCopies) {
     ASSERT_TRUE(p.ptocOk->isVisibleTo(window->CopySheet));
 
     // Both dialogs offer the data files first, with "*.dat" in the name box.
-    for (QFileDialog* d : {window->SaveDialog1, window->OpenDialog1}) {
+    // Built at first use: none exists before.
+    EXPECT_TRUE(window->findChildren<QFileDialog*>().isEmpty());
+    for (QFileDialog* d : {window->FileDialog(true), window->FileDialog(false)}) {
         EXPECT_EQ(d->nameFilters().value(0), QString::fromUtf8("データ(*.dat)")) << d->objectName().toStdString();
         EXPECT_EQ(d->nameFilters().size(), 2);
         const auto* name = d->findChild<QLineEdit*>("fileNameEdit");
         ASSERT_NE(name, nullptr);
         EXPECT_EQ(name->text(), "*.dat");
     }
-    EXPECT_TRUE(window->SaveDialog1->testOption(QFileDialog::DontConfirmOverwrite));  // the page asks itself
-
     dialogs.paths = {"", ""};
     QTest::mouseClick(p.CtopOK2, Qt::LeftButton);
     QTest::mouseClick(p.ptocOk, Qt::LeftButton);
     EXPECT_EQ(dialogs.shown, (std::vector<std::string>{"SaveDialog1", "OpenDialog1"}));
+    EXPECT_TRUE(window->SaveDialog1->testOption(QFileDialog::DontConfirmOverwrite));  // the page asks itself
     EXPECT_EQ(p.Label35->text(), "PC->Camera(Single)");
     EXPECT_EQ(p.Copy_select->ItemIndex(), 1);
     EXPECT_TRUE(port.TakeWire().empty());

@@ -27,11 +27,11 @@ namespace {
 
 using app::TFTern;
 
-TEST_F(WindowTest, AnOpenErrorIsShownWithItsReasonOnASecondLine) {
+TEST_F(WindowTest, AnOpenErrorIsShownWithItsReasonFirst) {
     port.failOpen = true;
     Make(link::ToolMode::Apl);
     ASSERT_EQ(window->Messages.size(), 1u);
-    EXPECT_EQ(window->Messages[0].text, "オープンエラー ErrorCode = -1\nNo such file or directory");
+    EXPECT_EQ(window->Messages[0].text, "No such file or directory\nオープンエラー ErrorCode = -1");
     EXPECT_EQ(window->Messages[0].caption, "TernAB");
     // The attempts go on from SendTimer: COM1 again, then COM2, then the end.
     // Called directly, the tick hands the open error to its caller; the
@@ -89,6 +89,46 @@ TEST_F(WindowTest, TheHourglassIsSetOnceAndTakenBackOnce) {
     EXPECT_NE(QApplication::overrideCursor(), nullptr);
     window.reset();
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(WindowTest, ATimerWhoseTickWaitsUnderABoxPausesAndOnlySendTimerRunsWhenIdle) {
+    Ready(link::ToolMode::Dbg);  // each reply leaves cursor_timer to restore the cursor
+    ASSERT_TRUE(window->cursor_timer->isActive());
+    bool pausedUnderBox = false;
+    bool busyUnderBox = false;
+    window->OnMessageBox = [&](QMessageBox& box) {
+        QTimer::singleShot(0, &box, [&] {
+            // Its tick came and waits for the box: the 10 ms timer stops
+            // rather than waking the event thread all the while.
+            pausedUnderBox = WaitFor([&] { return !window->cursor_timer->isActive(); }, 5000);
+            busyUnderBox = window->BusyCursor();
+            box.accept();
+        });
+    };
+    window->ShowMessage("a notice", "TernAB");
+    EXPECT_TRUE(pausedUnderBox);
+    EXPECT_TRUE(busyUnderBox);
+    // The waiting tick runs once after the box, and its handler stops the timer.
+    ASSERT_TRUE(WaitFor([&] { return !window->BusyCursor(); }));
+    EXPECT_FALSE(window->cursor_timer->isActive());
+    // Idle and connected, nothing ticks but the reply watch.
+    QStringList running;
+    for (QTimer* t : window->findChildren<QTimer*>()) {
+        if (t->isActive()) running << t->objectName();
+    }
+    EXPECT_EQ(running, QStringList{"SendTimer"});
+}
+
+TEST_F(WindowTest, TheCommandAndReplyFitTheirStatusPanelsInTheWindowFont) {
+    Ready(link::ToolMode::Dbg);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    for (int i : {1, 2}) {
+        const QLabel* panel = window->StatusPanels[i];
+        ASSERT_EQ(panel->text().size(), 30);
+        EXPECT_LE(panel->fontMetrics().horizontalAdvance(panel->text()), panel->contentsRect().width())
+            << "panel " << i << " clips " << panel->text().toStdString();
+    }
 }
 
 TEST_F(WindowTest, ExitButtonsCloseThePortAndTheWindow) {
@@ -155,12 +195,51 @@ TEST(ChoosingAPort, ConnectsThereReadsThePageAndIsRememberedForTheNextStart) {
         for (int i = 0; i < 6; ++i) w.SendTimerTimer();
         EXPECT_FALSE(w.Terminated());
         int openErrors = 0;
-        for (const auto& m : w.Messages) openErrors += m.text.rfind("オープンエラー", 0) == 0 ? 1 : 0;
+        for (const auto& m : w.Messages) openErrors += m.text.find("オープンエラー") != std::string::npos ? 1 : 0;
         EXPECT_EQ(openErrors, 1);
         w.FormDestroy();
     }
     first.Stop();
     second.Stop();
+}
+
+TEST(ChoosingAPort, NoCameraAtStartOffersAPortAndKeepsTheWindow) {
+    camera::PtyCamera cam;
+    cam.Start();
+    QTemporaryDir dev;  // a stand-in /dev whose adapter is the virtual camera
+    ASSERT_EQ(::symlink(cam.DevicePath().c_str(), dev.filePath("ttyUSB0").toUtf8().constData()), 0);
+    bool okIsDefault = false;
+    {
+        TFTern w(link::ToolMode::Apl, link::PortDevices{"/nonexistent/ternab-start", "/nonexistent/ternab-start"},
+                 [&](QMessageBox& box) {
+                     auto* choose = box.findChild<QPushButton*>("ChoosePort");
+                     if (choose == nullptr) return AutoClose(box);
+                     okIsDefault = box.defaultButton() == box.button(QMessageBox::Ok);
+                     if (const char* shots = std::getenv("TERN_SHOT_DIR")) {
+                         box.adjustSize();
+                         box.grab().save(QString::fromUtf8(shots) + "/not-connected.png");
+                     }
+                     QTimer::singleShot(0, choose, &QPushButton::click);
+                 });
+        w.DevRoot = dev.path().toStdString();
+        for (int i = 0; i < 3; ++i) w.Guard([&] { w.SendTimerTimer(); });
+        EXPECT_FALSE(w.Terminated());
+        EXPECT_TRUE(okIsDefault);
+        EXPECT_EQ(w.Messages.back().text, " Serial Port not connected ");
+        EXPECT_EQ(w.StatusPanels[0]->text(), "Not connected");
+        // Camera > Connect to opens; choosing the adapter connects there.
+        ASSERT_TRUE(WaitFor([&] { return w.ConnectTo1->isVisible(); }));
+        const QList<QAction*> items = w.ConnectTo1->actions();
+        ASSERT_FALSE(items.isEmpty());
+        EXPECT_TRUE(items.back()->text().endsWith("ttyUSB0")) << items.back()->text().toStdString();
+        items.back()->trigger();
+        w.ConnectTo1->hide();
+        ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() == link::LinkMode::Idle && w.LoadStep() == 0; }));
+        EXPECT_EQ(w.StatusPanels[0]->text(), "Connected  ttyUSB0");  // the folder gives way to the name
+        EXPECT_EQ(w.StatusPanels[0]->toolTip(), "Connected  " + dev.filePath("ttyUSB0"));
+        w.FormDestroy();
+    }
+    cam.Stop();
 }
 
 TEST(ChoosingAPort, AMissingDeviceIsNamedWithWhatToDo) {
@@ -178,8 +257,9 @@ TEST(ChoosingAPort, AMissingDeviceIsNamedWithWhatToDo) {
     }
     ASSERT_EQ(boxes.size(), 1u);
     const std::string& text = boxes[0];
-    EXPECT_EQ(text.rfind("オープンエラー ErrorCode = -1\n", 0), 0u) << text;  // the system's own line first
-    EXPECT_NE(text.find("/dev/ttyUSB97"), std::string::npos) << text;
+    // The device and the system's reason first, the port component's own line after.
+    EXPECT_EQ(text.rfind("/dev/ttyUSB97: No such file or directory\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\nオープンエラー ErrorCode = -1"), std::string::npos) << text;
     // What to do: the ports this machine has, or how to find one.
     EXPECT_TRUE(text.find("serial ports present") != std::string::npos || text.find("ternctl ports") != std::string::npos)
         << text;
@@ -214,6 +294,28 @@ TEST(ChoosingAPort, TheMenuListsThePortsByTheirStableNames) {
     w.FormDestroy();
 }
 
+TEST(ChoosingAPort, TheMenuMarksTheDeviceInUseEvenWhenItIsNoAdapter) {
+    camera::PtyCamera cam;
+    cam.Start();
+    QTemporaryDir dev;
+    QFile(dev.filePath("ttyUSB0")).open(QIODevice::WriteOnly);
+    {
+        TFTern w(link::ToolMode::Dbg, link::PortDevices{cam.DevicePath(), "/nonexistent/ternab-com2"}, AutoClose);
+        ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() == link::LinkMode::Idle && w.LoadStep() == 0; }));
+        w.DevRoot = dev.path().toStdString();
+        w.FillConnectMenu();
+        const QList<QAction*> items = w.ConnectTo1->actions();
+        ASSERT_EQ(items.size(), 2);
+        // The pseudo-terminal is no serial port the list looks for; it is in use.
+        EXPECT_EQ(items[0]->text(), QString::fromStdString(cam.DevicePath()) + " (in use)");
+        EXPECT_TRUE(items[0]->isChecked());
+        EXPECT_TRUE(items[1]->text().endsWith("ttyUSB0")) << items[1]->text().toStdString();
+        EXPECT_FALSE(items[1]->isChecked());
+        w.FormDestroy();
+    }
+    cam.Stop();
+}
+
 TEST(CameraGone, TheToolWaitsForTheDeviceAndReadsThePageOnceItIsBack) {
     // The device is reached through a symbolic link, as /dev/serial/by-id
     // names are; the adapter is pulled, then plugged in again (a new
@@ -222,30 +324,60 @@ TEST(CameraGone, TheToolWaitsForTheDeviceAndReadsThePageOnceItIsBack) {
     camera::PtyCamera first;
     first.Start();
     ASSERT_TRUE(first.MakeLink(name));
-    TFTern w(link::ToolMode::Dbg, link::PortDevices{name, "/nonexistent/ternab-com2"}, AutoClose);
+    // The notice that the device went away is left open, as a user may.
+    TFTern w(link::ToolMode::Dbg, link::PortDevices{name, "/nonexistent/ternab-com2"}, [](QMessageBox&) {});
+    const QString dev = QString::fromStdString(name);
+    EXPECT_EQ(w.StatusPanels[0]->text(), "Comm. Connecting");
     ASSERT_TRUE(WaitFor([&] { return w.Resolution->text() == "Hi-Resolution" && w.LoadStep() == 0; }));
     EXPECT_NE(w.windowTitle().indexOf("connected"), -1);
+    EXPECT_EQ(w.StatusPanels[0]->toolTip(), "Connected  " + dev);
     first.HangUp();
     ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() == link::LinkMode::Lost && !w.Messages.empty(); }));
     EXPECT_NE(w.windowTitle().indexOf("lost"), -1);
-    // While it is gone: a click sends nothing and opens no box; ticks retry silently.
+    // The path is long for the panel: the device's own name shows, the tooltip has it whole.
+    EXPECT_EQ(w.StatusPanels[0]->toolTip(), "Lost: waiting for " + dev);
+    const QLabel* panel0 = w.StatusPanels[0];
+    EXPECT_TRUE(panel0->text().startsWith("Lost: waiting for ter")) << panel0->text().toStdString();
+    EXPECT_LE(panel0->fontMetrics().horizontalAdvance(panel0->text()), panel0->contentsRect().width());
+    EXPECT_EQ(w.StatusPanels[1]->text(), "");  // nothing stale
+    EXPECT_EQ(w.StatusPanels[2]->text(), "");
+    EXPECT_FALSE(w.PageControl1->isEnabled());
+    EXPECT_EQ(w.Resolution->text(), "Hi-Resolution");  // the last values stay in view
+    auto* notice = w.findChild<QMessageBox*>("LostNotice");
+    ASSERT_NE(notice, nullptr);
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_FALSE(notice->isModal());
+    if (const char* shots = std::getenv("TERN_SHOT_DIR")) {
+        w.grab().save(QString::fromUtf8(shots) + "/lost-window.png");
+        notice->grab().save(QString::fromUtf8(shots) + "/lost-notice.png");
+    }
+    // While it is gone: a click or another page sends nothing and opens no
+    // box; ticks retry silently.
     EXPECT_FALSE(w.Link().Trans_chk());
     w.Debug().push_up->click();
+    w.ShowPage(link::Page::Setup2);
+    w.ReLoad->trigger();
     for (int i = 0; i < 5; ++i) w.SendTimerTimer();
     EXPECT_EQ(w.Messages.size(), 1u);
     EXPECT_FALSE(w.Terminated());
+    EXPECT_FALSE(w.PageControl1->isEnabled());
 
     camera::CameraOptions pal;
     pal.pal = true;
     camera::PtyCamera second(pal);
     second.Start();
     ASSERT_TRUE(second.MakeLink(name));
-    w.SendTimerTimer();  // the device is back: opened, ENQ, then the page is read
+    // The device is back: the next tick opens it and sends ENQ, with the
+    // notice still up; the page is read and the notice closes itself.
+    w.SendTimerTimer();
     ASSERT_TRUE(WaitFor([&] { return w.TV->text() == "PAL" && w.LoadStep() == 0; }));
     EXPECT_EQ(w.Link().Mode(), link::LinkMode::Idle);
     EXPECT_TRUE(w.Link().Trans_chk());
     EXPECT_EQ(w.Messages.size(), 1u);
     EXPECT_NE(w.windowTitle().indexOf("connected"), -1);
+    EXPECT_EQ(w.StatusPanels[0]->toolTip(), "Connected  " + dev);
+    EXPECT_TRUE(w.PageControl1->isEnabled());
+    EXPECT_TRUE(WaitFor([&] { return w.findChild<QMessageBox*>("LostNotice") == nullptr; }));
     w.FormDestroy();
     second.Stop();
     first.Stop();

@@ -323,19 +323,24 @@ TEST_F(WindowTest, TimerTicksUnderAnErrorBoxWaitForIt) {
     int replies = 0;
     w.OnReply = [&] { ++replies; };
     bool reloadRanUnderBox = true;
+    bool pausedUnderBox = false;
     w.OnMessageBox = [&](QMessageBox& box) {
+        port.TakeWire();
         // A timer due while the box is up (here at once, again and again)...
         w.ReloadTimer->setInterval(0);
         w.ReloadTimer->start();
         QTimer::singleShot(50, &box, [&, b = &box] {
-            // ...has not run its handler, which would have stopped it.
-            reloadRanUnderBox = !w.ReloadTimer->isActive();
+            // ...has not run its handler, which would have read the page,
+            // and waits paused rather than ticking on.
+            reloadRanUnderBox = !port.TakeWire().empty();
+            pausedUnderBox = !w.ReloadTimer->isActive();
             b->accept();
         });
     };
     Feed(AckThen(Frame({0xE0, 0x0A, 0x01, 0x00, 0x00})));
     ASSERT_TRUE(WaitFor([&] { return replies == 1 && !w.ReloadTimer->isActive(); }));
     EXPECT_FALSE(reloadRanUnderBox);
+    EXPECT_TRUE(pausedUnderBox);
     EXPECT_EQ(w.Messages.size(), 1u);
 }
 

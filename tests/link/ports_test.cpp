@@ -77,6 +77,21 @@ TEST(ListSerialPorts, UsbThenAcmThenRealBuiltInPortsWithTheirByIdNames) {
               }));
 }
 
+TEST(ListSerialPorts, ADeviceUnderTwoNamesIsOnePortSoAutoNeverTakesItTwice) {
+    FakeDev dev;
+    dev.Device("ttyUSB0");
+    fs::create_symlink("ttyUSB0", dev.Path("ttyS0"));  // linked for an older program
+    dev.ById("usb-FTDI-if00-port0", "../../ttyUSB0");
+    dev.realUarts = {"ttyS0"};
+    const std::vector<SerialPort> ports = ListSerialPorts(dev.Root(), dev.Checks());
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].device, dev.Path("ttyUSB0"));
+    const PortDevices d = AutoPortDevices(ports);
+    EXPECT_EQ(d.com1, dev.Path("serial/by-id/usb-FTDI-if00-port0"));
+    EXPECT_EQ(d.com2, "");
+    EXPECT_EQ(d.For(2), d.com1);  // the COM2 attempt goes to the one port there is
+}
+
 TEST(ListSerialPorts, AByIdNameForADeviceOfAnotherNamingIsAUsbPort) {
     FakeDev dev;
     dev.Device("ttyXRUSB0");
@@ -123,7 +138,7 @@ TEST_P(AutoPorts, FirstTwoListedPortsStandForCom1AndCom2) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, AutoPorts,
     ::testing::Values(AutoRow{"no_ports_keeps_the_built_in_defaults", {}, "/dev/ttyS0", "/dev/ttyS1"},
-                      AutoRow{"one_adapter_is_both_ports", {"/dev/ttyUSB0"}, "/dev/ttyUSB0", "/dev/ttyUSB0"},
+                      AutoRow{"one_adapter_is_com1_and_there_is_no_com2", {"/dev/ttyUSB0"}, "/dev/ttyUSB0", ""},
                       AutoRow{"adapter_before_built_in", {"/dev/ttyUSB0", "/dev/ttyS0"}, "/dev/ttyUSB0", "/dev/ttyS0"},
                       AutoRow{"third_port_unused", {"/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyS0"}, "/dev/ttyUSB0", "/dev/ttyACM0"},
                       AutoRow{"adapter_by_its_by_id_link_which_survives_a_replug",
