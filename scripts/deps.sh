@@ -2,7 +2,7 @@
 # Installs what the build and the tests need on Debian 12, when missing.
 # As root it runs apt-get itself; otherwise it prints the one line to run.
 set -euo pipefail
-PACKAGES=(g++ cmake make pkg-config libgtest-dev googletest qt6-base-dev libgl-dev xvfb xauth fonts-noto-cjk help2man
+PACKAGES=(g++ cmake make pkg-config libgtest-dev googletest libcli11-dev nlohmann-json3-dev qt6-base-dev libgl-dev xvfb xauth fonts-noto-cjk help2man
           dpkg-dev file g++-mingw-w64-x86-64-posix wine64 util-linux)
 missing=()
 for p in "${PACKAGES[@]}"; do

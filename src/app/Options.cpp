@@ -1,79 +1,74 @@
 #include "app/Options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
+
+#include "camera/command_line.h"
 
 namespace tern::app {
 
+namespace {
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+/// An option whose value is one of `names` (any case); the index is stored.
+template <typename Apply>
+void AddChoice(CLI::App& app, const std::string& name, std::vector<std::string> names, const std::string& listed,
+               Apply apply) {
+    app.add_option_function<std::string>(
+           name,
+           [names, apply](const std::string& text) {
+               const auto at = std::find(names.begin(), names.end(), Lower(text));
+               apply(static_cast<int>(at - names.begin()));
+           })
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->check(CLI::Validator(
+            [names, listed](std::string& text) {
+                if (std::find(names.begin(), names.end(), Lower(text)) != names.end()) return std::string();
+                return "takes " + listed + ", not \"" + camera::Printable(Lower(text)) + "\"";
+            },
+            ""));
+}
+
+}  // namespace
+
 bool ParseAppArgs(const std::vector<std::string>& args, AppOptions& options, std::string& error) {
-    std::vector<std::string> cameraArgs;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) {
-                error = a + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        if (a == "--help" || a == "-h") {
-            options.help = true;
-        } else if (a == "--version") {
-            options.version = true;
-        } else if (a == "--mode") {
-            std::string m;
-            if (!value(m)) return false;
-            std::transform(m.begin(), m.end(), m.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            if (m == "dbg") {
-                options.toolMode = link::ToolMode::Dbg;
-            } else if (m == "apl") {
-                options.toolMode = link::ToolMode::Apl;
-            } else if (m == "kizu") {
-                options.toolMode = link::ToolMode::Kizu;
-            } else {
-                error = "--mode takes dbg, apl or kizu, not \"" + m + "\"";
-                return false;
-            }
-        } else if (a == "--page") {
-            std::string m;
-            if (!value(m)) return false;
-            std::transform(m.begin(), m.end(), m.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            static const char* const kNames[link::kPageCount] = {"adjust", "debug", "defect", "copy", "setup1", "setup2"};
-            options.page.reset();
-            for (int i = 0; i < link::kPageCount; ++i) {
-                if (m == kNames[i]) options.page = static_cast<link::Page>(i);
-            }
-            if (!options.page) {
-                error = "--page takes adjust, debug, defect, copy, setup1 or setup2, not \"" + m + "\"";
-                return false;
-            }
-        } else if (a == "--port" || a == "--port2") {
-            std::string& device = a == "--port" ? options.port1 : options.port2;
-            if (!value(device)) return false;
-            if (device.empty()) {
-                error = a + ": the device name is empty (give a path such as /dev/ttyUSB0)";
-                return false;
-            }
-        } else if (a == "--trace") {
-            if (!value(options.trace)) return false;
-            if (options.trace.empty()) {
-                error = "--trace: the file name is empty";
-                return false;
-            }
-        } else if (a == "--simulate") {
-            options.simulate = true;
-        } else if (a == "--screenshot") {
-            if (!value(options.screenshot)) return false;
-        } else {
-            cameraArgs.push_back(a);
-        }
-    }
-    if (cameraArgs.empty()) return true;
-    if (!options.simulate) {
-        error = "unknown argument \"" + cameraArgs.front() + "\" (virtual camera options need --simulate)";
+    CLI::App app("TernAB", "ternab");
+    app.set_help_flag();  // --help and -h are read here, so that AppUsage stays the one help text
+    app.add_flag("-h,--help", options.help);
+    app.add_flag("--version", options.version);
+    AddChoice(app, "--mode", {"dbg", "apl", "kizu"}, "dbg, apl or kizu", [&](int i) {
+        static constexpr link::ToolMode kModes[] = {link::ToolMode::Dbg, link::ToolMode::Apl, link::ToolMode::Kizu};
+        options.toolMode = kModes[i];
+    });
+    AddChoice(app, "--page", {"adjust", "debug", "defect", "copy", "setup1", "setup2"},
+              "adjust, debug, defect, copy, setup1 or setup2", [&](int i) { options.page = static_cast<link::Page>(i); });
+    camera::AddNamedValue(app, "--port", options.port1, "device", "DEV|auto", "");
+    camera::AddNamedValue(app, "--port2", options.port2, "device", "DEV", "");
+    camera::AddNamedValue(app, "--trace", options.trace, "file", "FILE", "");
+    app.add_option("--screenshot", options.screenshot)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_flag("--simulate", options.simulate);
+    camera::AddCameraOptions(app, options.camera, "Virtual camera options", false);
+
+    const camera::ParseOutcome outcome = camera::ParseCommandLine(app, args);
+    if (!outcome) {
+        error = outcome.error;
         return false;
     }
-    return camera::ParseCameraArgs(cameraArgs, options.camera, error);
+    if (!options.simulate) {
+        // The virtual camera's options are taken only with --simulate.
+        for (const CLI::Option* opt : app.get_options()) {
+            if (opt->get_group() == "Virtual camera options" && opt->count() > 0) {
+                error = "unknown argument \"" + opt->get_name() + "\" (virtual camera options need --simulate)";
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 std::string AppUsage() {
@@ -93,8 +88,9 @@ std::string AppUsage() {
            "  --screenshot FILE     save the window as an image once the first page is read, then end\n"
            "  --version             the program's version\n"
            "  --help                this text\n"
+           "  --opt=value works wherever --opt value does.\n"
            "Virtual camera options (with --simulate):\n" +
-           camera::CameraOptionsUsage();
+           camera::CameraOptionsUsage(false);
 }
 
 }  // namespace tern::app

@@ -53,7 +53,8 @@ int PTern(int argc, char** argv) {
     AppOptions options;
     std::string error;
     if (!ParseAppArgs(args, options, error)) {
-        std::cerr << "ternab: " << error << "\n" << AppUsage();
+        std::cerr << "ternab: " << error << "\n"
+                  << "Run 'ternab --help' for the options.\n";
         return 2;
     }
     if (options.version) {

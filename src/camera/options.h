@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+
 namespace tern::camera {
 
 /// A defective CCD pixel that the camera's automatic search reports.
@@ -70,12 +74,18 @@ struct CameraOptions {
     int failPiece = -1;
 };
 
+/// Adds the virtual camera's options to a command line, in `group` of its
+/// help; without `withTrace` when the program's own --trace is the line's.
+void AddCameraOptions(CLI::App& app, CameraOptions& options, const std::string& group = "Virtual camera options",
+                      bool withTrace = true);
+
 /// Reads the camera options from program arguments. On a bad value or an
 /// unknown argument returns false with a text for the user in `error`;
 /// `options` then holds what was read before it.
 bool ParseCameraArgs(const std::vector<std::string>& args, CameraOptions& options, std::string& error);
 
 /// One line per option, for a program's usage text.
-std::string CameraOptionsUsage();
+/// Without `withTrace` when the program's own --trace is the line's.
+std::string CameraOptionsUsage(bool withTrace = true);
 
 }  // namespace tern::camera

@@ -9,6 +9,8 @@ bool ParseCameraArgs(const std::vector<std::string>&, CameraOptions&, std::strin
     return false;
 }
 
-std::string CameraOptionsUsage() { return "  (the virtual camera and its options: Linux only)\n"; }
+std::string CameraOptionsUsage(bool) { return "  (the virtual camera and its options: Linux only)\n"; }
+
+void AddCameraOptions(CLI::App&, CameraOptions&, const std::string&, bool) {}
 
 }  // namespace tern::camera

@@ -1,5 +1,7 @@
 #include "camera/pty_camera.h"
 
+#include "camera/command_line.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -356,112 +358,127 @@ bool Defect(const std::string& name, const std::string& text, CameraOptions& opt
 
 }  // namespace
 
-bool ParseCameraArgs(const std::vector<std::string>& args, CameraOptions& options, std::string& error) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> inlineValue;
-        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            inlineValue = name.substr(eq + 1);
-            name.erase(eq);
-        }
-        const auto value = [&]() -> std::optional<std::string> {
-            if (inlineValue) return inlineValue;
-            if (i + 1 < args.size()) return args[++i];
-            error = name + " needs a value";
-            return std::nullopt;
-        };
-        const auto count = [&](long max, int& out) {
-            const auto text = value();
-            if (!text) return false;
-            const auto n = Number(*text);
-            if (!n || *n < 0 || *n > max) {
-                error = name + ": expected a number from 0 to " + std::to_string(max) + ", got '" + *text + "'";
-                return false;
-            }
-            out = static_cast<int>(*n);
-            return true;
-        };
-        const bool flag = name == "--lo-res" || name == "--hi-res" || name == "--pal" || name == "--ntsc" ||
-                          name == "--corrupt-all";
-        if (flag && inlineValue) {
-            error = name + " takes no value";
-            return false;
-        }
-        if (name == "--lo-res") {
-            options.highResolution = false;
-        } else if (name == "--hi-res") {
-            options.highResolution = true;
-        } else if (name == "--pal") {
-            options.pal = true;
-        } else if (name == "--ntsc") {
-            options.pal = false;
-        } else if (name == "--corrupt-all") {
-            options.corruptAll = true;
-        } else if (name == "--baud") {
-            if (!count(4'000'000, options.baud)) return false;
-        } else if (name == "--corrupt-every") {
-            if (!count(1'000'000'000, options.corruptEvery)) return false;
-        } else if (name == "--drop-every") {
-            if (!count(1'000'000'000, options.dropEvery)) return false;
-        } else if (name == "--nak-frame" || name == "--corrupt-reply" || name == "--drop-ack") {
-            int n = 0;
-            if (!count(1'000'000'000, n)) return false;
-            (name == "--nak-frame"       ? options.nakFrames
-             : name == "--corrupt-reply" ? options.corruptReplies
-                                         : options.dropAcks)
-                .push_back(static_cast<std::uint64_t>(n));
-        } else if (name == "--refuse" || name == "--error") {
-            const auto text = value();
-            if (!text) return false;
-            const auto item = Item(*text);
-            if (!item) {
-                error = name + ": expected an item code in hexadecimal (00 to FF), got '" + *text + "'";
-                return false;
-            }
-            (name == "--refuse" ? options.refuseItems : options.errorItems).push_back(*item);
-        } else if (name == "--trace") {
-            const auto text = value();
-            if (!text) return false;
-            if (text->empty()) {
-                error = "--trace needs a file name";
-                return false;
-            }
-            options.tracePath = *text;
-        } else if (name == "--defect" || name == "--slot") {
-            const auto text = value();
-            if (!text) return false;
-            if (!Defect(name, *text, options, error)) return false;
-        } else if (name == "--fail-piece") {
-            if (!count(5, options.failPiece)) return false;
-        } else {
-            error = "unknown camera option '" + args[i] + "'";
-            return false;
-        }
+void AddCameraOptions(CLI::App& app, CameraOptions& o, const std::string& group, bool withTrace) {
+    const auto inGroup = [&](CLI::Option* opt) { return opt->group(group); };
+    // A count within 0..max: the same words for every such option.
+    const auto count = [&](const std::string& name, long max, int& into, const std::string& help) {
+        inGroup(app.add_option_function<std::string>(
+                       name, [&into](const std::string& text) { into = static_cast<int>(*Number(text)); }, help)
+                    ->option_text(max == 5 ? "P" : "N")
+                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+                    ->check(CLI::Validator(
+                        [max](std::string& text) {
+                            const auto n = Number(text);
+                            if (n && *n >= 0 && *n <= max) return std::string();
+                            return "expected a number from 0 to " + std::to_string(max) + ", got '" + text + "'";
+                        },
+                        "")));
+    };
+    const auto items = [&](const std::string& name, std::vector<std::uint8_t>& into, const std::string& help) {
+        inGroup(app.add_option_function<std::vector<std::string>>(
+                       name,
+                       [&into](const std::vector<std::string>& texts) {
+                           for (const std::string& t : texts) into.push_back(*Item(t));
+                       },
+                       help)
+                    ->option_text("ITEM")
+                    ->expected(1)
+                    ->allow_extra_args(false)
+                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                    ->check(CLI::Validator(
+                        [](std::string& text) {
+                            if (Item(text)) return std::string();
+                            return "expected an item code in hexadecimal (00 to FF), got '" + text + "'";
+                        },
+                        "")));
+    };
+    const auto defects = [&](const std::string& name, const std::string& typeName, const std::string& help) {
+        inGroup(app.add_option_function<std::vector<std::string>>(
+                       name,
+                       [&o, name](const std::vector<std::string>& texts) {
+                           std::string unused;
+                           for (const std::string& t : texts) Defect(name, t, o, unused);
+                       },
+                       help)
+                    ->option_text(typeName)
+                    ->expected(1)
+                    ->allow_extra_args(false)
+                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                    ->check(CLI::Validator(
+                        [name](std::string& text) {
+                            CameraOptions scratch;
+                            std::string error;
+                            if (Defect(name, text, scratch, error)) return std::string();
+                            // The option's name is put in front of the reason by the parser.
+                            return error.substr(name.size() + 2);
+                        },
+                        "")));
+    };
+    count("--baud", 4'000'000, o.baud, "pace the line at N bits per second (default 0: as fast as it goes)");
+    count("--corrupt-every", 1'000'000'000, o.corruptEvery, "send every Nth reply frame with a wrong check code");
+    count("--drop-every", 1'000'000'000, o.dropEvery, "leave out every Nth reply frame; its ACK still goes");
+    // Frames counted from 1: each option repeatable.
+    const auto frames = [&](const std::string& name, std::vector<std::uint64_t>& into, const std::string& help) {
+        inGroup(app.add_option_function<std::vector<std::string>>(
+                       name,
+                       [&into](const std::vector<std::string>& texts) {
+                           for (const std::string& t : texts) into.push_back(static_cast<std::uint64_t>(*Number(t)));
+                       },
+                       help)
+                    ->option_text("N")
+                    ->expected(1)
+                    ->allow_extra_args(false)
+                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                    ->check(CLI::Validator(
+                        [](std::string& text) {
+                            const auto n = Number(text);
+                            if (n && *n >= 0 && *n <= 1'000'000'000) return std::string();
+                            return "expected a number from 0 to 1000000000, got '" + text + "'";
+                        },
+                        "")));
+    };
+    frames("--nak-frame", o.nakFrames, "answer the Nth command frame with NAK, as if it came damaged (repeatable)");
+    frames("--corrupt-reply", o.corruptReplies, "send the Nth reply frame with a wrong check code (repeatable)");
+    frames("--drop-ack", o.dropAcks, "leave out the ACK of the Nth command frame; its reply still goes (repeatable)");
+    inGroup(app.add_flag("--corrupt-all", o.corruptAll,
+                         "send every reply frame, and every copy sent again, with a wrong check code")
+                ->disable_flag_override());
+    items("--refuse", o.refuseItems, "refuse commands for item ITEM (hex) with status A8; repeatable");
+    items("--error", o.errorItems, "answer commands for item ITEM (hex) with status E0; repeatable");
+    inGroup(app.add_flag("--hi-res{true},--lo-res{false}", o.highResolution, "sensor resolution (default high)")
+                ->disable_flag_override());
+    inGroup(app.add_flag("--pal{true},--ntsc{false}", o.pal, "TV standard (default NTSC)")->disable_flag_override());
+    if (withTrace) {
+        inGroup(AddNamedValue(app, "--trace", o.tracePath, "file", "FILE",
+                              "write every byte each way to FILE, with a timestamp, and each frame decoded in words"));
     }
-    return true;
+    defects("--defect", "X,Y[,fix][,rev]",
+            "a defective pixel the automatic search finds, with the switches it reports; repeatable");
+    defects("--slot", "L:X,Y[,fix][,rev][,off]",
+            "slot L (A to O) of the defect table at start, enabled unless off; repeatable");
+    count("--fail-piece", 5, o.failPiece, "answer the read of defect-table piece P (0 to 5) with status E0");
 }
 
-std::string CameraOptionsUsage() {
-    return "  --baud N           pace the line at N bits per second (default 0: as fast as it goes)\n"
-           "  --corrupt-every N  send every Nth reply frame with a wrong check code\n"
-           "  --drop-every N     leave out every Nth reply frame; its ACK still goes\n"
-           "  --nak-frame N      answer the Nth command frame with NAK, as if it came damaged (repeatable)\n"
-           "  --corrupt-reply N  send the Nth reply frame with a wrong check code (repeatable)\n"
-           "  --drop-ack N       leave out the ACK of the Nth command frame; its reply still goes (repeatable)\n"
-           "  --corrupt-all      send every reply frame, and every copy sent again, with a wrong check code\n"
-           "  --refuse ITEM      refuse commands for item ITEM (hex) with status A8; repeatable\n"
-           "  --error ITEM       answer commands for item ITEM (hex) with status E0; repeatable\n"
-           "  --hi-res, --lo-res sensor resolution (default high)\n"
-           "  --ntsc, --pal      TV standard (default NTSC)\n"
-           "  --trace FILE       write every byte each way to FILE, with a timestamp, and each\n"
-           "                     frame decoded in words\n"
-           "  --defect X,Y[,fix][,rev]\n"
-           "                     a defective pixel the automatic search finds, with the switches\n"
-           "                     it reports; repeatable\n"
-           "  --slot L:X,Y[,fix][,rev][,off]\n"
-           "                     slot L (A to O) of the defect table at start, enabled unless off;\n"
-           "                     repeatable\n"
-           "  --fail-piece P     answer the read of defect-table piece P (0 to 5) with status E0\n";
+bool ParseCameraArgs(const std::vector<std::string>& args, CameraOptions& options, std::string& error) {
+    CLI::App app("the virtual camera");
+    app.set_help_flag();
+    AddCameraOptions(app, options);
+    const ParseOutcome outcome = ParseCommandLine(app, args, "camera option");
+    error = outcome.error;
+    return outcome.error.empty();
+}
+
+std::string CameraOptionsUsage(bool withTrace) {
+    CLI::App app;
+    app.set_help_flag();
+    CameraOptions scratch;
+    AddCameraOptions(app, scratch, "camera", withTrace);
+    std::string text = UsePlainHelp(app)->make_groups(&app, CLI::AppFormatMode::Normal);
+    // Only the option lines: the group's heading is the caller's.
+    const std::size_t heading = text.find("camera:\n");
+    if (heading != std::string::npos) text.erase(0, heading + 8);
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text + "\n";
 }
 
 }  // namespace tern::camera

@@ -12,7 +12,9 @@
 #include <optional>
 #include <sstream>
 
+#include "camera/command_line.h"
 #include "cli/console_host.h"
+#include "cli/probe.h"
 #include "cli/ports_command.h"
 #include "link/comm.h"
 #include "link/event_loop.h"
@@ -145,34 +147,58 @@ struct Options {
     std::vector<std::string> files;
 };
 
-/// Reads the options a copy command may take; false (after the message) on
-/// anything it does not know.
-bool ParseOptions(const std::string& cmd, const std::vector<std::string>& args, bool copyFlags, Options& o) {
-    o.cmd = cmd;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if ((a == "--port" || a == "--port2") && i + 1 < args.size()) {
-            (a == "--port" ? o.port : o.port2) = args[++i];
-        } else if (a == "--trace" && i + 1 < args.size() && !args[i + 1].empty()) {
-            o.trace = args[++i];
-        } else if (a == "--quiet" || a == "-q") {
-            o.quiet = true;
-        } else if (copyFlags && a == "--single") {
-            o.single = true;
-        } else if (copyFlags && a == "--batch") {
-            o.batch = true;
-        } else if (copyFlags && a == "--verify") {
-            o.verify = true;
-        } else if (cmd == "backup" && a == "--force") {
-            o.force = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            std::cerr << "ternctl " << cmd << ": unknown argument '" << a << "'\n";
-            return false;
-        } else {
-            o.files.push_back(a);
-        }
+/// What a copy command takes besides the common --port, --port2, --trace, --quiet.
+enum class CommandKind { Backup, Restore, Show, Diff };
+
+const char* Description(CommandKind kind) {
+    switch (kind) {
+        case CommandKind::Backup:
+            return "read the camera's 512 memory words and write them to the settings file FILE; FILE is checked "
+                   "first and replaced whole at the end (a symbolic link is written through)";
+        case CommandKind::Restore:
+            return "write a settings file into the camera, one command at a time (--single) or as one block followed "
+                   "by a reset (--batch)";
+        case CommandKind::Show: return "the records of a settings file, one word a line, and the lines that are not records";
+        case CommandKind::Diff:
+            return "the words that differ between two settings files, or between FILE and the camera on --port "
+                   "(address, first, second); exit 1 when any do";
     }
-    return true;
+    return "";
+}
+
+/// Reads a copy command's command line. Nothing when the command is to run;
+/// else the exit code: 0 after --help, 2 after a usage error.
+std::optional<int> ParseOptions(const std::string& cmd, CommandKind kind, const std::vector<std::string>& args, Options& o) {
+    o.cmd = cmd;
+    CLI::App app(Description(kind), "ternctl " + cmd);
+    app.footer("Exit status: 0 success, 1 failure" +
+               std::string(kind == CommandKind::Diff ? " or words differ, 2 trouble or a usage error." : ", 2 usage error."));
+    std::string port, port2;
+    if (kind != CommandKind::Show) {
+        AddLineOptions(app, port, port2, o.trace);
+        app.add_flag("-q,--quiet", o.quiet, "no progress on stderr");
+    }
+    if (kind == CommandKind::Backup) app.add_flag("--force", o.force, "replace a read-only FILE");
+    if (kind == CommandKind::Restore) {
+        app.add_flag("--single", o.single, "one command a record");
+        app.add_flag("--batch", o.batch, "one block, then a reset");
+        app.add_flag("--verify", o.verify, "read the words back once the camera has settled and list those that differ from FILE");
+    }
+    app.add_option("FILE", o.files, kind == CommandKind::Diff ? "settings files A and B, or FILE with --port" : "the settings file")
+        ->option_text(" ");
+    const camera::ParseOutcome outcome = camera::ParseCommandLine(app, args);
+    if (outcome.help) {
+        std::cout << app.help();
+        return 0;
+    }
+    if (!outcome) {
+        std::cerr << "ternctl " << cmd << ": " << outcome.error << "\n"
+                  << "Run 'ternctl " << cmd << " --help' for its options; put -- before a file name that starts with -.\n";
+        return 2;
+    }
+    if (kind != CommandKind::Show && app.count("--port") > 0) o.port = port;
+    if (kind != CommandKind::Show && app.count("--port2") > 0) o.port2 = port2;
+    return std::nullopt;
 }
 
 /// A link to the camera with a copy engine on it.
@@ -263,8 +289,9 @@ private:
 
 /// A failure: one line of its own, then what to do (if anything) on the lines after it.
 int Fail(const std::string& cmd, const std::string& why, const std::string& todo = "") {
-    std::cerr << "ternctl " << cmd << ": " << OneLine(why) << "\n";
-    if (!todo.empty()) std::cerr << todo << "\n";
+    std::cerr << "ternctl " << cmd << ": " << camera::Printable(OneLine(why)) << "\n";
+    std::istringstream lines(todo);
+    for (std::string line; std::getline(lines, line);) std::cerr << camera::Printable(line) << "\n";
     return 1;
 }
 
@@ -296,9 +323,7 @@ int EndTrace(const std::string& cmd, std::unique_ptr<link::LineTrace>& trace, in
 /// The camera could not be reached: the reason on one line, then the lines
 /// that say what to do.
 int FailToConnect(const std::string& cmd, const std::string& why, const std::string& help) {
-    Fail(cmd, why);
-    if (!help.empty()) std::cerr << help << "\n";
-    return 1;
+    return Fail(cmd, why, help);
 }
 
 /// "--port auto" resolved and the trace file opened; false after the message.
@@ -420,7 +445,7 @@ void ExitStatusUsage(std::ostream& out) {
 
 int Backup(const std::vector<std::string>& args) {
     Options o;
-    if (!ParseOptions("backup", args, false, o)) return 2;
+    if (const auto done = ParseOptions("backup", CommandKind::Backup, args, o)) return *done;
     if (o.files.size() != 1) {
         std::cerr << "ternctl backup: one FILE is needed\n";
         return 2;
@@ -456,7 +481,7 @@ int Backup(const std::vector<std::string>& args) {
 
 int Restore(const std::vector<std::string>& args) {
     Options o;
-    if (!ParseOptions("restore", args, true, o)) return 2;
+    if (const auto done = ParseOptions("restore", CommandKind::Restore, args, o)) return *done;
     if (o.files.size() != 1 || o.single == o.batch) {
         std::cerr << "ternctl restore: one FILE and one of --single and --batch are needed\n";
         return 2;
@@ -484,7 +509,7 @@ int Restore(const std::vector<std::string>& args) {
 
 int Show(const std::vector<std::string>& args) {
     Options o;
-    if (!ParseOptions("show", args, false, o)) return 2;
+    if (const auto done = ParseOptions("show", CommandKind::Show, args, o)) return *done;
     if (o.files.size() != 1) {
         std::cerr << "ternctl show: one FILE is needed\n";
         return 2;
@@ -532,7 +557,7 @@ int Show(const std::vector<std::string>& args) {
 
 int Diff(const std::vector<std::string>& args) {
     Options o;
-    if (!ParseOptions("diff", args, false, o)) return 2;
+    if (const auto done = ParseOptions("diff", CommandKind::Diff, args, o)) return *done;
     const bool withCamera = o.port.has_value();
     if (o.files.size() != (withCamera ? 1u : 2u)) {
         std::cerr << "ternctl diff: two files, or one FILE and --port DEV, are needed\n";

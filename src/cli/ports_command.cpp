@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "camera/command_line.h"
 #include "link/codec.h"
 #include "link/comm.h"
 
@@ -65,20 +66,24 @@ std::string PortsReport(const std::vector<link::SerialPort>& ports, const std::v
 int Ports(const std::vector<std::string>& args) {
     bool probe = false;
     std::string root = "/dev";
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--probe") {
-            probe = true;
-        } else if (args[i] == "--dev" && i + 1 < args.size() && !args[i + 1].empty()) {
-            root = args[++i];
-        } else {
-            std::cerr << "ternctl ports: unknown argument '" << args[i] << "'\n"
-                      << "usage: ternctl ports [--probe] [--dev DIR]\n";
-            return 2;
-        }
+    CLI::App app("list the serial ports (USB adapters with their serial/by-id names, then the built-in ports) and "
+                 "whether you may open them",
+                 "ternctl ports");
+    app.add_flag("--probe", probe, "also send ENQ on each and say which one a camera answers");
+    camera::AddNamedValue(app, "--dev", root, "folder", "DIR", "look in DIR instead of /dev");
+    const camera::ParseOutcome outcome = camera::ParseCommandLine(app, args);
+    if (outcome.help) {
+        std::cout << app.help();
+        return 0;
+    }
+    if (!outcome) {
+        std::cerr << "ternctl ports: " << outcome.error << "\n"
+                  << "usage: ternctl ports [--probe] [--dev DIR]\n";
+        return 2;
     }
     const std::vector<link::SerialPort> ports = link::ListSerialPorts(root);
     if (ports.empty()) {
-        std::cerr << "ternctl ports: no serial ports were found in " << root << ": plug in the adapter and run it again\n";
+        std::cerr << "ternctl ports: no serial ports were found in " << camera::Printable(root) << ": plug in the adapter and run it again\n";
         return 1;
     }
     if (!probe) {

@@ -1,21 +1,30 @@
 #include "cli/probe.h"
 
 #include <algorithm>
+#include <sstream>
+
+#include "camera/command_line.h"
 
 namespace tern::cli {
 
+void AddLineOptions(CLI::App& app, std::string& port1, std::string& port2, std::string& trace) {
+    camera::AddNamedValue(app, "--port", port1, "device", "DEV|auto",
+                          "device for COM1 (default /dev/ttyS0); auto: the first port that \"ternctl ports\" lists "
+                          "(USB adapters first), and the second for COM2");
+    camera::AddNamedValue(app, "--port2", port2, "device", "DEV", "device for COM2 (default /dev/ttyS1, or COM1's device when --port is given)");
+    camera::AddNamedValue(app, "--trace", trace, "file", "FILE",
+                          "write every byte on the line to FILE, with a timestamp, and each frame decoded in words "
+                          "(for a support request)");
+}
+
 std::string ParseProbeArgs(const std::vector<std::string>& args, ProbeOptions& options) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a != "--port" && a != "--port2" && a != "--trace") return "unknown argument '" + a + "'";
-        const char* what = a == "--trace" ? "a file name" : "a device path";
-        // "--port --port2 X": the next option is not a device name.
-        if (i + 1 >= args.size() || args[i + 1].starts_with("--")) return "option '" + a + "' needs a value (" + what + ")";
-        const std::string& value = args[++i];
-        if (value.empty()) return "option '" + a + "': the " + (a == "--trace" ? "file" : "device") + " name is empty";
-        (a == "--port" ? options.port1 : a == "--port2" ? options.port2 : options.trace) = value;
-    }
-    return {};
+    CLI::App app("connect to the camera as the window does at start, read registers 1 and 64, print its resolution "
+                 "and TV standard",
+                 "ternctl probe");
+    AddLineOptions(app, options.port1, options.port2, options.trace);
+    const camera::ParseOutcome outcome = camera::ParseCommandLine(app, args);
+    if (outcome.help) options.help = app.help();
+    return outcome.error;
 }
 
 bool ProbeOver(const ConsoleHost& host) {
@@ -29,7 +38,9 @@ int ProbeReport(const ConsoleHost& host, std::ostream& out, std::ostream& err) {
         const auto& [text, caption] = host.messages[i];
         bool shown = false;
         for (std::size_t k = 0; k < i && !shown; ++k) shown = host.messages[k] == host.messages[i];
-        if (!shown) err << text << "\n";
+        if (shown) continue;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) err << camera::Printable(line) << "\n";
     }
     if (host.chainsCompleted > 0 && !host.resolutionText.empty() && !host.tvText.empty()) {
         out << host.resolutionText << "\n" << host.tvText << "\n";

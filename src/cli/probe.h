@@ -9,6 +9,10 @@
 
 #include "cli/console_host.h"
 
+namespace CLI {
+class App;
+}
+
 namespace tern::cli {
 
 /// Devices named on probe's command line; empty when not given.
@@ -16,7 +20,11 @@ struct ProbeOptions {
     std::string port1;  ///< a device, or "auto"
     std::string port2;
     std::string trace;  ///< the line trace's file
+    std::string help;   ///< --help: the text to print, nothing else is done
 };
+
+/// --port, --port2 and --trace, as every command that connects takes them.
+void AddLineOptions(CLI::App& app, std::string& port1, std::string& port2, std::string& trace);
 
 /// Parses probe's arguments. Returns an empty text, or what is wrong with them.
 std::string ParseProbeArgs(const std::vector<std::string>& args, ProbeOptions& options);

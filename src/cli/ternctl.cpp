@@ -11,14 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "camera/command_line.h"
 #include "camera/options.h"
 #ifndef _WIN32
 #include "camera/pty_camera.h"  // the virtual camera is a Linux pseudo-terminal
 #endif
 #include "cli/console_host.h"
 #include "cli/copy_commands.h"
+#include "cli/many_cameras.h"
 #include "cli/ports_command.h"
 #include "cli/probe.h"
+#include "cli/settings_commands.h"
 #include "link/comm.h"
 #include "link/event_loop.h"
 #include "link/version.h"
@@ -40,31 +43,49 @@ void Usage(std::ostream& out) {
            "         run the virtual camera on a pseudo-terminal, print its device path,\n"
            "         serve until interrupted\n";
     cli::CopyUsage(out);
+    out << "       ternctl get [--port DEV|auto] [--json] [NAME...]\n"
+           "         read the camera's settings as the Setup1, Setup2 and Adjust pages do and print\n"
+           "         them by name (NAME=VALUE; --json: one object)\n"
+           "       ternctl set [--port DEV|auto] [--save] [--service] NAME=VALUE... | --from FILE\n"
+           "         send settings by name, each checked first; --from takes get's output\n"
+           "\n"
+           "  backup, restore, get, set and diff take --port more than once, or --port auto-all\n"
+           "  (every port a camera answers on): each camera on its own link at the same time,\n"
+           "  lines prefixed with the device, a summary table at the end; backup's FILE then\n"
+           "  holds {port} or {n}. The exit status is 0 only when every camera succeeded.\n";
     out << "\n"
+           "  Each command's --help lists its own options; -- ends the options (a file named -x.dat),\n"
+           "  and --opt=value works wherever --opt value does.\n"
+           "\n"
            "  --port DEV    device for COM1 (default /dev/ttyS0); auto: the first port that\n"
            "                \"ternctl ports\" lists (USB adapters first), and the second for COM2\n"
-           "  --port2 DEV   device for COM2 (default /dev/ttyS1)\n"
+           "  --port2 DEV   device for COM2 (default /dev/ttyS1, or COM1's device when --port is given)\n"
            "  --trace FILE  write every byte on the line to FILE, with a timestamp, and each\n"
            "                frame decoded in words (for a support request)\n"
            "  --link PATH   also make a symbolic link PATH to the camera's device\n"
            "  --version     print ternctl's version\n"
            "\ncamera options:\n"
         << camera::CameraOptionsUsage();
+    cli::SettingsList(out);
     cli::ExitStatusUsage(out);
 }
 
 int Probe(const std::vector<std::string>& args) {
     cli::ProbeOptions options;
     if (const std::string error = cli::ParseProbeArgs(args, options); !error.empty()) {
-        std::cerr << "ternctl probe: " << error << "\n";
-        Usage(std::cerr);
+        std::cerr << "ternctl probe: " << error << "\n"
+                  << "Run 'ternctl probe --help' for its options.\n";
         return 2;
+    }
+    if (!options.help.empty()) {
+        std::cout << options.help;
+        return 0;
     }
     std::optional<std::string> port1, port2;
     if (!options.port1.empty()) port1 = options.port1;
     if (!options.port2.empty()) port2 = options.port2;
     if (std::string error; !cli::ResolveAutoPort(port1, port2, error, &std::cerr)) {
-        std::cerr << "ternctl probe: " << error << "\n";
+        std::cerr << "ternctl probe: " << camera::Printable(error) << "\n";
         return 1;
     }
     std::unique_ptr<link::LineTrace> trace;
@@ -118,20 +139,20 @@ int Simulate(const std::vector<std::string>&) {
 }
 #else
 int Simulate(const std::vector<std::string>& args) {
-    std::vector<std::string> camArgs;
     std::string linkPath;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--link" && i + 1 < args.size()) {
-            linkPath = args[++i];
-        } else {
-            camArgs.push_back(args[i]);
-        }
-    }
     camera::CameraOptions options;
-    std::string error;
-    if (!camera::ParseCameraArgs(camArgs, options, error)) {
-        std::cerr << "ternctl simulate: " << error << "\n";
-        Usage(std::cerr);
+    CLI::App app("run the virtual camera on a pseudo-terminal, print its device path, serve until interrupted",
+                 "ternctl simulate");
+    camera::AddNamedValue(app, "--link", linkPath, "link", "PATH", "also make a symbolic link PATH to the camera's device");
+    camera::AddCameraOptions(app, options);
+    const camera::ParseOutcome outcome = camera::ParseCommandLine(app, args);
+    if (outcome.help) {
+        std::cout << app.help();
+        return 0;
+    }
+    if (!outcome) {
+        std::cerr << "ternctl simulate: " << outcome.error << "\n"
+                  << "Run 'ternctl simulate --help' for its options.\n";
         return 2;
     }
     // Signals are taken by sigwait below, not by the camera's thread.
@@ -150,7 +171,7 @@ int Simulate(const std::vector<std::string>& args) {
         return 1;
     }
     if (!linkPath.empty() && !cam.MakeLink(linkPath)) {
-        std::cerr << "ternctl simulate: cannot make the link " << linkPath << "\n";
+        std::cerr << "ternctl simulate: cannot make the link " << camera::Printable(linkPath) << "\n";
         return 1;
     }
     std::cout << cam.DevicePath() << std::endl;
@@ -162,6 +183,36 @@ int Simulate(const std::vector<std::string>& args) {
 }
 
 #endif
+
+/// A command for more than one camera runs once per camera, at the same
+/// time; nothing when it names one camera (or none).
+std::optional<int> OnManyCameras(const std::string& cmd, const std::vector<std::string>& args) {
+    bool autoAll = false, json = false, help = false;
+    for (const std::string& a : args) {
+        if (a == "--") break;
+        autoAll = autoAll || a == "auto-all" || a == "--port=auto-all";
+        json = json || a == "--json";
+        help = help || a == "--help" || a == "-h";
+    }
+    if (help) return std::nullopt;
+    const std::vector<std::string> devices = cli::PortsNamed(args);
+    if (devices.size() < 2 && !autoAll) return std::nullopt;
+    if (devices.empty()) {
+        std::cerr << "ternctl " << cmd << ": --port auto-all: no camera answered on any serial port\n"
+                  << "'ternctl ports --probe' shows the ports and what answers on each.\n";
+        return 1;
+    }
+    if (cmd == "backup") {
+        bool named = false;
+        for (const std::string& a : args) named = named || a.find("{port}") != std::string::npos || a.find("{n}") != std::string::npos;
+        if (!named) {
+            std::cerr << "ternctl backup: with more than one camera, FILE must hold {port} or {n} "
+                         "(e.g. cam-{port}.dat), one file per camera\n";
+            return 2;
+        }
+    }
+    return cli::RunOnEach("/proc/self/exe", cmd, args, devices, !json);
+}
 
 }  // namespace
 
@@ -177,11 +228,8 @@ int main(int argc, char** argv) {
     }
     const std::string cmd = args[0];
     args.erase(args.begin());
-    for (const std::string& a : args) {
-        if (a == "--help" || a == "-h") {
-            Usage(std::cout);
-            return 0;
-        }
+    if (cmd == "backup" || cmd == "restore" || cmd == "get" || cmd == "set" || cmd == "diff") {
+        if (const std::optional<int> rc = OnManyCameras(cmd, args)) return *rc;
     }
     if (cmd == "probe") return Probe(args);
     if (cmd == "simulate") return Simulate(args);
@@ -190,7 +238,9 @@ int main(int argc, char** argv) {
     if (cmd == "restore") return cli::Restore(args);
     if (cmd == "show") return cli::Show(args);
     if (cmd == "diff") return cli::Diff(args);
-    std::cerr << "ternctl: unknown command '" << cmd << "'\n";
+    if (cmd == "get") return cli::Get(args);
+    if (cmd == "set") return cli::Set(args);
+    std::cerr << "ternctl: unknown command '" << camera::Printable(cmd) << "'\n";
     Usage(std::cerr);
     return 2;
 }

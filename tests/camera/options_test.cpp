@@ -72,8 +72,9 @@ INSTANTIATE_TEST_SUITE_P(
                     BadArgs{{"--slot", "1,2"}, "--slot: expected L:X,Y with a slot letter from A to O, got '1,2'"},
                     BadArgs{{"--slot", "A:1024,2"}, "--slot: expected L:X,Y with X from 0 to 1023 and Y from 0 to 511, got 'A:1024,2'"},
                     BadArgs{{"--fail-piece", "6"}, "--fail-piece: expected a number from 0 to 5, got '6'"},
-                    BadArgs{{"--pal=1"}, "--pal takes no value"}, BadArgs{{"--trace", ""}, "--trace needs a file name"},
-                    BadArgs{{"--speed", "9600"}, "unknown camera option '--speed'"}),
+                    BadArgs{{"--pal=1"}, "--pal takes no value"}, BadArgs{{"--trace", ""}, "--trace: the file name is empty"},
+                    BadArgs{{"--speed", "9600"}, "unknown camera option '--speed'"},
+                    BadArgs{{"--refuse", "1c", "1d"}, "unknown camera option '1d'"}),
     [](const testing::TestParamInfo<BadArgs>& i) {
         std::string args;
         for (const auto& a : i.param.args) args += a + " ";

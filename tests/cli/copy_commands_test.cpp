@@ -211,6 +211,51 @@ TEST(TernctlCopy, ShowAndDiffOfFiles) {
     EXPECT_EQ(Ctl(dir, "show " + dir.File("absent.dat")).rc, 1);
 }
 
+// The command-line conventions every command keeps, as the user meets them.
+struct LineCase {
+    std::string args;      ///< "{dir}" stands for the test's folder
+    int rc;
+    std::string wanted;    ///< in stdout and stderr
+    std::string unwanted;  ///< in neither
+};
+
+class TernctlCommandLine : public testing::TestWithParam<LineCase> {};
+
+TEST_P(TernctlCommandLine, KeepsTheConventions) {
+    TempDir dir;
+    Put(dir.File("-x.dat"), "210C00120ABC000000000000000000\r\n");
+    std::string args = GetParam().args;
+    for (std::size_t at; (at = args.find("{dir}")) != std::string::npos;) args.replace(at, 5, dir.Path());
+    const Outcome r = Ctl(dir, args);
+    EXPECT_EQ(r.rc, GetParam().rc) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(GetParam().wanted), std::string::npos) << r.out << r.err;
+    if (!GetParam().unwanted.empty()) {
+        EXPECT_EQ((r.out + r.err).find(GetParam().unwanted), std::string::npos) << r.out << r.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TernctlCommandLine,
+    testing::Values(
+        LineCase{"show -- {dir}/-x.dat", 0, "012  0ABC", ""},
+        LineCase{"show -x.dat", 2, "put -- before a file name that starts with -", ""},
+        LineCase{"show -- -x.dat", 1, "-x.dat", "unknown argument"},  // taken as the file, which is not here
+        LineCase{"diff -- {dir}/-x.dat {dir}/-x.dat", 0, "", "differ"},
+        LineCase{"restore --port=/nonexistent/a --port2=/nonexistent/b --batch --quiet -x.dat", 2, "unknown argument '-x.dat'", ""},
+        LineCase{"restore --port=/nonexistent/a --port2=/nonexistent/b --batch --quiet -- {dir}/-x.dat", 1,
+                 "/nonexistent/a: No such file", ""},
+        LineCase{"backup --port \"$(printf '/nonexistent/\\033[2J')\" --port2 /nonexistent/b --quiet {dir}/c.dat", 1,
+                 "/nonexistent/\\x1B[2J", "\x1b"},
+        LineCase{"restore --help", 0, "--verify", "--link"},
+        LineCase{"show --help", 0, "FILE", "--port"},
+        LineCase{"simulate --help", 0, "--drop-every", "--verify"},
+        LineCase{"ports --help", 0, "--probe", "--baud"},
+        LineCase{"backup", 2, "one FILE is needed", ""},
+        LineCase{"backup --trace {dir}/t.txt --port", 2, "--port needs a value", ""},
+        LineCase{"probe --bogus", 2, "unknown argument '--bogus'", ""},
+        LineCase{"frobnicate", 2, "unknown command", ""}),
+    [](const testing::TestParamInfo<LineCase>& i) { return "Case" + std::to_string(i.index); });
+
 TEST(TernctlCopy, UnwritableTargetFailsAndLeavesNoFile) {
     TempDir dir;
     Put(dir.File("plain"), "x");

@@ -113,19 +113,21 @@ TEST(ProbeArgs, DevicesMissingValuesAndEmptyNames) {
     EXPECT_EQ(cli::ParseProbeArgs({}, none), "");
     EXPECT_TRUE(none.port1.empty());
 
-    EXPECT_EQ(cli::ParseProbeArgs({"--port"}, o), "option '--port' needs a value (a device path)");
-    EXPECT_EQ(cli::ParseProbeArgs({"--port", "--port2", "x"}, o), "option '--port' needs a value (a device path)");
-    EXPECT_EQ(cli::ParseProbeArgs({"--port2"}, o), "option '--port2' needs a value (a device path)");
-    EXPECT_EQ(cli::ParseProbeArgs({"--port", ""}, o), "option '--port': the device name is empty");
-    EXPECT_EQ(cli::ParseProbeArgs({"--port2", ""}, o), "option '--port2': the device name is empty");
+    EXPECT_EQ(cli::ParseProbeArgs({"--port"}, o), "--port needs a value");
+    EXPECT_EQ(cli::ParseProbeArgs({"--port", "--port2", "x"}, o), "--port: expected a device name, got the option '--port2'");
+    EXPECT_EQ(cli::ParseProbeArgs({"--port2"}, o), "--port2 needs a value");
+    EXPECT_EQ(cli::ParseProbeArgs({"--port", ""}, o), "--port: the device name is empty");
+    EXPECT_EQ(cli::ParseProbeArgs({"--port2", ""}, o), "--port2: the device name is empty");
     EXPECT_EQ(cli::ParseProbeArgs({"--baud", "9600"}, o), "unknown argument '--baud'");
 
     cli::ProbeOptions traced;
     EXPECT_EQ(cli::ParseProbeArgs({"--port", "auto", "--trace", "/tmp/line.txt"}, traced), "");
     EXPECT_EQ(traced.port1, "auto");
     EXPECT_EQ(traced.trace, "/tmp/line.txt");
-    EXPECT_EQ(cli::ParseProbeArgs({"--trace"}, o), "option '--trace' needs a value (a file name)");
-    EXPECT_EQ(cli::ParseProbeArgs({"--trace", ""}, o), "option '--trace': the file name is empty");
+    EXPECT_EQ(cli::ParseProbeArgs({"--trace"}, o), "--trace needs a value");
+    EXPECT_EQ(cli::ParseProbeArgs({"--trace", ""}, o), "--trace: the file name is empty");
+    EXPECT_EQ(cli::ParseProbeArgs({"--port=/dev/pts/9"}, traced), "");
+    EXPECT_EQ(traced.port1, "/dev/pts/9");
 }
 
 TEST_F(ProbeTest, TheSameOpenErrorAtEachAttemptIsPrintedOnce) {
