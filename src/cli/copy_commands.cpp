@@ -495,6 +495,7 @@ int Restore(const std::vector<std::string>& args) {
     }
     Note("restore", script.CtrlZNote());
     Note("restore", transfer::ConflictNote(transfer::ConflictingWords(script)));
+    if (o.batch) Note("restore", transfer::BeyondNote(script));
 
     std::unique_ptr<link::LineTrace> trace;
     if (!PrepareLine("restore", o, trace)) return 1;

@@ -135,7 +135,7 @@ CopyStart CheckBatch(const SettingsScript& script) {
 }
 
 void CopyEngine::TakeNotes(const SettingsScript& script) {
-    for (const std::string& note : {script.CtrlZNote(), ConflictNote(ConflictingWords(script))})
+    for (const std::string& note : {script.CtrlZNote(), ConflictNote(ConflictingWords(script)), BeyondNote(script)})
         if (!note.empty()) notes_.push_back(note);
 }
 

@@ -211,6 +211,16 @@ std::vector<ConflictingWord> ConflictingWords(const SettingsScript& script) {
     return out;
 }
 
+std::string BeyondNote(const SettingsScript& script) {
+    std::string note;
+    for (const SettingsRecord& r : script.records) {
+        if (!NamesWord(script, r) || r.Address() <= kLastWord) continue;
+        note += (note.empty() ? "" : "; ") + std::string("line ") + std::to_string(r.line) + ": word " +
+                link::HexWordText(static_cast<std::uint16_t>(r.Address())) + " is beyond the memory (the last word is 1FF)";
+    }
+    return note.empty() ? note : note + "; not sent";
+}
+
 std::string ConflictNote(const std::vector<ConflictingWord>& conflicts) {
     if (conflicts.empty()) return {};
     std::string s = conflicts.size() == 1 ? "word " : "words ";

@@ -198,6 +198,10 @@ std::vector<ConflictingWord> ConflictingWords(const SettingsScript& script);
 /// "words 012 and 014 are written more than once with different values; the
 /// last record of each is used", empty when there are none.
 std::string ConflictNote(const std::vector<ConflictingWord>& conflicts);
+/// The block carries words 000..1FF: a word record beyond them is passed by,
+/// and this says so ("line 2: word 0200 is beyond the memory ...; not sent");
+/// empty when there is none.
+std::string BeyondNote(const SettingsScript& script);
 
 /// The block's byte view of `words`: entry 2a the low byte, 2a+1 the high byte.
 /// A word not known is kNoWord in both entries (the block must not go out then).
