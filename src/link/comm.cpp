@@ -2,6 +2,7 @@
 #include "link/comm.h"
 
 #include <mutex>
+#include <thread>
 
 namespace tern::link {
 
@@ -17,6 +18,21 @@ std::string PortDevices::For(unsigned port) const {
     if (port == 1) return com1;
     if (port == 2) return com2.empty() ? com1 : com2;  // no COM2: COM1's device is tried again
     return SystemPortDevice(port);  // "COM0" does not exist: Open fails on ""
+}
+
+bool TComm::LockLifeFromAnyThread(std::unique_lock<std::mutex>& life) {
+    if (!OnOwnWatchThread()) {
+        life.lock();
+        return true;
+    }
+    // On the watch thread (from a handler): another thread that holds the
+    // lock may be joining this very thread, having stopped its loop first.
+    // Waiting for the lock then would never end; give way instead.
+    while (!life.try_lock()) {
+        if (OwnWatchStopped()) return false;
+        std::this_thread::yield();
+    }
+    return true;
 }
 
 void TComm::SetPortDevice(unsigned port, std::string device) {

@@ -592,21 +592,6 @@ void TComm::Open() {
     ModemBits(fd, TIOCMBIS, TIOCM_DTR);  // ignored where there is no DTR (pty)
 }
 
-bool TComm::LockLifeFromAnyThread(std::unique_lock<std::mutex>& life) {
-    if (!OnOwnWatchThread()) {
-        life.lock();
-        return true;
-    }
-    // On the watch thread (from a handler): another thread that holds the
-    // lock may be joining this very thread, having stopped its loop first.
-    // Waiting for the lock then would never end; give way instead.
-    while (!life.try_lock()) {
-        if (OwnWatchStopped()) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
-
 void TComm::JoinRetired() {
     for (auto& w : retired_) w->Join();
     retired_.clear();

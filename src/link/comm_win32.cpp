@@ -331,18 +331,6 @@ void TComm::SetEventMask(TCommEventMask v) { eventMask_.store(v); }
 
 // ---- open / close ---------------------------------------------------------------------
 
-bool TComm::LockLifeFromAnyThread(std::unique_lock<std::mutex>& life) {
-    if (!OnOwnWatchThread()) {
-        life.lock();
-        return true;
-    }
-    while (!life.try_lock()) {
-        if (OwnWatchStopped()) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
-
 void TComm::JoinRetired() {
     for (auto& w : retired_) w->Join();
     retired_.clear();
