@@ -15,6 +15,7 @@
 #include "controls/Setup2Page.h"
 #include "copy/CopyPage.h"
 #include "defect/DefectPage.h"
+#include "transfer/Settings.h"
 #include "widgets/Apply.h"
 
 namespace tern::app {
@@ -73,6 +74,17 @@ void TFTern::ReplyGivenUp() {
     // control stays refused until the tool is restarted.
     engine_->Defect().CutShort();
     copy_->ReplyGivenUp();
+    // A read of the page cut short: what it did not read is shown as not
+    // known, and the page is read again, at once the first time (a lost
+    // reply on a live line), else once the camera answers something.
+    engine_->ReplyGivenUp(engine_->LastCommand());
+    ShowSettingStates();
+    Trans_cstm_hidden();
+    if (engine_->RereadPending() && rereadsAfterGiveUp_ == 0) {
+        ++rereadsAfterGiveUp_;
+        engine_->ClearReread();
+        link_->SendWhenFree(&rereadsAfterGiveUp_, [this] { ReLoadClick(); });
+    }
 }
 
 void TFTern::Reset1Click() {
@@ -134,7 +146,19 @@ void TFTern::pwlChange() {
 void TFTern::Trans_init(int step) { engine_->Trans_init(ActivePage(), step); }
 
 void TFTern::Trans_end() {
-    ApplyCommon(engine_->Trans_end_common());
+    const transfer::CommonDecoded found = engine_->Trans_end_common();
+    ApplyCommon(found);
+    if (found.refused) {
+        const std::string name(transfer::ControlName(*found.refused));
+        const auto kept = engine_->Model().CameraValue(*found.refused);
+        StatusPanels[3]->setText(QString::fromStdString("Refused: " + name +
+                                                        (kept ? " (the camera keeps " + *kept + ")" : std::string())));
+    }
+    if (found.rereadPage) {
+        engine_->ClearReread();
+        link_->SendWhenFree(&rereadsAfterGiveUp_, [this] { ReLoadClick(); });
+    }
+    if (LoadStep() == 0 && !engine_->RereadPending()) rereadsAfterGiveUp_ = 0;
     switch (ActivePage()) {
         case link::Page::Adjust: adjust_->Trans_end_cstm(); break;
         case link::Page::Debug: debug_->Debug_tend(); break;
@@ -143,6 +167,7 @@ void TFTern::Trans_end() {
         case link::Page::Setup1: setup1_->Trans_end_setup1(); break;
         case link::Page::Setup2: setup2_->Trans_end_setup2(); break;
     }
+    ShowSettingStates();
     Trans_cstm_hidden();
     defect_->PlaceCursorDot();
     if (OnReply) OnReply();
@@ -167,11 +192,48 @@ void TFTern::ApplyCommon(const transfer::CommonDecoded& found) {
     if (found.mask) mask_->ShowCameraRect(*found.mask);
 }
 
+void TFTern::ShowSettingStates() {
+    using transfer::SettingState;
+    const transfer::SettingsModel& model = engine_->Model();
+    for (const transfer::Setting& s : transfer::Settings()) {
+        if (s.kind == transfer::SettingKind::Grid) continue;  // a grid's cells each stay the user's
+        QWidget* w = controls_.Find(s.name);
+        if (w == nullptr) continue;
+        const SettingState state = model.State(s.control);
+        const auto marked = markedControls_.find(s.control);
+        const bool mark = state == SettingState::Unknown || state == SettingState::Refused;
+        if (!mark) {
+            if (marked != markedControls_.end()) {
+                w->setToolTip(marked->second);
+                w->setEnabled(true);
+                markedControls_.erase(marked);
+            }
+            continue;
+        }
+        if (marked == markedControls_.end()) markedControls_.emplace(s.control, w->toolTip());
+        const auto kept = model.CameraValue(s.control);
+        QString tip;
+        if (state == SettingState::Unknown) {
+            tip = QStringLiteral("Not read: the camera did not answer. The page is read again when it does.");
+            w->setEnabled(false);
+        } else {
+            tip = QString::fromStdString("Refused by the camera" +
+                                         (kept ? "; the camera keeps " + *kept : std::string()) + ".");
+        }
+        w->setToolTip(tip);
+    }
+}
+
 void TFTern::Trans_cstm_hidden() {
     const transfer::EnablingInputs in =
         transfer::EnablingInputsFrom([this](std::string_view name) { return widgets::ControlValue(controls_, name); });
     for (const transfer::Enabling& rule : transfer::EnablingRules(in)) {
         if (QWidget* w = controls_.Find(rule.control)) w->setEnabled(rule.enabled);
+    }
+    // A control whose value was not read stays disabled whatever the rules say.
+    for (const auto& [c, tip] : markedControls_) {
+        if (engine_->Model().State(c) != transfer::SettingState::Unknown) continue;
+        if (QWidget* w = controls_.Find(transfer::ControlName(c))) w->setEnabled(false);
     }
 }
 

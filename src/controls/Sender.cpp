@@ -3,7 +3,9 @@
 #include <QSlider>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
+#include <span>
 
 #include "link/link.h"
 #include "transfer/Engine.h"
@@ -15,7 +17,15 @@ bool Sender::Idle() const { return host_.Link().Trans_chk(); }
 
 bool Sender::LoadRunning() const { return host_.Engine().LoadStep() != 0; }
 
-void Sender::Send(const transfer::SettingCommand& cmd) { host_.Link().StxCommand(cmd.payload, cmd.n); }
+void Sender::Send(const transfer::SettingCommand& cmd) {
+    link::Link& link = host_.Link();
+    link.StxCommand(cmd.payload, cmd.n);
+    // The frame went out (StxCommand leaves CmdFrame as it was when it refuses).
+    const auto sent = std::span(link.CmdFrame()).subspan(1, static_cast<std::size_t>(cmd.n));
+    if (link.LinkBusy() && std::equal(sent.begin(), sent.end(), cmd.payload.b.begin() + 1)) {
+        host_.Engine().Model().Sent(cmd.payload);
+    }
+}
 
 namespace {
 /// One address per control: the key of its waiting change in the link.
@@ -42,6 +52,9 @@ void Sender::SendNow(transfer::Control c, int value) {
 void Sender::User(transfer::Control c, std::function<void()> handler) {
     if (dropped_ != c) return;
     dropped_.reset();
+    // The control shows the user's value until it is sent: reads meanwhile
+    // change only what the tool knows of the camera.
+    host_.Engine().Model().Want(c);
     Later(c, std::move(handler));
 }
 
@@ -51,6 +64,7 @@ void Sender::Later(transfer::Control c, std::function<void()> handler) {
 
 void Sender::UserArm(transfer::Control c, QTimer* timer, bool blcPresetChecked) {
     if (!throttle_.Change(c, false, blcPresetChecked)) return;
+    host_.Engine().Model().Want(c);
     if (timer != nullptr && !timer->isActive()) timer->start();
 }
 

@@ -978,5 +978,88 @@ TEST_F(SetupCamera, ScriptedUserOnANoisyLineLeavesTheScreenEqualToTheCamera) {
     EXPECT_TRUE(window->Messages.empty());
 }
 
+// The reply watch's SendTimer ticks, hurried (every 5 ms instead of 1.5 s),
+// while `pred` is awaited: a lost reply costs a fraction of a second.
+bool Hurried(TFTern& w, const std::function<bool()>& pred, int ms = 20000) {
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, &w, [&w] { w.SendTimerTimer(); });
+    tick.start(5);
+    return WaitFor(pred, ms);
+}
+
+// A change the user makes while the page is being read on a lossy, slow line
+// is neither undone by the read's later blocks nor sent with the camera's old
+// value: the control keeps the user's value and the camera ends with it.
+TEST_F(SetupCamera, ChangeMadeWhileThePageIsReadReachesTheCamera) {
+    camera::CameraOptions lossy;
+    lossy.baud = 9600;
+    lossy.dropReplies = {9, 12};  // two replies of the reload below
+    Start(link::Page::Setup1, lossy);
+    Setup1Page& s = window->Setup1();
+    const bool nega = !s.Nega->isChecked();
+    const int senseUp = (s.SenseUp->currentIndex() + 3) % s.SenseUp->count();
+    window->ReLoadClick();
+    ASSERT_TRUE(WaitFor([&] { return window->LoadStep() >= 2; }));
+    s.Nega->click();
+    s.SenseUp->setCurrentIndex(senseUp);
+    emit s.SenseUp->activated(senseUp);
+    ASSERT_TRUE(Hurried(*window, [&] { return Settled(0) && window->Link().WaitingChanges() == 0; }));
+    EXPECT_EQ(s.Nega->isChecked(), nega);
+    EXPECT_EQ(s.SenseUp->currentIndex(), senseUp);
+    EXPECT_EQ(Setting(0x2C), nega ? 1 : 0);
+    EXPECT_EQ(Setting(0x0E), senseUp);
+    EXPECT_EQ(window->Engine().Model().State(Control::Nega), transfer::SettingState::InStep);
+}
+
+// A read cut short by a give-up shows no value it did not read: the controls
+// of the blocks that never came are disabled and say so, the page is read
+// again once the camera answers, and then they show the camera's values.
+TEST_F(SetupCamera, GiveUpWhileThePageIsReadShowsWhatWasNotRead) {
+    camera::CameraOptions mute;
+    // The reload's second reply and its two re-sends, then the automatic
+    // read again's first three: the camera answers again from reply 15 on.
+    mute.dropReplies = {9, 10, 11, 12, 13, 14};
+    Start(link::Page::Setup1, mute);
+    Setup1Page& s = window->Setup1();
+    camera->WithModel([](camera::CameraModel& m) {
+        m.SetSettingByte(0x2D, 1);  // Mirror on
+        m.SetSettingByte(0x1F, 4);  // Rgain 4
+    });
+    const int senseUp = (s.SenseUp->currentIndex() + 1) % s.SenseUp->count();  // block 1, which came
+    window->ReLoadClick();
+    ASSERT_TRUE(Hurried(*window, [&] { return Settled(0) && window->Engine().RereadPending(); }));
+    for (QWidget* w : std::initializer_list<QWidget*>{s.Mirror, s.Rgain, s.Sync}) {
+        EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+        EXPECT_TRUE(w->toolTip().startsWith("Not read")) << w->objectName().toStdString();
+        EXPECT_EQ(window->Engine().Model().State(*transfer::ControlByName(w->objectName().toStdString())),
+                  transfer::SettingState::Unknown);
+    }
+    // The camera answers the user's next change: the page is read again.
+    s.SenseUp->setCurrentIndex(senseUp);
+    emit s.SenseUp->activated(senseUp);
+    ASSERT_TRUE(Hurried(*window, [&] { return Settled(0) && !window->Engine().RereadPending() && s.Mirror->isEnabled(); }));
+    EXPECT_TRUE(s.Mirror->isChecked());
+    EXPECT_EQ(s.Rgain->value(), 4);
+    EXPECT_FALSE(s.Mirror->toolTip().startsWith("Not read"));
+    EXPECT_EQ(Setting(0x0E), senseUp);
+}
+
+// A refused setting is marked: the model keeps the camera's value, the
+// control's tooltip names it and the status bar names the setting.
+TEST_F(SetupCamera, RefusedSettingIsNamedWithTheValueTheCameraKept) {
+    camera::CameraOptions o;
+    o.refuseItems = {0x1D};
+    Start(link::Page::Setup1, o);
+    Setup1Page& s = window->Setup1();
+    const bool mirror = s.Mirror->isChecked();
+    s.Mirror->click();
+    ASSERT_TRUE(Settled(8));
+    EXPECT_EQ(window->Engine().Model().State(Control::Mirror), transfer::SettingState::Refused);
+    EXPECT_TRUE(s.Mirror->toolTip().contains(mirror ? "keeps on" : "keeps off")) << s.Mirror->toolTip().toStdString();
+    EXPECT_TRUE(window->StatusPanels[3]->text().startsWith("Refused: Mirror")) << window->StatusPanels[3]->text().toStdString();
+    EXPECT_EQ(Setting(0x2D), mirror ? 1 : 0);
+}
+
 }  // namespace
 }  // namespace tern::test
