@@ -254,7 +254,7 @@ void AdjustPage::Connect() {
 }
 
 void AdjustPage::SendWhenIdle(Control c, const std::optional<transfer::SettingCommand>& cmd) {
-    if (cmd && sender_.IdleFor(c)) sender_.Send(*cmd);
+    if (cmd) sender_.SendOrKeep(c, *cmd);
 }
 
 void AdjustPage::Press(Control c, void (AdjustPage::*handler)()) {

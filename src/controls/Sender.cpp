@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <span>
+#include <utility>
 
 #include "link/link.h"
 #include "transfer/Engine.h"
@@ -36,6 +37,7 @@ const void* Key(transfer::Control c) {
 }  // namespace
 
 bool Sender::IdleFor(transfer::Control c) {
+    droppedCmd_.reset();
     if (Idle()) {
         if (dropped_ == c) dropped_.reset();
         return true;
@@ -45,8 +47,15 @@ bool Sender::IdleFor(transfer::Control c) {
 }
 
 void Sender::SendNow(transfer::Control c, int value) {
-    if (!IdleFor(c)) return;
-    if (const auto cmd = transfer::CommandFor(c, value)) Send(*cmd);
+    if (const auto cmd = transfer::CommandFor(c, value)) SendOrKeep(c, *cmd);
+}
+
+void Sender::SendOrKeep(transfer::Control c, const transfer::SettingCommand& cmd) {
+    if (IdleFor(c)) {
+        Send(cmd);
+        return;
+    }
+    droppedCmd_ = cmd;
 }
 
 void Sender::User(transfer::Control c, std::function<void()> handler) {
@@ -55,6 +64,12 @@ void Sender::User(transfer::Control c, std::function<void()> handler) {
     // The control shows the user's value until it is sent: reads meanwhile
     // change only what the tool knows of the camera.
     host_.Engine().Model().Want(c);
+    if (auto cmd = std::exchange(droppedCmd_, std::nullopt)) {
+        // The value as it was when the user chose it: a later change of the
+        // same control after a command button goes out after that button.
+        host_.Link().SendWhenFree(Key(c), [this, cmd = *cmd] { Send(cmd); });
+        return;
+    }
     Later(c, std::move(handler));
 }
 

@@ -33,6 +33,9 @@ public:
     /// link busy is remembered as dropped, so that the user's own signal that
     /// follows it (User) can let it wait for the link.
     void SendNow(transfer::Control c, int value);
+    /// Sends `cmd` for c when idle; else remembers it as c's dropped change,
+    /// so that the user's own signal that follows queues this very frame.
+    void SendOrKeep(transfer::Control c, const transfer::SettingCommand& cmd);
     /// Idle(); a false answer is remembered as a dropped change of c.
     bool IdleFor(transfer::Control c);
     /// The user's own action on c (clicked, activated, textEdited): when the
@@ -68,6 +71,8 @@ private:
     widgets::PageHost& host_;
     transfer::Throttle throttle_;
     std::optional<transfer::Control> dropped_;
+    /// The frame the dropped change would have sent, when the change was one value.
+    std::optional<transfer::SettingCommand> droppedCmd_;
 };
 
 }  // namespace tern::controls
