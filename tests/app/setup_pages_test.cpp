@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -28,6 +30,8 @@
 #include "controls/Cmask.h"
 #include "controls/Setup1Page.h"
 #include "controls/Setup2Page.h"
+#include "transfer/Settings.h"
+#include "widgets/Apply.h"
 #include "widgets/HexEdit.h"
 #include "widgets/RadioGroup.h"
 
@@ -1059,6 +1063,111 @@ TEST_F(SetupCamera, RefusedSettingIsNamedWithTheValueTheCameraKept) {
     EXPECT_TRUE(s.Mirror->toolTip().contains(mirror ? "keeps on" : "keeps off")) << s.Mirror->toolTip().toStdString();
     EXPECT_TRUE(window->StatusPanels[3]->text().startsWith("Refused: Mirror")) << window->StatusPanels[3]->text().toStdString();
     EXPECT_EQ(Setting(0x2D), mirror ? 1 : 0);
+}
+
+/// Every one-number setting of the Setup pages as its control shows it, in
+/// the words `ternctl get` prints.
+std::map<std::string, std::string> ShownWords(TFTern& w) {
+    const widgets::ControlIndex controls(&w);
+    std::vector<transfer::ControlUpdate> updates;
+    for (const transfer::Setting& st : transfer::Settings()) {
+        if (st.service || (st.kind != transfer::SettingKind::Choice && st.kind != transfer::SettingKind::Check &&
+                           st.kind != transfer::SettingKind::Slider)) {
+            continue;
+        }
+        const int v = widgets::ControlValue(controls, st.name);
+        using UK = transfer::ControlUpdate::Kind;
+        const UK kind = st.kind == transfer::SettingKind::Check ? UK::Check
+                        : st.kind == transfer::SettingKind::Choice ? UK::Index
+                                                                   : UK::Position;
+        updates.push_back({std::string(st.name), kind, v, {}});
+    }
+    transfer::SettingValues words;
+    transfer::CollectSettings(updates, words);
+    return words;
+}
+
+// A technician's session on a paced line that damages every fifth reply and
+// loses one in nine: bursts of changes on both Setup pages, page switches,
+// SAVE, reloads and, halfway, the adapter pulled and plugged in again. At the
+// end the screen, the model and the camera agree setting for setting.
+// TERN_SCRIPTED_SECONDS makes it a long run.
+TEST_F(SetupCamera, ScriptedSessionEndsWithScreenModelAndCameraAgreeing) {
+    camera::CameraOptions line;
+    line.baud = 9600;
+    line.corruptEvery = 5;
+    line.dropEvery = 9;
+    const std::string name = "/tmp/ternab-scripted-" + std::to_string(::getpid());
+    camera = std::make_unique<camera::PtyCamera>(line);
+    camera->Start();
+    ASSERT_TRUE(camera->MakeLink(name));
+    window = std::make_unique<TFTern>(link::ToolMode::Apl, link::PortDevices{name, "/nonexistent/ternab-com2"}, AutoClose);
+    TFTern& w = *window;
+    ASSERT_TRUE(Hurried(w, [&] { return w.LoadStep() == 0 && w.Link().Mode() == link::LinkMode::Idle; }));
+    Setup1Page& s = w.Setup1();
+    Setup2Page& s2 = w.Setup2();
+    const std::vector<std::function<void(int)>> actions = {
+        [&](int) { s.Mirror->click(); },
+        [&](int) { s.Nega->click(); },
+        [&](int) { s.v_rev->click(); },
+        [&](int) { s.MaskB->click(); },
+        [&](int r) { s.Priority->Button(r % 2)->click(); },
+        [&](int r) { s.AGC_SEL->Button(r % 3)->click(); },
+        [&](int r) {
+            s.SenseUp->setCurrentIndex(r % s.SenseUp->count());
+            emit s.SenseUp->activated(s.SenseUp->currentIndex());
+        },
+        [&](int r) { s.AGC_MAX->triggerAction(r % 2 ? QAbstractSlider::SliderSingleStepAdd : QAbstractSlider::SliderSingleStepSub); },
+        [&](int r) { s2.enh_h->triggerAction(r % 2 ? QAbstractSlider::SliderPageStepAdd : QAbstractSlider::SliderSingleStepSub); },
+        [&](int) { s2.color_bar->click(); },
+        [&](int) { s.Save->click(); },
+        [&](int) { w.ReLoadClick(); },
+        [&](int r) {
+            if (w.PageControl1->isEnabled()) w.PageControl1->setCurrentIndex(Tab(r % 2 ? link::Page::Setup1 : link::Page::Setup2));
+        },
+    };
+    unsigned seed = 7122026;
+    auto next = [&seed] { return static_cast<int>((seed = seed * 1103515245u + 12345u) >> 8); };
+    QTimer tick;  // the reply watch, hurried
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, &w, [&w] { w.SendTimerTimer(); });
+    tick.start(20);
+    const char* soak = std::getenv("TERN_SCRIPTED_SECONDS");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(soak != nullptr ? std::atoi(soak) : 0);
+    std::unique_ptr<camera::PtyCamera> second;
+    for (int burst = 0; burst < 30 || std::chrono::steady_clock::now() < end; ++burst) {
+        if (burst == 15) {
+            // The adapter pulled and plugged in again: a new device under the same name.
+            camera->HangUp();
+            ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() == link::LinkMode::Lost; }));
+            second = std::make_unique<camera::PtyCamera>(line);
+            second->Start();
+            ASSERT_TRUE(second->MakeLink(name));
+            std::swap(camera, second);
+            ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() != link::LinkMode::Lost; }, 20000));
+        }
+        for (int k = 0, n = 1 + next() % 4; k < n; ++k) actions[static_cast<std::size_t>(next()) % actions.size()](next());
+        QTest::qWait(next() % 150);
+    }
+    ASSERT_TRUE(WaitFor([&] { return Settled(0) && w.Link().WaitingChanges() == 0 && ArmedTimers().empty(); }, 60000));
+    // The model's camera values are the screen's, and nothing waits or failed.
+    const auto shown = ShownWords(w);
+    const transfer::SettingsModel& model = w.Engine().Model();
+    for (const auto& [setting, words] : shown) {
+        const auto c = transfer::SettingByName(setting)->control;
+        if (model.State(c) == transfer::SettingState::NotRead) continue;  // a page not read since the replug
+        EXPECT_EQ(model.CameraValue(c).value_or("?"), words) << setting;
+        EXPECT_EQ(model.State(c), transfer::SettingState::InStep) << setting;
+    }
+    // And the camera's: reading both pages afresh changes no control.
+    for (const link::Page page : {link::Page::Setup2, link::Page::Setup1}) {
+        w.PageControl1->setCurrentIndex(Tab(page));
+        w.ReLoadClick();
+        ASSERT_TRUE(WaitFor([&] { return Settled(0); }, 20000));
+    }
+    EXPECT_EQ(ShownWords(w), shown);
+    if (second) second->Stop();
+    ::unlink(name.c_str());
 }
 
 }  // namespace
