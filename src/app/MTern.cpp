@@ -400,17 +400,25 @@ std::string TFTern::RememberedPort() {
 void TFTern::BuildStatusBar() {
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName("StatusBar1");
+    // No size grip: its room goes to the panels on a narrow screen.
+    StatusBar1->setSizeGripEnabled(false);
     // The panels' widths at the window's 12-pixel font, grown with a larger
-    // one; panel 0 takes what room the window has beside the others.
+    // one: panels 1 and 2 hold the 30 hex digits of a frame. Panel 0 takes
+    // what room the window has beside the others, and may shrink below its
+    // 150 pixels (to 120) on a narrow screen.
     const double grow = std::max(1.0, QFontInfo(font()).pixelSize() / 12.0);
-    // Panel 0 may shrink below its 150 pixels (to 120) on a narrow screen.
-    const int widths[4] = {120, 220, 220, 40};
+    // At a larger font than the window's own, room for letters wider than digits too.
+    const int zeros = fontMetrics().horizontalAdvance(QString(30, QLatin1Char('0')));
+    const int frame = zeros + 8 <= 220 ? 220 : zeros * 106 / 100 + 8;
+    const int widths[4] = {static_cast<int>(120 * grow), std::max(220, frame), std::max(220, frame),
+                           static_cast<int>(40 * grow)};
     for (int i = 0; i < 4; ++i) {
         auto* panel = Label(QStringLiteral("StatusBar1_%1").arg(i), QString(), StatusBar1);
-        panel->setMinimumWidth(static_cast<int>(widths[i] * grow));
-        if (i != 0) panel->setMaximumWidth(static_cast<int>(widths[i] * grow));
+        panel->setMinimumWidth(widths[i]);
+        if (i != 0) panel->setMaximumWidth(widths[i]);
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
+        panel->setIndent(2);  // the text's room is the panel's, less the frame
         // The panel's width follows the window; its text stays in the tooltip.
         panel->setSizePolicy(i == 0 ? QSizePolicy::Ignored : QSizePolicy::Fixed, QSizePolicy::Preferred);
         StatusBar1->addWidget(panel, i == 0 ? 1 : 0);

@@ -43,7 +43,7 @@ TEST_F(WindowTest, AnOpenErrorIsShownWithItsReasonFirst) {
     EXPECT_FALSE(window->Terminated());
     window->SendTimerTimer();
     EXPECT_TRUE(window->Terminated());
-    EXPECT_EQ(window->Messages.back().text, " Serial Port not connected ");
+    EXPECT_EQ(window->Messages.back().text, app::NoAnswerText(""));
     EXPECT_EQ(window->Messages.back().caption, "Comm.ERR");
     EXPECT_FALSE(window->SendTimer->isActive());
 }
@@ -355,7 +355,7 @@ TEST(CameraGone, TheToolWaitsForTheDeviceAndReadsThePageOnceItIsBack) {
     const QLabel* panel0 = w.StatusPanels[0];
     // Cut in the middle: the end of the name, which tells two adapters apart, stays.
     w.show();
-    w.resize(640, w.height());
+    w.resize(800, w.height());
     QApplication::processEvents();
     EXPECT_TRUE(panel0->text().startsWith("Lost: waiting for usb-")) << panel0->text().toStdString();
     EXPECT_TRUE(panel0->text().endsWith("port0")) << panel0->text().toStdString();

@@ -137,6 +137,8 @@ TEST_F(WindowTest, StatusBarMenuAndDialogsAreAsLaidOut) {
     w.show();
     // Panel 0 takes the room the others leave.
     const int widths[4] = {150, 220, 220, 40};
+    w.resize(702, w.height());
+    QApplication::processEvents();
     EXPECT_GE(w.StatusPanels[0]->width(), widths[0]);
     for (int i = 1; i < 4; ++i) EXPECT_EQ(w.StatusPanels[i]->width(), widths[i]);
     EXPECT_EQ(w.ReLoad->text(), "&Load");

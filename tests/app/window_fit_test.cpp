@@ -125,6 +125,10 @@ TEST_P(WindowFits, EveryPageFitsTheScreenWithNothingClipped) {
         EXPECT_TRUE(w.rect().contains(at)) << kept->objectName().toStdString();
     }
     EXPECT_EQ(Clipped(w.Panelbase), std::vector<std::string>{});
+    // A frame's 30 digits fit panels 1 and 2.
+    for (int i : {1, 2}) w.StatusPanels[i]->setText("A0450404000000C86400000000000D");
+    QApplication::processEvents();
+    EXPECT_EQ(Clipped(w.StatusBar1), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
