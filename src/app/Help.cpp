@@ -75,7 +75,7 @@ void TFTern::ShowGettingStarted() {
     dialog->show();
 }
 
-QString TFTern::SettingToolTip(const transfer::Setting& setting) {
+QString TFTern::SettingToolTip(const transfer::Setting& setting) const {
     const QString name = QString::fromUtf8(setting.name.data(), static_cast<int>(setting.name.size()));
     QString tip = QStringLiteral("ternctl name: %1\nValues: %2")
                       .arg(name, QString::fromStdString(transfer::AllowedValues(setting)));

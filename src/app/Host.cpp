@@ -131,7 +131,12 @@ void TFTern::ShowMessage(const std::string& text, const std::string& caption) {
 void TFTern::NotConnectedAtStart() {
     // The system's text and caption first, then the port tried and what to
     // check. "Choose a port…" is the default answer; OK still ends the tool.
-    const std::string text = NoAnswerText(DeviceInUse());
+    // Both ports tried, when they differ (COM1, then COM2).
+    std::string tried = DeviceInUse();
+    if (comm1_ && comm1_->PortDeviceName(1) != comm1_->PortDeviceName(2)) {
+        tried = comm1_->PortDeviceName(1) + " or " + comm1_->PortDeviceName(2);
+    }
+    const std::string text = NoAnswerText(tried);
     Messages.push_back({text, link::kCapNotConnected});
     QMessageBox box(QMessageBox::NoIcon, link::kCapNotConnected, QString::fromStdString(text), QMessageBox::Ok, this);
     box.setObjectName("MessageBox");

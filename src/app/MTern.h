@@ -159,8 +159,10 @@ public:
     /// Camera > Load: reads the page; while no camera is connected it says
     /// how to choose a port instead.
     void LoadMenuClick();
-    /// The tooltip of a setting's control: its ternctl name and range.
-    static QString SettingToolTip(const transfer::Setting& setting);
+    /// The tooltip of a setting's control: its ternctl name and range. Every
+    /// control's tooltip is made here, so what the window knows of the
+    /// setting can join it in one place.
+    QString SettingToolTip(const transfer::Setting& setting) const;
     /// Gives every control that has a ternctl name its tooltip.
     void SetSettingToolTips();
     void EnableReLoad(bool on) override;
