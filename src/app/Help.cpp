@@ -25,8 +25,11 @@ std::string NoAnswerText(const std::string& device) {
     std::string text = std::string(link::kMsgNotConnected) + "\n\n";
     text += device.empty() ? std::string("No camera answered.") : "No camera answered on " + device + ".";
     text +=
-        "\nCheck that the camera is powered, that its cable is plugged in at both ends, and that this is "
-        "the camera's port: \"ternctl ports --probe\" lists the ports and says which one the camera answers on.";
+        "\nCheck:\n"
+        "- that the camera is powered,\n"
+        "- that its cable is plugged in at both ends,\n"
+        "- that this is the camera's port: \"ternctl ports --probe\" lists the ports\n"
+        "  and says which one the camera answers on.";
     return text;
 }
 
