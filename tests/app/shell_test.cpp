@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 
+#include <cstdlib>
 #include <sstream>
 
 #include "app/DebugPage.h"
@@ -295,6 +296,9 @@ TEST_F(WindowTest, HelpMenuSaysTheCameraThePcVersionAndTheFirstSteps) {
     EXPECT_TRUE(shown.startsWith("First connection")) << shown.toStdString();
     EXPECT_TRUE(shown.contains("ternctl ports --probe"));
     EXPECT_FALSE(shown.contains("Usage"));  // the next section is not part of it
+    if (const char* shots = std::getenv("TERN_SHOT_DIR")) {
+        text->window()->grab().save(QString::fromUtf8(shots) + "/getting-started.png");
+    }
 }
 
 TEST_F(WindowTest, SaveDialogAddsDatToANameWithoutExtension) {
