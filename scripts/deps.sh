@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on Debian 12, when missing.
+# Installs what the build needs on Debian 12, when missing.
+#   bash scripts/deps.sh            the window, ternctl, the tests and the Windows cross build
+#   bash scripts/deps.sh --window   only what building and running the window needs
 # As root it runs apt-get itself; otherwise it prints the one line to run.
 set -euo pipefail
-PACKAGES=(g++ cmake make pkg-config libgtest-dev googletest libcli11-dev nlohmann-json3-dev qt6-base-dev libgl-dev xvfb xauth fonts-noto-cjk help2man
-          dpkg-dev file g++-mingw-w64-x86-64-posix wine64 util-linux)
+# The window and ternctl: compiler, Qt, the header-only libraries, GoogleTest
+# (the build's CMake finds it), the fonts of the Japanese texts, the man pages.
+WINDOW=(g++ cmake make pkg-config libgtest-dev googletest libcli11-dev nlohmann-json3-dev qt6-base-dev libgl-dev
+        fonts-noto-cjk help2man)
+# The tests and the package check: a virtual X server for the screenshots,
+# the Debian package tools and lintian, wine and mingw-w64 for the Windows build.
+TESTS=(xvfb xauth dpkg-dev file lintian g++-mingw-w64-x86-64-posix wine64 util-linux)
+case "${1:-}" in
+  --window) PACKAGES=("${WINDOW[@]}") ;;
+  "") PACKAGES=("${WINDOW[@]}" "${TESTS[@]}") ;;
+  *) echo "usage: bash scripts/deps.sh [--window]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

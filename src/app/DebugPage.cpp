@@ -62,7 +62,7 @@ DebugPage::DebugPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), 
     for (const char* name : kDspRegisterNames) DspAdr->addItem(QString::fromLatin1(name));
     DspAdr->setCurrentIndex(-1);  // no register chosen
     DspAdr->setMinimumWidth(230);
-    DspData = new THexEdit("DspData", "Data", debug::kHexFieldLength, dsp);
+    DspData = new THexEdit("DspData", QString(), debug::kHexFieldLength, dsp);
     DspRadix = new THexEdit("DspRadix", "FFFF", debug::kHexFieldLength, dsp);
     DspDatSpin = new TCSpinButton("DspDatSpin", dsp);
     NoWrite = new QCheckBox("NoWrite(EEP)", dsp);
@@ -85,7 +85,7 @@ DebugPage::DebugPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), 
     auto* eep = Group("GroupBox4", "EEPROM", sheet);
     GroupBox4 = eep;
     eepadr = new THexEdit("eepadr", "0000", debug::kHexFieldLength, eep);
-    Eepdata = new THexEdit("Eepdata", "Data", debug::kHexFieldLength, eep);
+    Eepdata = new THexEdit("Eepdata", QString(), debug::kHexFieldLength, eep);
     CSpinButton6 = new TCSpinButton("CSpinButton6", eep);
     CSpinButton7 = new TCSpinButton("CSpinButton7", eep);
     EEP_RAM = new QCheckBox("&& RAM", eep);  // shows "& RAM"
@@ -106,7 +106,7 @@ DebugPage::DebugPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), 
     auto* osdRow = new QHBoxLayout(osdBox);
     osdRow->setContentsMargins(0, 0, 0, 0);
     OSD = new TRadioGroup("OSD", "OSD", {"8bit", "16bit"}, osdBox);
-    osdt = new THexEdit("osdt", "osdt", debug::kHexFieldLength, osdBox);
+    osdt = new THexEdit("osdt", QString(), debug::kHexFieldLength, osdBox);
     osdt->setFixedSize(48, 22);
     osdRow->addWidget(OSD);
     osdRow->addWidget(osdt);
@@ -117,7 +117,7 @@ DebugPage::DebugPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), 
     GroupBox7 = cmd;
     Label5 = new QLabel("+0  +1  +2  +3  +4  +5  +6  +7  +8  ", cmd);
     Label5->setObjectName("Label5");
-    SendBuffer = new QLineEdit("SendBuffer", cmd);
+    SendBuffer = new QLineEdit(cmd);
     SendBuffer->setObjectName("SendBuffer");
     QFont fixed = widgets::FixedBoldFont();
     fixed.setBold(false);

@@ -12,6 +12,9 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <QVariant>
+
+#include <algorithm>
 
 #include "app/MTern.h"
 #include "link/ports.h"
@@ -98,6 +101,7 @@ void TFTern::ShowPage(link::Page page) { PageControl1->setCurrentIndex(static_ca
 
 void TFTern::SetStatusPanel(int panel, const std::string& text) {
     if (panel < 0 || panel > 3) return;
+    if (panel == 0) StatusPanels[0]->setProperty("lineState", QVariant());  // no longer refitted
     StatusPanels[panel]->setText(QString::fromStdString(text));
 }
 
@@ -125,14 +129,20 @@ void TFTern::ShowMessage(const std::string& text, const std::string& caption) {
 }
 
 void TFTern::NotConnectedAtStart() {
-    // The tool's own ending stays the box's default answer; "Choose a port…"
-    // keeps the window and opens Camera > Connect to.
-    Messages.push_back({link::kMsgNotConnected, link::kCapNotConnected});
-    QMessageBox box(QMessageBox::NoIcon, link::kCapNotConnected, link::kMsgNotConnected, QMessageBox::Ok, this);
+    // The system's text and caption first, then the port tried and what to
+    // check. "Choose a port…" is the default answer; OK still ends the tool.
+    // Both ports tried, when they differ (COM1, then COM2).
+    std::string tried = DeviceInUse();
+    if (comm1_ && comm1_->PortDeviceName(1) != comm1_->PortDeviceName(2)) {
+        tried = comm1_->PortDeviceName(1) + " or " + comm1_->PortDeviceName(2);
+    }
+    const std::string text = NoAnswerText(tried);
+    Messages.push_back({text, link::kCapNotConnected});
+    QMessageBox box(QMessageBox::NoIcon, link::kCapNotConnected, QString::fromStdString(text), QMessageBox::Ok, this);
     box.setObjectName("MessageBox");
     QPushButton* choose = box.addButton(QString::fromUtf8("Choose a port…"), QMessageBox::ActionRole);
     choose->setObjectName("ChoosePort");
-    box.setDefaultButton(QMessageBox::Ok);
+    box.setDefaultButton(choose);
     if (OnMessageBox) OnMessageBox(box);
     {
         HoldDispatch hold{*link_};
@@ -191,7 +201,7 @@ void TFTern::Terminate() {
     if (choosePort_) {
         // The user asked for another port: the window stays.
         choosePort_ = false;
-        StatusPanels[0]->setText("Not connected");
+        ShowLineTexts(QStringLiteral("Not connected"), QString::fromStdString(DeviceInUse()), "not connected");
         QTimer::singleShot(0, this, [this] { Guard([this] { ChoosePort(); }); });
         return;
     }
@@ -213,22 +223,20 @@ QTimer* TFTern::ConnectTimer(const char* name, std::function<void()> handler) {
 void TFTern::LineStateChanged(link::LineState state) {
     std::string device = comm1_ ? DeviceInUse() : std::string("COM1");
     if (state == link::LineState::Connected) lastOpenError_.clear();
-    // Status panel 0: the line's state and its device.
+    // Status panel 0 and the title: the line's state and its device.
     const QString dev = QString::fromStdString(device);
     switch (state) {
         case link::LineState::Connecting:
             // A lost device opened again is still awaited until the camera answers.
-            if (link_->Mode() != link::LinkMode::Lost) {
-                StatusPanels[0]->setText(link::kTextConnecting);
-                StatusPanels[0]->setToolTip(QString::fromStdString(link::kTextConnecting) + "  " + dev);
-            }
+            if (link_->Mode() == link::LinkMode::Lost) break;
+            ShowLineTexts(QString::fromLatin1(link::kTextConnecting), dev, "connecting");
             break;
         case link::LineState::Connected:
-            ShowLineState(QStringLiteral("Connected  "), dev);
+            ShowLineTexts(QStringLiteral("Connected  "), dev, "connected");
             if (lostNotice_) lostNotice_->close();  // the camera is back
             break;
         case link::LineState::Lost:
-            ShowLineState(QStringLiteral("Lost: waiting for "), dev);
+            ShowLineTexts(QStringLiteral("Lost: waiting for "), dev, "lost: waiting for the device to come back");
             // Nothing stale: no command is in flight and no reply will come.
             StatusPanels[1]->clear();
             StatusPanels[2]->clear();
@@ -237,23 +245,42 @@ void TFTern::LineStateChanged(link::LineState state) {
             engine_->Model().DropWanted();
             break;
     }
-    const char* word = state == link::LineState::Connected ? "connected"
-                       : state == link::LineState::Lost    ? "lost: waiting for the device to come back"
-                                                           : "connecting";
-    setWindowTitle(QStringLiteral("TernAB — %1 — %2").arg(QString::fromStdString(device), QString::fromLatin1(word)));
+}
+
+void TFTern::ShowLineTexts(const QString& state, const QString& device, const char* titleWord) {
+    // Panel 0 and the title always tell the same state.
+    if (state == QLatin1String(link::kTextConnecting) || state == QLatin1String("Not connected")) {
+        StatusPanels[0]->setProperty("lineState", QVariant());
+        StatusPanels[0]->setText(state);
+        StatusPanels[0]->setToolTip(device.isEmpty() ? state : state + "  " + device);
+    } else {
+        ShowLineState(state, device);
+    }
+    setWindowTitle(device.isEmpty() ? QStringLiteral("TernAB — %1").arg(QString::fromLatin1(titleWord))
+                                    : QStringLiteral("TernAB — %1 — %2").arg(device, QString::fromLatin1(titleWord)));
 }
 
 void TFTern::ShowLineState(const QString& state, const QString& device) {
-    // The panel is 150 pixels: a long path gives way to the device's own
-    // name, and what still does not fit is cut; the tooltip has it whole.
+    // A long path gives way to the device's own name; what still does not
+    // fit is cut in the middle, so the end of a by-id name (the adapter's
+    // serial number) stays in view. The tooltip has it whole.
     QLabel* panel = StatusPanels[0];
-    const QString full = state + device;
-    panel->setToolTip(full);
+    panel->setToolTip(state + device);
+    panel->setProperty("lineState", state);
+    panel->setProperty("lineDevice", device);
+    FitPanel0();
+}
+
+void TFTern::FitPanel0() {
+    QLabel* panel = StatusPanels[0];
+    const QString state = panel->property("lineState").toString();
+    const QString device = panel->property("lineDevice").toString();
+    if (state.isEmpty()) return;  // a text set as it is (connecting, not connected)
     const QFontMetrics metrics = panel->fontMetrics();
-    const int room = panel->width() - 2 * panel->frameWidth() - 2 * panel->margin() - 4;
-    QString text = full;
-    if (metrics.horizontalAdvance(text) > room) text = state + QFileInfo(device).fileName();
-    panel->setText(metrics.elidedText(text, Qt::ElideRight, room));
+    const int room = std::max(panel->width(), panel->minimumWidth()) - 2 * panel->frameWidth() - 2 * panel->margin() - 4;
+    QString name = device;
+    if (metrics.horizontalAdvance(state + name) > room) name = QFileInfo(device).fileName();
+    panel->setText(state + metrics.elidedText(name, Qt::ElideMiddle, room - metrics.horizontalAdvance(state)));
 }
 
 void TFTern::PostToEventThread(std::function<void()> fn) {
@@ -272,6 +299,7 @@ bool TFTern::eventFilter(QObject* watched, QEvent* event) {
         Guard([this] { Panel1Click(); });
         return false;
     }
+    if (watched == StatusPanels[0] && event->type() == QEvent::Resize) FitPanel0();
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -9,12 +9,16 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QKeySequence>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QFontInfo>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -33,6 +37,7 @@
 #include "controls/Setup2Page.h"
 #include "copy/CopyPage.h"
 #include "defect/DefectPage.h"
+#include "widgets/Fit.h"
 #include "widgets/Make.h"
 #include "widgets/RadioGroup.h"
 
@@ -42,9 +47,20 @@ using link::LinkTimer;
 
 namespace {
 
-constexpr int kClientWidth = 702;
-constexpr int kClientHeight = 530;
-constexpr int kStatusHeight = 24;
+/// A page in a scroll area that asks for the page's whole size: the window
+/// opens as large as its pages need, and scrolls only when the screen is smaller.
+class PageScroll : public QScrollArea {
+public:
+    PageScroll() {
+        setWidgetResizable(true);
+        setFrameShape(QFrame::NoFrame);
+    }
+    QSize sizeHint() const override {
+        if (widget() == nullptr) return QScrollArea::sizeHint();
+        return widget()->sizeHint().expandedTo(widget()->minimumSizeHint()) +
+               QSize(2 * frameWidth(), 2 * frameWidth());
+    }
+};
 
 struct TimerRow {
     QTimer* TFTern::*timer;
@@ -119,6 +135,9 @@ void TFTern::Construct(link::ToolMode toolMode, link::CommPort* port, const link
     BuildStatusBar();
     BuildTimers();
     BuildPages();
+    widgets::FitToFont(Panelbase);
+    SetSettingToolTips();
+    FitToScreen();
     controls_ = widgets::ControlIndex(this);
     tool_type->SetItemIndex(static_cast<int>(toolMode));
 
@@ -181,14 +200,16 @@ void TFTern::ShowLostNotice(const std::string& text) {
 void TFTern::BuildWindow() {
     Panelbase = new QWidget(this);
     Panelbase->setObjectName("Panelbase");
-    Panelbase->setFixedSize(kClientWidth, kClientHeight - kStatusHeight);
     setCentralWidget(Panelbase);
+    auto* column = new QVBoxLayout(Panelbase);
+    column->setContentsMargins(7, 4, 7, 2);
+    column->setSpacing(4);
 
     BuildTitleStrip(Panelbase);
 
     PageControl1 = new QTabWidget(Panelbase);
     PageControl1->setObjectName("PageControl1");
-    PageControl1->setGeometry(7, 52, 692, 452);
+    column->addWidget(PageControl1, 1);
     const struct {
         QWidget* TFTern::*sheet;
         const char* name;
@@ -201,7 +222,11 @@ void TFTern::BuildWindow() {
     for (const auto& p : pages) {
         auto* sheet = new QWidget;
         sheet->setObjectName(p.name);
-        PageControl1->addTab(sheet, p.caption);
+        // A screen too small for a page (a large font, high scaling) scrolls it.
+        auto* scroll = new PageScroll;
+        scroll->setObjectName(QString::fromLatin1(p.name) + "Scroll");
+        scroll->setWidget(sheet);
+        PageControl1->addTab(scroll, p.caption);
         this->*(p.sheet) = sheet;
     }
 }
@@ -228,14 +253,14 @@ void TFTern::BuildTitleStrip(QWidget* base) {
     Panel1->setObjectName("Panel1");
     Panel1->setFrameShape(QFrame::Panel);
     Panel1->setFrameShadow(QFrame::Raised);
-    Panel1->setGeometry(12, 8, 208, 33);
+    Panel1->setMinimumWidth(208);
     Panel1->installEventFilter(this);
     Title = Label("Title", QString(), Panel1);
     auto* strip = new QHBoxLayout(Panel1);
     strip->setContentsMargins(4, 2, 4, 2);
     strip->addWidget(Title);
     QFont big = Title->font();
-    big.setPixelSize(14);
+    big.setPixelSize(std::max(14, QFontInfo(base->font()).pixelSize() + 2));
     big.setBold(true);
     Title->setFont(big);
 
@@ -243,21 +268,32 @@ void TFTern::BuildTitleStrip(QWidget* base) {
     pwl->setObjectName("pwl");
     pwl->setEchoMode(QLineEdit::Password);
     pwl->setStyleSheet("lineedit-password-character: 42;");  // '*' for each character
-    pwl->setGeometry(237, 14, 50, 21);
+    pwl->setFixedWidth(std::max(50, pwl->fontMetrics().horizontalAdvance(QStringLiteral("******")) + 12));
     pwl->hide();
 
     tool_type = new widgets::TRadioGroup("tool_type", "tool_type", {"DBG", "APL", "KIZU"}, base);
     tool_type->hide();
 
     TV = Label("TV", QString(), base);
-    TV->setGeometry(296, 23, 60, 14);
+    TV->setMinimumWidth(60);
     Resolution = Label("Resolution", QString(), base);
-    Resolution->setGeometry(360, 23, 96, 14);
+    Resolution->setMinimumWidth(96);
 
     ResetButton = Button("ResetButton", "Reset", base);
-    ResetButton->setGeometry(460, 16, 75, 25);
     ExitButton = Button("ExitButton", "Exit", base);
-    ExitButton->setGeometry(551, 16, 75, 25);
+    for (QPushButton* b : {ResetButton, ExitButton}) b->setMinimumWidth(75);
+
+    // The strip keeps its order from left to right; the buttons keep to the right.
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    row->addWidget(Panel1);
+    row->addWidget(pwl);
+    row->addWidget(TV, 0, Qt::AlignBottom);
+    row->addWidget(Resolution, 0, Qt::AlignBottom);
+    row->addStretch(1);
+    row->addWidget(ResetButton);
+    row->addWidget(ExitButton);
+    static_cast<QVBoxLayout*>(base->layout())->addLayout(row);
 
     connect(ResetButton, &QPushButton::clicked, this, [this] { Guard([this] { Reset1Click(); }); });
     connect(ExitButton, &QPushButton::clicked, this, [this] { Guard([this] { ExitClick(); }); });
@@ -283,12 +319,18 @@ void TFTern::BuildMenu() {
     CameraVersion1->setObjectName("CameraVersion1");
     PCVersion1 = Help1->addAction("&PC Version");
     PCVersion1->setObjectName("PCVersion1");
-    Help1->menuAction()->setVisible(false);
+    GettingStarted1 = Help1->addAction("&Getting started");
+    GettingStarted1->setObjectName("GettingStarted1");
+    GettingStarted1->setShortcut(QKeySequence(Qt::Key_F1));
 
-    connect(ReLoad, &QAction::triggered, this, [this] { Guard([this] { ReLoadClick(); }); });
+    connect(ReLoad, &QAction::triggered, this, [this] { Guard([this] { LoadMenuClick(); }); });
     connect(PCVersion1, &QAction::triggered, this, [this] {
-        ShowMessage(std::string("ternab ") + link::kVersion, "PC Version");
+        Guard([this] { ShowMessage(std::string("ternab ") + link::kVersion, "PC Version"); });
     });
+    connect(CameraVersion1, &QAction::triggered, this, [this] {
+        Guard([this] { ShowMessage(CameraVersionText(), "Camera Version"); });
+    });
+    connect(GettingStarted1, &QAction::triggered, this, [this] { Guard([this] { ShowGettingStarted(); }); });
     connect(Reset1, &QAction::triggered, this, [this] { Guard([this] { Reset1Click(); }); });
     connect(Exit1, &QAction::triggered, this, [this] { Guard([this] { ExitClick(); }); });
 }
@@ -358,21 +400,32 @@ std::string TFTern::RememberedPort() {
 void TFTern::BuildStatusBar() {
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName("StatusBar1");
+    // No size grip: its room goes to the panels on a narrow screen.
     StatusBar1->setSizeGripEnabled(false);
-    StatusBar1->setFixedHeight(kStatusHeight);
-    const int widths[4] = {150, 220, 220, 40};
+    // The panels' widths at the window's 12-pixel font, grown with a larger
+    // one: panels 1 and 2 hold the 30 hex digits of a frame. Panel 0 takes
+    // what room the window has beside the others, and may shrink below its
+    // 150 pixels (to 120) on a narrow screen.
+    const double grow = std::max(1.0, QFontInfo(font()).pixelSize() / 12.0);
+    // At a larger font than the window's own, room for letters wider than digits too.
+    const int zeros = fontMetrics().horizontalAdvance(QString(30, QLatin1Char('0')));
+    const int frame = zeros + 8 <= 220 ? 220 : zeros * 106 / 100 + 8;
+    const int widths[4] = {static_cast<int>(120 * grow), std::max(220, frame), std::max(220, frame),
+                           static_cast<int>(40 * grow)};
     for (int i = 0; i < 4; ++i) {
         auto* panel = Label(QStringLiteral("StatusBar1_%1").arg(i), QString(), StatusBar1);
-        panel->setFixedWidth(widths[i]);
+        panel->setMinimumWidth(widths[i]);
+        if (i != 0) panel->setMaximumWidth(widths[i]);
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
-        panel->setFixedHeight(kStatusHeight - 4);
-        StatusBar1->addWidget(panel);
+        panel->setIndent(2);  // the text's room is the panel's, less the frame
+        // The panel's width follows the window; its text stays in the tooltip.
+        panel->setSizePolicy(i == 0 ? QSizePolicy::Ignored : QSizePolicy::Fixed, QSizePolicy::Preferred);
+        StatusBar1->addWidget(panel, i == 0 ? 1 : 0);
         StatusPanels[i] = panel;
     }
+    StatusPanels[0]->installEventFilter(this);
     setStatusBar(StatusBar1);
-    // The client area below the menu is fixed.
-    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 }
 
 void TFTern::BuildTimers() {
@@ -408,6 +461,8 @@ QFileDialog* TFTern::FileDialog(bool save) {
     d->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     d->setNameFilter(QString::fromUtf8("データ(*.dat);;すべてのファイル (*)"));
     d->selectFile("*.dat");
+    // "site1" is saved as site1.dat, which the *.dat filter then shows.
+    if (save) d->setDefaultSuffix("dat");
     d->setOption(QFileDialog::DontUseNativeDialog, true);
     this->*slot = d;
     return d;

@@ -27,6 +27,7 @@
 #include "link/host.h"
 #include "link/link.h"
 #include "transfer/Engine.h"
+#include "transfer/Settings.h"
 #include "widgets/Apply.h"
 #include "widgets/PageHost.h"
 
@@ -64,6 +65,12 @@ class DefectPage;
 namespace tern::app {
 
 class DebugPage;
+
+/// What the window and ternctl say when no camera answers on `device`: the
+/// system's text first, then the port tried and what to check.
+std::string NoAnswerText(const std::string& device);
+/// Camera > Load while no camera is connected.
+inline constexpr const char* kMsgLoadNotConnected = "Not connected: choose a port with Camera > Connect to";
 
 class TFTern : public QMainWindow, public link::LinkHost, public widgets::PageHost {
     Q_OBJECT
@@ -149,6 +156,15 @@ public:
     void Panel1Click();
     void pwlChange();
     void ReLoadClick() override;
+    /// Camera > Load: reads the page; while no camera is connected it says
+    /// how to choose a port instead.
+    void LoadMenuClick();
+    /// The tooltip of a setting's control: its ternctl name and range. Every
+    /// control's tooltip is made here, so what the window knows of the
+    /// setting can join it in one place.
+    QString SettingToolTip(const transfer::Setting& setting) const;
+    /// Gives every control that has a ternctl name its tooltip.
+    void SetSettingToolTips();
     void EnableReLoad(bool on) override;
 
     // ---- reply routing and the rules that span pages -------------------------
@@ -200,6 +216,7 @@ public:
     QMenu* Help1 = nullptr;
     QAction* CameraVersion1 = nullptr;
     QAction* PCVersion1 = nullptr;
+    QAction* GettingStarted1 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;  ///< null until first used (FileDialog)
     QFileDialog* OpenDialog1 = nullptr;
 
@@ -267,6 +284,17 @@ private:
     void ShowLostNotice(const std::string& text);
     /// Status panel 0: `state` and the device, shortened to fit the panel.
     void ShowLineState(const QString& state, const QString& device);
+    /// Panel 0 and the title together: `state` and `device` in the panel,
+    /// `titleWord` in the title.
+    void ShowLineTexts(const QString& state, const QString& device, const char* titleWord);
+    /// Shortens panel 0's text to the panel's width again.
+    void FitPanel0();
+    /// Sizes the window to its pages, within the screen it is on.
+    void FitToScreen();
+    /// Help > Getting started: the README's first steps, in a window.
+    void ShowGettingStarted();
+    /// Help > Camera Version: what the tool knows of the camera.
+    std::string CameraVersionText() const;
     /// Opens Camera > Connect to in the middle of the window.
     void ChoosePort();
     /// `buttons`: a set of QMessageBox::StandardButton as int; 0 for OK alone.
@@ -322,6 +350,7 @@ private:
     std::map<std::pair<QString, QString>, OpenBox> openBoxes_;
     std::optional<std::pair<QString, QString>> draining_;
     std::uint64_t drainEnd_ = 0;  ///< the last held-back byte (Link::BytesTaken)
+    qsizetype pwlLongest_ = 0;  ///< the unlock field's longest text since it was shown
 };
 
 }  // namespace tern::app

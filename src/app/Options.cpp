@@ -52,6 +52,9 @@ bool ParseAppArgs(const std::vector<std::string>& args, AppOptions& options, std
     camera::AddNamedValue(app, "--trace", options.trace, "file", "FILE", "");
     app.add_option("--screenshot", options.screenshot)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_flag("--simulate", options.simulate);
+    app.add_option("--font-size", options.fontPoints)
+        ->check(CLI::Range(12, 48).description(""))
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     camera::AddCameraOptions(app, options.camera, "Virtual camera options", false);
 
     const camera::ParseOutcome outcome = camera::ParseCommandLine(app, args);
@@ -85,6 +88,8 @@ std::string AppUsage() {
            "  --trace FILE          write every byte on the line to FILE, timed, and each\n"
            "                        frame decoded in words (for a support request)\n"
            "  --simulate            start a virtual camera and use it as COM1\n"
+           "  --font-size POINTS    a larger font for the window, 12 to 48 points (default: the\n"
+           "                        desktop's font, at least the window's own 12 pixels)\n"
            "  --screenshot FILE     save the window as an image once the first page is read, then end\n"
            "  --version             the program's version\n"
            "  --help                this text\n"

@@ -19,6 +19,7 @@ struct AppOptions {
     std::optional<link::Page> page;  ///< the page shown first, when the mode shows it
     std::string trace;       ///< write the decoded line trace into this file
     std::string screenshot;  ///< grab the window into this file after the first chain, then end
+    int fontPoints = 0;      ///< the window's font size in points; 0: the desktop's
     bool help = false;
     bool version = false;
 };

@@ -71,6 +71,11 @@ int PTern(int argc, char** argv) {
     // and each box shows exactly the system's caption.
     QApplication::setApplicationName("TernAB");
     QApplication::setOrganizationName("TernAB");
+    if (options.fontPoints > 0) {
+        QFont chosen = QApplication::font();
+        chosen.setPointSize(options.fontPoints);
+        QApplication::setFont(chosen);
+    }
     QApplication::setFont(widgets::WindowFont());
 
     try {

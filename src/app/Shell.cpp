@@ -7,6 +7,8 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "app/DebugPage.h"
 #include "app/MTern.h"
 #include "controls/AdjustPage.h"
@@ -117,7 +119,13 @@ void TFTern::Panel1Click() {
         return;
     }
     if (pwl->isHidden()) {
+        // Each time it is shown the field is empty: a typo from before is gone.
+        pwl->blockSignals(true);
+        pwl->clear();
+        pwl->blockSignals(false);
+        pwlLongest_ = 0;
         pwl->show();
+        pwl->setFocus();
         UnlockTries = 0;
     } else {
         pwl->hide();
@@ -126,6 +134,10 @@ void TFTern::Panel1Click() {
 
 void TFTern::pwlChange() {
     const QString text = pwl->text();
+    // Correcting a typo (Backspace, then the right character again) is no
+    // try: only a text longer than any before counts.
+    const bool longer = text.size() > pwlLongest_;
+    pwlLongest_ = std::max(pwlLongest_, text.size());
     if (text == kUnlockWord || text == kUnlockWordUpper) {
         PageControl1->setTabVisible(Tab(link::Page::Debug), true);
         PageControl1->setTabVisible(Tab(link::Page::Defect), true);
@@ -133,6 +145,8 @@ void TFTern::pwlChange() {
         copy_->CtopOK2->show();
         copy_->ptocOk->show();
         pwl->hide();
+    } else if (!longer) {
+        return;
     } else if (UnlockTries < kUnlockTriesAllowed) {
         if (!text.isEmpty()) ++UnlockTries;
     } else {

@@ -287,10 +287,16 @@ private:
     std::string lost_;
 };
 
+constexpr const char* kCheckTheLine =
+    "No camera answered. Check that the camera is powered, that its cable is plugged in at both ends, and that "
+    "--port names the camera's port: \"ternctl ports --probe\" lists the ports and says which one the camera answers on.";
+
 /// A failure: one line of its own, then what to do (if anything) on the lines after it.
 int Fail(const std::string& cmd, const std::string& why, const std::string& todo = "") {
     std::cerr << "ternctl " << cmd << ": " << camera::Printable(OneLine(why)) << "\n";
-    std::istringstream lines(todo);
+    // No answer at all: what to check, as the window's box says it.
+    const bool noAnswer = why.rfind(link::kMsgNotConnected, 0) == 0;
+    std::istringstream lines(todo.empty() && noAnswer ? std::string(kCheckTheLine) : todo);
     for (std::string line; std::getline(lines, line);) std::cerr << camera::Printable(line) << "\n";
     return 1;
 }

@@ -81,7 +81,7 @@ CopyPage::CopyPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), ho
 
     auto* fileRow = new QHBoxLayout;
     Label33 = Label("Label33", "File Name", sheet);
-    Copyfname2 = Label("Copyfname2", "Copyfname", sheet);
+    Copyfname2 = Label("Copyfname2", QString(), sheet);
     Copyfname2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Copyfname2->setMinimumHeight(24);
     // A long path is cut at the panel's edge rather than widening the page.

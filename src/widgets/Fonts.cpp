@@ -1,11 +1,15 @@
 #include "widgets/Fonts.h"
 
+#include <QFontInfo>
 #include <QGuiApplication>
 
 namespace tern::widgets {
 
 QFont WindowFont() {
     QFont font = QGuiApplication::font();
+    // A font the user chose large (12 points and up: a large screen, or for
+    // the eyes) is kept; the window's layouts grow with it.
+    if (QFontInfo(font).pixelSize() >= kLargeFontPixels) return font;
     font.setPixelSize(12);
     // The window's fixed layout was drawn for a narrow face (30 hex digits
     // in a 220-pixel status panel); common default faces are about a tenth

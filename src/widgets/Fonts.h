@@ -8,7 +8,9 @@
 
 namespace tern::widgets {
 
-/// The application's default face at 12 pixels.
+/// From this pixel size up, the application's font is the user's choice and kept.
+inline constexpr int kLargeFontPixels = 16;
+/// The application's default face at 12 pixels; a large application font as it is.
 QFont WindowFont();
 /// The bold fixed-pitch font of the register list: the platform's monospace face.
 QFont FixedBoldFont();

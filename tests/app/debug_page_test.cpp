@@ -151,11 +151,11 @@ TEST_F(DebugPage, SpinStepsTheMaskedBitsOnly) {
 TEST_F(DebugPage, SpinDoesNothingWithoutACompleteValue) {
     w().DspAdr->setCurrentIndex(0x23);
     port.TakeWire();
-    Answer({0xA8, 0x0A, 0x23, 0x00, 0x00});  // refused: DspData still says "Data"
-    ASSERT_EQ(w().DspData->text(), "Data");
+    Answer({0xA8, 0x0A, 0x23, 0x00, 0x00});  // refused: DspData stays empty
+    ASSERT_EQ(w().DspData->text(), "");
     w().DspDatSpin->UpClick();
     w().DspDatSpin->DownClick();
-    EXPECT_EQ(w().DspData->text(), "Data");
+    EXPECT_EQ(w().DspData->text(), "");
     w().DspData->setText("12");
     w().DspDatSpin->UpClick();
     EXPECT_EQ(w().DspData->text(), "12");
@@ -319,7 +319,7 @@ TEST_F(DebugPage, ErrorReplyShowsTheErrorBox) {
     ASSERT_EQ(window->Messages.size(), 1u);
     EXPECT_EQ(window->Messages[0].text, " Error ");
     EXPECT_EQ(window->Messages[0].caption, "ERR");
-    EXPECT_EQ(w().DspData->text(), "Data");
+    EXPECT_EQ(w().DspData->text(), "");
 }
 
 TEST_F(DebugPage, ResetOnTheDebugPageEndsWithTheAckAndNoReload) {

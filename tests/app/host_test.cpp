@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QComboBox>
@@ -42,7 +43,7 @@ TEST_F(WindowTest, AnOpenErrorIsShownWithItsReasonFirst) {
     EXPECT_FALSE(window->Terminated());
     window->SendTimerTimer();
     EXPECT_TRUE(window->Terminated());
-    EXPECT_EQ(window->Messages.back().text, " Serial Port not connected ");
+    EXPECT_EQ(window->Messages.back().text, app::NoAnswerText(""));
     EXPECT_EQ(window->Messages.back().caption, "Comm.ERR");
     EXPECT_FALSE(window->SendTimer->isActive());
 }
@@ -208,13 +209,15 @@ TEST(ChoosingAPort, NoCameraAtStartOffersAPortAndKeepsTheWindow) {
     cam.Start();
     QTemporaryDir dev;  // a stand-in /dev whose adapter is the virtual camera
     ASSERT_EQ(::symlink(cam.DevicePath().c_str(), dev.filePath("ttyUSB0").toUtf8().constData()), 0);
-    bool okIsDefault = false;
+    bool chooseIsDefault = false;
+    std::vector<std::string> boxes;
     {
         TFTern w(link::ToolMode::Apl, link::PortDevices{"/nonexistent/ternab-start", "/nonexistent/ternab-start"},
                  [&](QMessageBox& box) {
+                     boxes.push_back(box.text().toStdString());
                      auto* choose = box.findChild<QPushButton*>("ChoosePort");
                      if (choose == nullptr) return AutoClose(box);
-                     okIsDefault = box.defaultButton() == box.button(QMessageBox::Ok);
+                     chooseIsDefault = box.defaultButton() == choose && box.button(QMessageBox::Ok) != nullptr;
                      if (const char* shots = std::getenv("TERN_SHOT_DIR")) {
                          box.adjustSize();
                          box.grab().save(QString::fromUtf8(shots) + "/not-connected.png");
@@ -224,9 +227,21 @@ TEST(ChoosingAPort, NoCameraAtStartOffersAPortAndKeepsTheWindow) {
         w.DevRoot = dev.path().toStdString();
         for (int i = 0; i < 3; ++i) w.Guard([&] { w.SendTimerTimer(); });
         EXPECT_FALSE(w.Terminated());
-        EXPECT_TRUE(okIsDefault);
-        EXPECT_EQ(w.Messages.back().text, " Serial Port not connected ");
+        EXPECT_TRUE(chooseIsDefault);
+        // The system's text first, then the port tried and what to check.
+        const std::string& text = w.Messages.back().text;
+        EXPECT_EQ(text.substr(0, text.find('\n')), " Serial Port not connected ");
+        EXPECT_EQ(w.Messages.back().caption, "Comm.ERR");
+        for (const char* said : {"/nonexistent/ternab-start", "powered", "cable", "ternctl ports --probe"}) {
+            EXPECT_NE(text.find(said), std::string::npos) << said;
+        }
+        // The panel and the title tell the same state.
         EXPECT_EQ(w.StatusPanels[0]->text(), "Not connected");
+        EXPECT_TRUE(w.windowTitle().endsWith("not connected")) << w.windowTitle().toStdString();
+        // Camera > Load points to the port menu, not to DSR.
+        boxes.clear();
+        w.ReLoad->trigger();
+        EXPECT_EQ(boxes, std::vector<std::string>{app::kMsgLoadNotConnected});
         // Camera > Connect to opens; choosing the adapter connects there.
         ASSERT_TRUE(WaitFor([&] { return w.ConnectTo1->isVisible(); }));
         const QList<QAction*> items = w.ConnectTo1->actions();
@@ -235,8 +250,8 @@ TEST(ChoosingAPort, NoCameraAtStartOffersAPortAndKeepsTheWindow) {
         items.back()->trigger();
         w.ConnectTo1->hide();
         ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() == link::LinkMode::Idle && w.LoadStep() == 0; }));
-        EXPECT_EQ(w.StatusPanels[0]->text(), "Connected  ttyUSB0");  // the folder gives way to the name
         EXPECT_EQ(w.StatusPanels[0]->toolTip(), "Connected  " + dev.filePath("ttyUSB0"));
+        EXPECT_TRUE(w.windowTitle().endsWith("— connected")) << w.windowTitle().toStdString();
         w.FormDestroy();
     }
     cam.Stop();
@@ -320,7 +335,8 @@ TEST(CameraGone, TheToolWaitsForTheDeviceAndReadsThePageOnceItIsBack) {
     // The device is reached through a symbolic link, as /dev/serial/by-id
     // names are; the adapter is pulled, then plugged in again (a new
     // pseudo-terminal under the same name).
-    const std::string name = "/tmp/ternab-reconnect-" + std::to_string(::getpid());
+    const std::string name =
+        "/tmp/usb-FTDI_FT232R_USB_UART_ternab-reconnect-" + std::to_string(::getpid()) + "-if00-port0";
     camera::PtyCamera first;
     first.Start();
     ASSERT_TRUE(first.MakeLink(name));
@@ -337,7 +353,18 @@ TEST(CameraGone, TheToolWaitsForTheDeviceAndReadsThePageOnceItIsBack) {
     // The path is long for the panel: the device's own name shows, the tooltip has it whole.
     EXPECT_EQ(w.StatusPanels[0]->toolTip(), "Lost: waiting for " + dev);
     const QLabel* panel0 = w.StatusPanels[0];
-    EXPECT_TRUE(panel0->text().startsWith("Lost: waiting for ter")) << panel0->text().toStdString();
+    // Cut in the middle: the end of the name, which tells two adapters apart, stays.
+    w.show();
+    w.resize(800, w.height());
+    QApplication::processEvents();
+    EXPECT_TRUE(panel0->text().startsWith("Lost: waiting for usb-")) << panel0->text().toStdString();
+    EXPECT_TRUE(panel0->text().endsWith("port0")) << panel0->text().toStdString();
+    EXPECT_TRUE(panel0->text().contains(QChar(0x2026))) << panel0->text().toStdString();
+    EXPECT_LE(panel0->fontMetrics().horizontalAdvance(panel0->text()), panel0->contentsRect().width());
+    // A wider window has room for the whole name.
+    w.resize(1300, w.height());
+    QApplication::processEvents();
+    EXPECT_EQ(panel0->text(), "Lost: waiting for " + dev);
     EXPECT_LE(panel0->fontMetrics().horizontalAdvance(panel0->text()), panel0->contentsRect().width());
     EXPECT_EQ(w.StatusPanels[1]->text(), "");  // nothing stale
     EXPECT_EQ(w.StatusPanels[2]->text(), "");

@@ -23,13 +23,20 @@ TEST_F(SettingNames, EverySettingIsAControlWithTheSameItemsAndRange) {
     for (const transfer::Setting& s : transfer::Settings()) {
         const QString name = QString::fromUtf8(s.name.data(), static_cast<int>(s.name.size()));
         SCOPED_TRACE(name.toStdString());
+        // Each control's tooltip names it as ternctl does, with its values.
+        const QString tip = QStringLiteral("ternctl name: %1\nValues: %2")
+                                .arg(name, QString::fromStdString(transfer::AllowedValues(s)));
         if (s.kind == SettingKind::Grid) {
-            EXPECT_NE(window->findChild<QCheckBox*>(name + "01"), nullptr);
-            EXPECT_NE(window->findChild<QCheckBox*>(name + "48"), nullptr);
+            for (const char* cell : {"01", "48"}) {
+                auto* box = window->findChild<QCheckBox*>(name + cell);
+                ASSERT_NE(box, nullptr);
+                EXPECT_TRUE(box->toolTip().startsWith(tip)) << box->toolTip().toStdString();
+            }
             continue;
         }
         QWidget* w = window->findChild<QWidget*>(name);
         ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(w->toolTip().startsWith(tip)) << w->toolTip().toStdString();
         if (s.kind == SettingKind::Choice) {
             QStringList captions;
             if (auto* radio = qobject_cast<widgets::TRadioGroup*>(w)) {

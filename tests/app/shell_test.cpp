@@ -9,11 +9,17 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QFileDialog>
+#include <QKeySequence>
+#include <QTemporaryDir>
+#include <QTextBrowser>
 
+#include <cstdlib>
 #include <sstream>
 
 #include "app/DebugPage.h"
 #include "app/MTern.h"
+#include "link/version.h"
 #include "controls/Setup1Page.h"
 #include "copy/CopyPage.h"
 #include "app/window_fixture.h"
@@ -129,13 +135,16 @@ TEST_F(WindowTest, OnlySendTimerRunsFromTheStart) {
 TEST_F(WindowTest, StatusBarMenuAndDialogsAreAsLaidOut) {
     Make(link::ToolMode::Dbg);
     TFTern& w = *window;
+    w.show();
+    // Panel 0 takes the room the others leave.
     const int widths[4] = {150, 220, 220, 40};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(w.StatusPanels[i]->width(), widths[i]);
+    w.resize(702, w.height());
+    QApplication::processEvents();
+    EXPECT_GE(w.StatusPanels[0]->width(), widths[0]);
+    for (int i = 1; i < 4; ++i) EXPECT_EQ(w.StatusPanels[i]->width(), widths[i]);
     EXPECT_EQ(w.ReLoad->text(), "&Load");
-    EXPECT_FALSE(w.Help1->menuAction()->isVisible());
     EXPECT_EQ(w.objectName(), "FTern");
     EXPECT_TRUE(w.windowTitle().startsWith("TernAB — COM1 — ")) << w.windowTitle().toStdString();
-    EXPECT_EQ(w.centralWidget()->size(), QSize(702, 530 - w.StatusBar1->height()));
     // Connected, a reply shows in panel 2 and the command in panel 1.
     Connect();
     EXPECT_EQ(w.StatusPanels[1]->text(), "310A01000000000000000000000000");
@@ -245,6 +254,66 @@ TEST_F(WindowTest, WrongWordClosesTheBoxOnItsFourthCharacter) {
     EXPECT_EQ(w.UnlockTries, 0);
     w.pwl->setText("WQXZ");
     EXPECT_FALSE(w.CopyPage().ptocOk->isHidden());
+}
+
+TEST_F(WindowTest, ATypoIsCorrectedWithBackspaceAndTheFieldStartsEmpty) {
+    Ready(link::ToolMode::Dbg);
+    TFTern& w = *window;
+    w.PageControl1->setCurrentIndex(Tab(link::Page::Copy));
+    FinishChain();
+    w.Panel1Click();  // hides the service pages
+    w.Panel1Click();  // opens the box
+    QTest::keyClicks(w.pwl, "wa");
+    w.Panel1Click();  // closed with the typo in it...
+    w.Panel1Click();  // ...and opened again: empty
+    EXPECT_EQ(w.pwl->text(), "");
+    QTest::keyClicks(w.pwl, "wqa");
+    for (int i = 0; i < 2; ++i) QTest::keyClick(w.pwl, Qt::Key_Backspace);
+    QTest::keyClicks(w.pwl, "qxz");  // retyped characters are no new tries
+    EXPECT_TRUE(w.pwl->isHidden());
+    EXPECT_TRUE(w.PageControl1->isTabVisible(Tab(link::Page::Debug)));
+}
+
+// ---- the Help menu and the file dialog ------------------------------------------------
+
+TEST_F(WindowTest, HelpMenuSaysTheCameraThePcVersionAndTheFirstSteps) {
+    Ready(link::ToolMode::Dbg);
+    TFTern& w = *window;
+    EXPECT_TRUE(w.Help1->menuAction()->isVisible());
+    w.CameraVersion1->trigger();
+    ASSERT_EQ(w.Messages.size(), 1u);
+    EXPECT_EQ(w.Messages[0].caption, "Camera Version");
+    EXPECT_EQ(w.Messages[0].text, "Resolution: Hi-Resolution\nVideo standard: NTSC\nPort: COM1");
+    w.PCVersion1->trigger();
+    EXPECT_EQ(w.Messages.back().text, std::string("ternab ") + link::kVersion);
+    EXPECT_EQ(w.GettingStarted1->shortcut(), QKeySequence(Qt::Key_F1));
+    w.GettingStarted1->trigger();
+    auto* text = w.findChild<QTextBrowser*>("GettingStartedText");
+    ASSERT_NE(text, nullptr);
+    EXPECT_TRUE(text->isVisible());
+    // The README's section, as the build found it.
+    const QString shown = text->toPlainText();
+    EXPECT_TRUE(shown.startsWith("First connection")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("ternctl ports --probe"));
+    EXPECT_FALSE(shown.contains("Usage"));  // the next section is not part of it
+    if (const char* shots = std::getenv("TERN_SHOT_DIR")) {
+        text->window()->grab().save(QString::fromUtf8(shots) + "/getting-started.png");
+    }
+}
+
+TEST_F(WindowTest, SaveDialogAddsDatToANameWithoutExtension) {
+    Make(link::ToolMode::Dbg);
+    QTemporaryDir dir;
+    QFileDialog* save = window->FileDialog(true);
+    for (const char* typed : {"site1", "site2.txt"}) {
+        save->setDirectory(dir.path());
+        save->selectFile(dir.filePath(typed));
+        QTimer::singleShot(0, save, [save] { static_cast<QDialog*>(save)->accept(); });
+        ASSERT_EQ(save->exec(), QDialog::Accepted);
+        ASSERT_EQ(save->selectedFiles().size(), 1);
+        const QString expected = QString::fromLatin1(typed) == "site1" ? "site1.dat" : "site2.txt";
+        EXPECT_EQ(save->selectedFiles()[0], dir.filePath(expected));
+    }
 }
 
 // ---- reset ---------------------------------------------------------------------------
