@@ -16,8 +16,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
+#include <set>
 #include <optional>
 #include <string>
 #include <utility>
@@ -330,8 +330,10 @@ private:
     controls::TFMask* mask_ = nullptr;
     /// The window's controls by objectName, for the decoded values and the enabling rules.
     widgets::ControlIndex controls_;
-    /// Controls ShowSettingStates disabled or marked, and their own tooltips.
-    std::map<transfer::Control, QString> markedControls_;
+    /// Controls disabled because their values were not read.
+    std::set<transfer::Control> unknownControls_;
+    /// The model's generation the controls show.
+    std::uint64_t shownGeneration_ = 0;
     /// Reads of the page started again by themselves after a give-up, since the last whole read.
     int rereadsAfterGiveUp_ = 0;
     bool cursorBusy_ = false;

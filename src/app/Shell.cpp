@@ -209,32 +209,38 @@ void TFTern::ApplyCommon(const transfer::CommonDecoded& found) {
 void TFTern::ShowSettingStates() {
     using transfer::SettingState;
     const transfer::SettingsModel& model = engine_->Model();
+    // Most replies (a copy's, a register's) change nothing the controls say.
+    if (model.Generation() == shownGeneration_) return;
+    shownGeneration_ = model.Generation();
     for (const transfer::Setting& s : transfer::Settings()) {
         if (s.kind == transfer::SettingKind::Grid) continue;  // a grid's cells each stay the user's
         QWidget* w = controls_.Find(s.name);
         if (w == nullptr) continue;
         const SettingState state = model.State(s.control);
-        const auto marked = markedControls_.find(s.control);
-        const bool mark = state == SettingState::Unknown || state == SettingState::Refused;
-        if (!mark) {
-            if (marked != markedControls_.end()) {
-                w->setToolTip(marked->second);
-                w->setEnabled(true);
-                markedControls_.erase(marked);
-            }
-            continue;
-        }
-        if (marked == markedControls_.end()) markedControls_.emplace(s.control, w->toolTip());
         const auto kept = model.CameraValue(s.control);
-        QString tip;
-        if (state == SettingState::Unknown) {
-            tip = QStringLiteral("Not read: the camera did not answer. The page is read again when it does.");
-            w->setEnabled(false);
-        } else {
-            tip = QString::fromStdString("Refused by the camera" +
-                                         (kept ? "; the camera keeps " + *kept : std::string()) + ".");
+        QString tip = SettingToolTip(s);
+        switch (state) {
+            case SettingState::InStep:
+                if (kept) tip += QStringLiteral("\nThe camera has: %1").arg(QString::fromStdString(*kept));
+                break;
+            case SettingState::Writing: tip += QStringLiteral("\nBeing sent to the camera"); break;
+            case SettingState::Refused:
+                tip += QString::fromStdString("\nRefused by the camera" +
+                                              (kept ? "; the camera keeps " + *kept : std::string()));
+                break;
+            case SettingState::Unknown:
+                tip += QStringLiteral("\nNot read: the camera did not answer. The page is read again when it does.");
+                break;
+            case SettingState::NotRead:
+            case SettingState::Reading: break;
         }
         w->setToolTip(tip);
+        const bool unknown = state == SettingState::Unknown;
+        if (unknown) {
+            unknownControls_.insert(s.control);
+        } else if (unknownControls_.erase(s.control) != 0) {
+            w->setEnabled(true);  // the enabling rules that follow have the last word
+        }
     }
 }
 
@@ -245,8 +251,7 @@ void TFTern::Trans_cstm_hidden() {
         if (QWidget* w = controls_.Find(rule.control)) w->setEnabled(rule.enabled);
     }
     // A control whose value was not read stays disabled whatever the rules say.
-    for (const auto& [c, tip] : markedControls_) {
-        if (engine_->Model().State(c) != transfer::SettingState::Unknown) continue;
+    for (const transfer::Control c : unknownControls_) {
         if (QWidget* w = controls_.Find(transfer::ControlName(c))) w->setEnabled(false);
     }
 }

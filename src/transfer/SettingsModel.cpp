@@ -126,11 +126,13 @@ void SettingsModel::BeginRead(link::Page page) {
         if (!e.wanted) e.state = SettingState::Reading;
     }
     reading_ = true;
+    ++generation_;
 }
 
 void SettingsModel::EndRead() {
     if (!reading_) return;
     reading_ = false;
+    ++generation_;
     for (auto& [c, e] : entries_) {
         if (e.state == SettingState::Reading) e.state = e.camera ? SettingState::InStep : SettingState::NotRead;
     }
@@ -138,6 +140,7 @@ void SettingsModel::EndRead() {
 
 std::vector<Control> SettingsModel::GiveUp(const link::Payload& inFlight) {
     std::vector<Control> unknown;
+    ++generation_;
     if (reading_) {
         reading_ = false;
         for (auto& [c, e] : entries_) {
@@ -185,6 +188,7 @@ bool SettingsModel::Read(const ControlUpdate& u) {
 }
 
 void SettingsModel::DropWanted() {
+    ++generation_;
     for (auto& [c, e] : entries_) {
         if (e.wanted || e.state == SettingState::Writing || e.state == SettingState::Reading) {
             e.state = SettingState::Unknown;

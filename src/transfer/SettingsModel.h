@@ -73,15 +73,21 @@ public:
     void DropWanted();
 
     const Entry* Find(Control c) const;
+    /// Changes with every change of the model: what shows it need not look again while it stays.
+    std::uint64_t Generation() const { return generation_; }
     SettingState State(Control c) const;
     /// The camera's value, in words, or nothing when it is not known.
     std::optional<std::string> CameraValue(Control c) const;
 
 private:
-    Entry& At(Control c) { return entries_[c]; }
+    Entry& At(Control c) {
+        ++generation_;
+        return entries_[c];
+    }
     std::map<Control, Entry> entries_;
     std::uint64_t changes_ = 0;
     bool reading_ = false;
+    std::uint64_t generation_ = 1;
 };
 
 }  // namespace tern::transfer

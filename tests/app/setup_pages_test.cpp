@@ -1035,7 +1035,7 @@ TEST_F(SetupCamera, GiveUpWhileThePageIsReadShowsWhatWasNotRead) {
     ASSERT_TRUE(Hurried(*window, [&] { return Settled(0) && window->Engine().RereadPending(); }));
     for (QWidget* w : std::initializer_list<QWidget*>{s.Mirror, s.Rgain, s.Sync}) {
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
-        EXPECT_TRUE(w->toolTip().startsWith("Not read")) << w->objectName().toStdString();
+        EXPECT_TRUE(w->toolTip().contains("Not read")) << w->objectName().toStdString();
         EXPECT_EQ(window->Engine().Model().State(*transfer::ControlByName(w->objectName().toStdString())),
                   transfer::SettingState::Unknown);
     }
@@ -1045,7 +1045,8 @@ TEST_F(SetupCamera, GiveUpWhileThePageIsReadShowsWhatWasNotRead) {
     ASSERT_TRUE(Hurried(*window, [&] { return Settled(0) && !window->Engine().RereadPending() && s.Mirror->isEnabled(); }));
     EXPECT_TRUE(s.Mirror->isChecked());
     EXPECT_EQ(s.Rgain->value(), 4);
-    EXPECT_FALSE(s.Mirror->toolTip().startsWith("Not read"));
+    EXPECT_FALSE(s.Mirror->toolTip().contains("Not read"));
+    EXPECT_TRUE(s.Mirror->toolTip().contains("The camera has: on"));
     EXPECT_EQ(Setting(0x0E), senseUp);
 }
 
@@ -1063,6 +1064,30 @@ TEST_F(SetupCamera, RefusedSettingIsNamedWithTheValueTheCameraKept) {
     EXPECT_TRUE(s.Mirror->toolTip().contains(mirror ? "keeps on" : "keeps off")) << s.Mirror->toolTip().toStdString();
     EXPECT_TRUE(window->StatusPanels[3]->text().startsWith("Refused: Mirror")) << window->StatusPanels[3]->text().toStdString();
     EXPECT_EQ(Setting(0x2D), mirror ? 1 : 0);
+}
+
+// The user's order is the wire's: Mirror changed, SAVE pressed, Mirror changed
+// back, all while the link is busy. The camera saves what the screen showed
+// when SAVE was pressed, and ends with what it shows now.
+TEST_F(SetupCamera, SaveBetweenTwoChangesOfOneSettingKeepsTheUsersOrder) {
+    camera::CameraOptions paced;
+    paced.baud = 9600;
+    Start(link::Page::Setup1, paced);
+    Setup1Page& s = window->Setup1();
+    const bool mirror = s.Mirror->isChecked();
+    const std::uint64_t before = Frames();
+    s.Nega->click();    // goes out at once: the link is busy for what follows
+    s.Mirror->click();  // waits
+    s.Save->click();    // waits, behind it
+    s.Mirror->click();  // back: behind SAVE, not in place of the first change
+    ASSERT_TRUE(WaitFor([&] { return Settled(0) && window->Link().WaitingChanges() == 0; }, 10000));
+    EXPECT_EQ(Frames() - before, 4u);
+    const auto saved = camera->WithModel([](camera::CameraModel& m) { return m.SavedMemory(); });
+    ASSERT_FALSE(saved.empty());
+    const std::uint16_t mirrorWord = saved.at(camera::kWordSettings + 0x2D / 2);
+    EXPECT_EQ(mirrorWord & 0xFF, mirror ? 0 : 1);  // as shown when SAVE was pressed
+    EXPECT_EQ(Setting(0x2D), mirror ? 1 : 0);     // as shown now
+    EXPECT_EQ(s.Mirror->isChecked(), mirror);
 }
 
 /// Every one-number setting of the Setup pages as its control shows it, in
