@@ -13,6 +13,7 @@
 
 #include <array>
 #include <functional>
+#include <set>
 
 #include "transfer/Defect.h"
 
@@ -164,8 +165,14 @@ private:
 
     widgets::PageHost& host_;
     std::array<Row, transfer::kDefectSlots> rows_{};
-    /// The slot box whose change the busy link dropped last.
-    const QCheckBox* droppedBox_ = nullptr;
+    /// Sets a box from the camera's side (a table piece, a search result,
+    /// clearing), unless the user's click on it is still waiting to go out.
+    void SetBox(QCheckBox* box, bool on);
+
+    /// The slot boxes whose click waits for the link: their state is the user's.
+    std::set<const QCheckBox*> wanted_;
+    /// The user moved the cursor and the position has not gone out yet.
+    bool cursorMoved_ = false;
 };
 
 }  // namespace tern::defect
