@@ -88,8 +88,8 @@ MemoryWords WordsOf(const camera::MemoryImage& m) {
 
 class CopyCamera : public ::testing::Test {
 protected:
-    void Start(const camera::MemoryImage& memory) {
-        camera = std::make_unique<camera::PtyCamera>();
+    void Start(const camera::MemoryImage& memory, camera::CameraOptions options = {}) {
+        camera = std::make_unique<camera::PtyCamera>(options);
         camera->WithModel([&](camera::CameraModel& m) { m.SetMemory(memory); });
         camera->Start();
         window = std::make_unique<TFTern>(link::ToolMode::Dbg,
@@ -257,8 +257,68 @@ TEST_F(CopyCamera, DeviceGoneMidCopyLeavesTheOldFileAndSaysSo) {
     EXPECT_FALSE(Page().Copier().Active());
     EXPECT_EQ(Page().Copier().Outcome().result, transfer::CopyResult::Aborted);
     EXPECT_TRUE(Page().complete2->isHidden());
+    // Failed, and it says so where the count stood; the buttons are free.
+    EXPECT_EQ(Page().ProgressBar3->text().toStdString(), "Failed: no file written");
+    EXPECT_TRUE(std::any_of(window->Messages.begin(), window->Messages.end(),
+                            [](const auto& m) { return m.text.find("no file written") != std::string::npos; }));
+    // The pages as a whole wait for the camera to come back.
+    for (QPushButton* b : {Page().CtopOK2, Page().ptocOk, Page().ptocOk2}) EXPECT_TRUE(b->isEnabledTo(window->PageControl1));
     EXPECT_EQ(Slurp(path), "old contents\r\n");
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"old.dat"});
+}
+
+TEST_F(CopyCamera, SingleGoesOnWhenAnotherTabIsClickedAndThatPageIsReadAfterIt) {
+    const camera::MemoryImage source = Pattern(0x7777);
+    const camera::MemoryImage target = Pattern(0x0F0F);
+    Start(target);
+    const std::string path = dir.File("single.dat");
+    Put(path, transfer::FormatSettingsFile(WordsOf(source)));
+    dialogs.paths = {path};
+    // The user clicks the Setup1 tab once 17 records are in.
+    const int clickAt = replies + 17;
+    window->OnReply = [this, clickAt] {
+        if (++replies != clickAt) return;
+        QTimer::singleShot(0, window.get(), [this] { window->PageControl1->setCurrentIndex(Tab(link::Page::Setup1)); });
+    };
+
+    Page().ptocOkClick();
+    ASSERT_TRUE(CopyEnded());
+    EXPECT_EQ(window->ActivePage(), link::Page::Setup1);
+    EXPECT_TRUE(window->Messages.empty());
+    EXPECT_TRUE(Page().Copier().Outcome().endedByReset);
+    camera::MemoryImage expected = source;
+    expected[transfer::kLastWord] = target[transfer::kLastWord];
+    EXPECT_EQ(Memory(), expected);
+    EXPECT_EQ(camera->WithModel([](camera::CameraModel& m) { return m.Resets(); }), 1);
+    for (QPushButton* b : {Page().CtopOK2, Page().ptocOk, Page().ptocOk2}) EXPECT_TRUE(b->isEnabled());
+    EXPECT_TRUE(window->ReLoad->isEnabled());
+
+    // The page clicked is read once the camera is back from its reset: more than the Copy page's two registers.
+    const int before = replies;
+    window->ReloadTimerTimer();
+    ASSERT_TRUE(Settled(before + 3));
+}
+
+TEST_F(CopyCamera, BatchCutAsItsResetGoesOutSaysTheCameraWasNotReset) {
+    camera::CameraOptions o;
+    o.hangUpAtReset = true;
+    Start(Pattern(0x0F0F), o);
+    const std::string path = dir.File("source.dat");
+    Put(path, transfer::FormatSettingsFile(WordsOf(Pattern(0x1234))));  // 511 words: 1FF is read first
+    dialogs.paths = {path};
+
+    Page().ptocOk2Click();
+    ASSERT_TRUE(CopyEnded());
+    const std::string holds = "511 of 512 words written; the camera was not reset: restore the file again";
+    EXPECT_EQ(Page().Copier().Outcome().holds, holds);
+    EXPECT_EQ(Page().ProgressBar3->text().toStdString(), "Failed: " + holds);
+    EXPECT_TRUE(WaitFor([&] {
+        return std::any_of(window->Messages.begin(), window->Messages.end(),
+                           [&](const auto& m) { return m.text.find(holds) != std::string::npos; });
+    }));
+    EXPECT_TRUE(Page().complete2->isHidden());
+    for (QPushButton* b : {Page().CtopOK2, Page().ptocOk, Page().ptocOk2}) EXPECT_TRUE(b->isEnabledTo(window->PageControl1));
+    EXPECT_EQ(camera->WithModel([](camera::CameraModel& m) { return m.Resets(); }), 0);
 }
 
 // ---- over a fake port -------------------------------------------------------------------------
@@ -469,9 +529,10 @@ TEST_P(StoppedCopy, StopsOnceKeepsTheOldFileAndTheReloadNeverResumesIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Stops, StoppedCopy,
-    ::testing::Values(StopCase{"camera_to_pc_error_status", false, Stop::ErrorStatus, " Error ", "ERR", ""},
-                      StopCase{"camera_to_pc_other_item", false, Stop::OtherItem, " Error ", "ERR", ""},
-                      StopCase{"camera_to_pc_given_up", false, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected, ""},
+    ::testing::Values(StopCase{"camera_to_pc_error_status", false, Stop::ErrorStatus, " Error \nno file written", "ERR", ""},
+                      StopCase{"camera_to_pc_other_item", false, Stop::OtherItem, " Error \nno file written", "ERR", ""},
+                      StopCase{"camera_to_pc_given_up", false, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected,
+                               "no file written"},
                       StopCase{"single_error_status", true, Stop::ErrorStatus, " Error \n" + kThreeOf512, "ERR", ""},
                       StopCase{"single_given_up", true, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected,
                                kThreeOf512}),
