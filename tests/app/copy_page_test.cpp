@@ -299,6 +299,31 @@ TEST_F(CopyCamera, SingleGoesOnWhenAnotherTabIsClickedAndThatPageIsReadAfterIt) 
     ASSERT_TRUE(Settled(before + 3));
 }
 
+TEST_F(CopyCamera, CameraToPcGoesOnWhenAnotherTabIsClickedAndThatPageIsReadOnceItEnds) {
+    const camera::MemoryImage memory = Pattern(0x5A3C);
+    Start(memory);
+    const std::string path = dir.File("camera.dat");
+    dialogs.paths = {path};
+    const int start = replies;
+    const int clickAt = start + 100;
+    int atEnd = -1;
+    window->OnReply = [this, clickAt] {
+        if (++replies != clickAt) return;
+        QTimer::singleShot(0, window.get(), [this] { window->PageControl1->setCurrentIndex(Tab(link::Page::Setup2)); });
+    };
+    QObject::connect(&Page(), &CopyPage::Ended, [&] { atEnd = replies; });
+
+    Page().CtopOK2Click();
+    ASSERT_TRUE(CopyEnded());
+    EXPECT_EQ(window->ActivePage(), link::Page::Setup2);
+    EXPECT_EQ(Page().Copier().Outcome().result, transfer::CopyResult::Complete);
+    EXPECT_EQ(Slurp(path), transfer::FormatSettingsFile(WordsOf(memory)));
+    // The copy ends inside its last reply, before that reply is counted.
+    EXPECT_EQ(atEnd + 1 - start, 512) << "every word, and nothing else, while the copy ran";
+    ASSERT_TRUE(Settled(atEnd + 1 + 3)) << "the page shown is read after the copy";
+    EXPECT_TRUE(window->Messages.empty());
+}
+
 TEST_F(CopyCamera, BatchCutAsItsResetGoesOutSaysTheCameraWasNotReset) {
     camera::CameraOptions o;
     o.hangUpAtReset = true;
