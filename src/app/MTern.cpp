@@ -243,6 +243,7 @@ void TFTern::BuildPages() {
     mask_->FollowChoice([this] { return setup1_->mask->currentIndex(); });
     mask_->hide();
     connect(setup2_, &controls::Setup2Page::SyncRefused, setup1_, &controls::Setup1Page::SyncRefused);
+    connect(copy_, &copy::CopyPage::Ended, this, [this] { CopyEnded(); });
     connect(setup1_, &controls::Setup1Page::MaskRequested, this, [this](int mask) { Guard([this, mask] { mask_->OpenFor(mask); }); });
     connect(setup1_, &controls::Setup1Page::ExitRequested, this, [this] { Guard([this] { ExitClick(); }); });
     connect(setup2_, &controls::Setup2Page::ExitRequested, this, [this] { Guard([this] { ExitClick(); }); });

@@ -150,6 +150,8 @@ public:
     // ---- shell ------------------------------------------------------------
     void FormCreate();
     void PageControl1Change();
+    /// A copy has ended: the page switched to while it ran is read now.
+    void CopyEnded();
     void Reset1Click();
     void ExitClick();
     void FormDestroy();
@@ -339,6 +341,8 @@ private:
     bool cursorBusy_ = false;
     bool terminated_ = false;
     bool closed_ = false;
+    /// The page shown was switched to while a copy ran: it is read once the copy ends.
+    bool readAfterCopy_ = false;
     /// The user chose "Choose a port…": the start's give-up keeps the window.
     bool choosePort_ = false;
     /// "The serial device … went away": not modal, closed when the camera is back.

@@ -55,7 +55,25 @@ void TFTern::PageControl1Change() {
     TV->setVisible(labels);
     Resolution->setVisible(labels);
     ResetButton->setVisible(reset);
+    // A running copy goes on whichever page is shown (its replies stay its
+    // own); the page switched to is read once the copy has ended.
+    if (copy_->Copier().Active()) {
+        readAfterCopy_ = true;
+        return;
+    }
     ReLoadClick();
+}
+
+void TFTern::CopyEnded() {
+    if (!readAfterCopy_) return;
+    readAfterCopy_ = false;
+    QTimer::singleShot(0, this, [this] {
+        Guard([this] {
+            // After a reset the link's reload timer reads the page itself.
+            if (ReloadTimer->isActive() || !link_->Trans_chk()) return;
+            ReLoadClick();
+        });
+    });
 }
 
 void TFTern::ReLoadClick() {
@@ -173,7 +191,8 @@ void TFTern::Trans_end() {
         link_->SendWhenFree(&rereadsAfterGiveUp_, [this] { ReLoadClick(); });
     }
     if (LoadStep() == 0 && !engine_->RereadPending()) rereadsAfterGiveUp_ = 0;
-    switch (ActivePage()) {
+    // A running copy's replies are its own, whichever page is shown.
+    switch (copy_->Copier().Active() ? link::Page::Copy : ActivePage()) {
         case link::Page::Adjust: adjust_->Trans_end_cstm(); break;
         case link::Page::Debug: debug_->Debug_tend(); break;
         case link::Page::Defect: defect_->Trans_end_at_kizu(); break;

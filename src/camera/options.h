@@ -75,6 +75,9 @@ struct CameraOptions {
     /// The defect-table piece (0..5) whose read the camera answers with
     /// `errorStatus`; -1: none.
     int failPiece = -1;
+    /// The cable is pulled as a reset command arrives: the camera neither
+    /// resets nor answers, and the tool's port reports the device gone.
+    bool hangUpAtReset = false;
 };
 
 /// Adds the virtual camera's options to a command line, in `group` of its

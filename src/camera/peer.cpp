@@ -124,6 +124,10 @@ void CameraPeer::Process(std::vector<std::uint8_t>& out) {
         return;
     }
     ++stats_.framesReceived;
+    if (options_.hangUpAtReset && frame_[0] == STX && frame_[1] == link::kGroupReset) {
+        hungUp_ = true;
+        return;
+    }
     lastReply_.clear();
     Answer answer;
     if (frame_[0] == STX) {

@@ -47,6 +47,8 @@ public:
     /// The last reply frame as built (uncorrupted); empty after a command
     /// that the camera ends with its ACK.
     const std::vector<std::uint8_t>& LastReply() const { return lastReply_; }
+    /// A reset arrived under hangUpAtReset: the line is to be cut now.
+    bool HungUp() const { return hungUp_; }
 
 private:
     void Consume(std::uint8_t byte, std::vector<std::uint8_t>& out);
@@ -62,6 +64,7 @@ private:
     std::vector<std::uint8_t> lastReply_;
     std::uint64_t replyNumber_ = 0;
     std::uint64_t frameNumber_ = 0;
+    bool hungUp_ = false;
     PeerStats stats_;
 };
 

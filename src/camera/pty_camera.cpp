@@ -103,6 +103,13 @@ void PtyCamera::CloseMaster() {
     trace_.reset();
 }
 
+void PtyCamera::Pull() {
+    // On the camera's thread: the master closes, and the loop waits on the
+    // wake-up alone (a negative descriptor is skipped by poll) until Stop.
+    close(master_);
+    master_ = -1;
+}
+
 void PtyCamera::HangUp() {
     EndThread();
     CloseMaster();
@@ -192,6 +199,7 @@ std::vector<std::uint8_t> PtyCamera::FeedPeer(std::span<const std::uint8_t> byte
         std::lock_guard<std::mutex> lock(mutex_);
         out = peer_.Feed(bytes);
         s = peer_.Stats();
+        pulled_ = peer_.HungUp();
     }
     framesReceived_ = s.framesReceived;
     repliesSent_ = s.repliesSent + s.repliesResent;
@@ -205,6 +213,7 @@ void PtyCamera::HandleInput(std::span<const std::uint8_t> bytes) {
     Trace(link::TraceDirection::ToCamera, bytes);
     if (options_.baud <= 0) {
         const std::vector<std::uint8_t> out = FeedPeer(bytes);
+        if (pulled_) return Pull();
         if (!out.empty()) {
             Trace(link::TraceDirection::FromCamera, out);
             WriteAll(out);
@@ -220,6 +229,7 @@ void PtyCamera::HandleInput(std::span<const std::uint8_t> bytes) {
         rxSlot_ += byteTime;
         if (!WaitUntil(rxSlot_)) return;
         const std::vector<std::uint8_t> out = FeedPeer(std::span<const std::uint8_t>(&b, 1));
+        if (pulled_) return Pull();
         // Slots follow each other from the start of the burst, so a late
         // wake-up does not stretch the ones after it.
         if (!out.empty()) txSlot_ = std::max(steady_clock::now(), txSlot_);
@@ -457,6 +467,9 @@ void AddCameraOptions(CLI::App& app, CameraOptions& o, const std::string& group,
     defects("--slot", "L:X,Y[,fix][,rev][,off]",
             "slot L (A to O) of the defect table at start, enabled unless off; repeatable");
     count("--fail-piece", 5, o.failPiece, "answer the read of defect-table piece P (0 to 5) with status E0");
+    inGroup(app.add_flag("--hang-up-at-reset", o.hangUpAtReset,
+                         "close the line as a reset command arrives, without resetting (a cable pulled then)")
+                ->disable_flag_override());
 }
 
 bool ParseCameraArgs(const std::vector<std::string>& args, CameraOptions& options, std::string& error) {

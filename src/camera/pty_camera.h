@@ -85,6 +85,8 @@ private:
     bool WaitForTool();
     void EndThread();
     void CloseMaster();
+    /// The cable pulled from the camera's side (hangUpAtReset).
+    void Pull();
 
     CameraOptions options_;
     mutable std::mutex mutex_;  // guards peer_
@@ -95,6 +97,7 @@ private:
     int opens_ = -1;  // inotify on the device: a tool opened it (-1: look every 20 ms)
     std::thread thread_;
     std::atomic<bool> stop_{false};
+    bool pulled_ = false;  // the camera's thread only
     std::string devicePath_;
     std::string linkPath_;
     std::unique_ptr<link::LineTrace> trace_;

@@ -43,7 +43,10 @@ CopyPage::CopyPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), ho
     setObjectName("CopyPage");
     copier_ = std::make_unique<transfer::CopyEngine>(
         host_.Link(), transfer::CopyEvents{[this](int done, int total) { Progress(done, total); },
-                                           [this](const CopyOutcome& o) { Finished(o); }});
+                                           [this](const CopyOutcome& o) {
+                                               Finished(o);
+                                               emit Ended();
+                                           }});
 
     auto* box = new QVBoxLayout(sheet);
     box->setContentsMargins(24, 24, 24, 24);
@@ -300,16 +303,19 @@ void CopyPage::Finished(const CopyOutcome& outcome) {
         }
         return;
     }
+    // A copy cut short stays where it stopped, failed, with what it left
+    // behind in the camera or the file; the buttons are free again.
+    ProgressBar3->setFormat(outcome.holds.empty() ? QString("Failed") : "Failed: " + Q(outcome.holds));
     if (quietEnd_) {
-        // The link has shown its message; a single copy cut short also says what is in the camera.
-        if (outcome.recordsAccepted > 0) host_.ShowMessage(outcome.recordsNote, link::kCapNotConnected);
+        // The link has shown why (or the notice that the device went away is up); this says what is left.
+        if (!outcome.holds.empty()) host_.ShowMessage(outcome.holds, link::kCapNotConnected);
         return;
     }
     QString text = Q(outcome.message);
-    // An error reply is the camera's " Error " alone; other ends say what happened.
-    // A single copy stopped by an error reply also says how many records reached the camera.
-    if (outcome.result == CopyResult::ErrorReply && !outcome.recordsNote.empty()) {
-        text += "\n" + Q(outcome.recordsNote);
+    // An error reply is the camera's " Error ", then what the copy left behind;
+    // other ends say what happened.
+    if (outcome.result == CopyResult::ErrorReply) {
+        if (!outcome.holds.empty()) text += "\n" + Q(outcome.holds);
     } else if (outcome.result != CopyResult::ErrorReply && !outcome.detail.empty() && outcome.detail != outcome.message) {
         text += "\n" + Q(outcome.detail);
     }

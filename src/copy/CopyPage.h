@@ -69,6 +69,12 @@ public:
     /// The copy engine the buttons drive.
     const transfer::CopyEngine& Copier() const { return *copier_; }
 
+signals:
+    /// A copy has ended, however it ended (after its message, if any).
+    void Ended();
+
+public:
+
     // ---- controls (named as on the window) ----------------------------------
     QPushButton* CtopOK2 = nullptr;
     QPushButton* ptocOk = nullptr;

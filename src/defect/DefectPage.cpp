@@ -301,18 +301,11 @@ void DefectPage::Connect() {
     };
     for (int s = 0; s < kDefectSlots; ++s) {
         const Row& r = rows_.at(static_cast<std::size_t>(s));
-        on(r.Defect, &QCheckBox::toggled, [this, s] { Defect_AClick(s, SlotSwitch::Enable); });
-        on(r.fix, &QCheckBox::toggled, [this, s] { Defect_AClick(s, SlotSwitch::Fix); });
-        on(r.rev, &QCheckBox::toggled, [this, s] { Defect_AClick(s, SlotSwitch::Rev); });
-        const std::pair<QCheckBox*, SlotSwitch> boxes[] = {
-            {r.Defect, SlotSwitch::Enable}, {r.fix, SlotSwitch::Fix}, {r.rev, SlotSwitch::Rev}};
-        for (const auto& [box, which] : boxes) {
-            connect(box, &QCheckBox::clicked, this, [this, s, box, which] {
-                if (droppedBox_ != box) return;
-                droppedBox_ = nullptr;
-                Busy(box, [this, s, which] { Defect_AClick(s, which); });
-            });
-        }
+        // Only the user's click sends: the page's own changes to a box (a
+        // table piece, a search result) raise no click.
+        on(r.Defect, &QCheckBox::clicked, [this, s] { Defect_AClick(s, SlotSwitch::Enable); });
+        on(r.fix, &QCheckBox::clicked, [this, s] { Defect_AClick(s, SlotSwitch::Fix); });
+        on(r.rev, &QCheckBox::clicked, [this, s] { Defect_AClick(s, SlotSwitch::Rev); });
     }
     on(kizu_load, &QPushButton::clicked, [this] { kizu_loadClick(); });
     on(kizu_start, &QPushButton::clicked, [this] { kizu_startClick(); });
@@ -350,14 +343,23 @@ bool DefectPage::Busy(const void* key, std::function<void()> retry) {
 
 void DefectPage::Defect_AClick(int slot, SlotSwitch which) {
     const Row& r = Rows(slot);
-    const QCheckBox* box = which == SlotSwitch::Enable ? r.Defect : which == SlotSwitch::Fix ? r.fix : r.rev;
-    // A change from code while busy (the table being read) sends nothing; the
-    // user's click that found the link busy waits for it (see Connect).
-    if (!Idle()) {
-        droppedBox_ = box;
+    QCheckBox* box = which == SlotSwitch::Enable ? r.Defect : which == SlotSwitch::Fix ? r.fix : r.rev;
+    // A click that finds the link busy waits for it; until it has gone out,
+    // nothing the camera reports meanwhile changes the box (SetBox), so the
+    // state sent is the user's.
+    if (Busy(box, [this, slot, which] { Defect_AClick(slot, which); })) {
+        wanted_.insert(box);
         return;
     }
+    wanted_.erase(box);
     Send(transfer::SlotSwitchCommand(which, slot, box->isChecked()));
+}
+
+void DefectPage::SetBox(QCheckBox* box, bool on) {
+    // With nothing waiting on the link, no click waits either (a device
+    // loss drops the waiting changes).
+    if (host_.Link().WaitingChanges() == 0) wanted_.clear();
+    if (!wanted_.contains(box)) box->setChecked(on);
 }
 
 void DefectPage::kizu_loadClick() {
@@ -383,9 +385,9 @@ void DefectPage::ShowPiece(const transfer::DefectTablePiece& piece) {
     for (const transfer::DefectSlotUpdate& u : piece.entries) {
         const Row& r = Rows(u.slot);
         if (u.hasY) {
-            r.Defect->setChecked(u.value.enabled);
-            r.fix->setChecked(u.value.fix);
-            r.rev->setChecked(u.value.rev);
+            SetBox(r.Defect, u.value.enabled);
+            SetBox(r.fix, u.value.fix);
+            SetBox(r.rev, u.value.rev);
         }
         if (u.hasX) r.x->setText(HexWord(u.value.x));
         if (u.hasY) r.y->setText(HexWord(u.value.y));
@@ -397,11 +399,11 @@ void DefectPage::kizu_disp_set() {
     const int i = Kizu_abc->ItemIndex();
     if (i < 0) return;
     const Row& r = Rows(i);
-    r.Defect->setChecked(true);
+    SetBox(r.Defect, true);
     r.x->setText(kizu_ax->text());
     r.y->setText(kizu_ay->text());
-    r.fix->setChecked(kizu_rtn_fix->isChecked());
-    r.rev->setChecked(kizu_rtn_rev->isChecked());
+    SetBox(r.fix, kizu_rtn_fix->isChecked());
+    SetBox(r.rev, kizu_rtn_rev->isChecked());
 }
 
 // ---- the automatic search -------------------------------------------------------------------
@@ -414,8 +416,12 @@ void DefectPage::ShowSearch(const transfer::SearchResult& result) {
     kizu_rtn_y->setText(HexWord(result.y));
     kizu_rtn_fix->setChecked(result.fix);
     kizu_rtn_rev->setChecked(result.rev);
-    kizu_ax->setText(kizu_rtn_x->text());
-    kizu_ay->setText(kizu_rtn_y->text());
+    // A cursor move the user made while the search ran is kept: it goes out
+    // once the link is free, and the reply does not replace it.
+    if (!cursorMoved_) {
+        kizu_ax->setText(kizu_rtn_x->text());
+        kizu_ay->setText(kizu_rtn_y->text());
+    }
     kizu_disp_set();
 }
 
@@ -423,9 +429,9 @@ void DefectPage::CheckClear() {
     // A hold never releases the lock of a running table read, so clearing the
     // rows in the middle of a read leaves the read's next pieces unsent-back.
     DefectLockState::Hold hold(host_.Engine().Defect());
-    for (const Row& r : rows_) r.Defect->setChecked(false);
-    for (const Row& r : rows_) r.fix->setChecked(false);
-    for (const Row& r : rows_) r.rev->setChecked(false);
+    for (const Row& r : rows_) SetBox(r.Defect, false);
+    for (const Row& r : rows_) SetBox(r.fix, false);
+    for (const Row& r : rows_) SetBox(r.rev, false);
 }
 
 void DefectPage::kizu_startClick() {
@@ -459,6 +465,7 @@ void DefectPage::Move(CursorMove move) {
     QLineEdit* edit = vertical ? kizu_ay : kizu_ax;
     const int from = vertical ? CursorY() : CursorX();
     edit->setText(HexWord(transfer::MoveCursor(move, from, transfer::CursorStep(SpinEdit1->Value()))));
+    cursorMoved_ = true;
     StartAutoTimer();
 }
 
@@ -473,6 +480,7 @@ void DefectPage::Shape1MouseUp(int x, int y) {
         transfer::PictureToSensor(x, y, Shape1->width(), Shape1->height(), host_.Engine().Geometry());
     kizu_ax->setText(HexWord(p.x));
     kizu_ay->setText(HexWord(p.y));
+    cursorMoved_ = true;
     StartAutoTimer();
 }
 
@@ -492,6 +500,7 @@ void DefectPage::kizu_xy_set() {
             Rows(i).y->setText(kizu_ay->text());
         }
     }
+    cursorMoved_ = false;
     Send(transfer::CursorPositionCommand(i, CursorX(), CursorY(), kizu_sel->isChecked()));
 }
 

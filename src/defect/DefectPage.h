@@ -4,8 +4,9 @@
 // The fifteen rows are the table: the page keeps no other copy. Every change
 // the page makes to its own boxes (a table piece, a search result, clearing
 // the switches, the copies between a slot and the cursor) runs under the
-// engine's defect lock, so the boxes' handlers, which a change from code
-// raises as a click does, send nothing meanwhile.
+// engine's defect lock; only the user's clicks send. A click that waits for
+// the link, and a cursor move not yet sent, are the user's: what the camera
+// reports meanwhile does not overwrite them.
 #pragma once
 
 #include <QObject>
@@ -13,6 +14,7 @@
 
 #include <array>
 #include <functional>
+#include <set>
 
 #include "transfer/Defect.h"
 
@@ -75,7 +77,7 @@ public:
 
     // ---- the table -----------------------------------------------------------
     /// The forty-five row handlers (Defect_AClick, a_fixClick, a_revClick, ...):
-    /// the switch's new state goes to the camera when the link is idle.
+    /// the switch's new state goes to the camera, once the link is free.
     void Defect_AClick(int slot, transfer::SlotSwitch which);
     /// "Load": reads the table in six pieces under the defect lock.
     void kizu_loadClick();
@@ -164,8 +166,14 @@ private:
 
     widgets::PageHost& host_;
     std::array<Row, transfer::kDefectSlots> rows_{};
-    /// The slot box whose change the busy link dropped last.
-    const QCheckBox* droppedBox_ = nullptr;
+    /// Sets a box from the camera's side (a table piece, a search result,
+    /// clearing), unless the user's click on it is still waiting to go out.
+    void SetBox(QCheckBox* box, bool on);
+
+    /// The slot boxes whose click waits for the link: their state is the user's.
+    std::set<const QCheckBox*> wanted_;
+    /// The user moved the cursor and the position has not gone out yet.
+    bool cursorMoved_ = false;
 };
 
 }  // namespace tern::defect

@@ -299,8 +299,7 @@ void CopyEngine::AfterReads() {
         o.message = kMsgErrorReply;
         o.caption = kCapErrorReply;
         o.missing = missing;
-        o.detail = "no reply for word" + std::string(missing.size() > 1 ? "s " : " ") + WordList(missing) +
-                   (mode_ == CopyMode::CameraToPc ? "; no file written" : "; nothing sent");
+        o.detail = "no reply for word" + std::string(missing.size() > 1 ? "s " : " ") + WordList(missing);
         Finish(o);
         return;
     }
@@ -377,7 +376,6 @@ void CopyEngine::Abort(const std::string& why, const std::string& caption) {
     o.result = CopyResult::Aborted;
     o.message = why;
     o.caption = caption;
-    o.detail = why;
     TellRecords(o);
     Finish(o);
 }
@@ -474,7 +472,33 @@ void CopyEngine::Progress(int done, int total) {
     if (events_.progress) events_.progress(done, total);
 }
 
+std::string CopyEngine::Holds() const {
+    const std::string again = ": restore the file again";
+    switch (phase_) {
+        case Phase::Sweep:
+        case Phase::Reask: return mode_ == CopyMode::CameraToPc ? "no file written" : "";
+        case Phase::Records: return {};  // TellRecords says how many records went in
+        case Phase::Prefetch: return "nothing sent: the camera is unchanged";
+        case Phase::Block: return "the camera may hold part of the block and was not reset" + again;
+        case Phase::Reset: {
+            const int named = static_cast<int>(link::kMemoryWords) - batchAsks_;
+            return std::to_string(named) + " of " + std::to_string(link::kMemoryWords) +
+                   " words written; the camera was not reset" + again;
+        }
+        case Phase::Idle: break;
+    }
+    return {};
+}
+
 void CopyEngine::Finish(CopyOutcome outcome) {
+    if (outcome.result != CopyResult::Complete && outcome.result != CopyResult::Cancelled) {
+        outcome.holds = phase_ == Phase::Records ? outcome.recordsNote : Holds();
+        if (!outcome.holds.empty() && outcome.detail.find(outcome.holds) == std::string::npos) {
+            outcome.detail += (outcome.detail.empty() ? "" : "; ") + outcome.holds;
+        }
+        // The reset that would have released the page never came.
+        if (phase_ == Phase::Reset && link_.PanelLock()) link_.Lock_off();
+    }
     phase_ = Phase::Idle;
     cancelPending_ = false;
     outcome.notes = notes_;

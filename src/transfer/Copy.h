@@ -69,6 +69,11 @@ struct CopyOutcome {
     /// Single, stopped part-way: how many records reached the camera, and
     /// that it now holds a mix (also at the end of `detail`).
     std::string recordsNote;
+    /// A copy that ended early (neither complete nor cancelled): what the
+    /// camera or the file now holds and what to do, e.g. "no file written",
+    /// "511 of 512 words written; the camera was not reset: restore the file
+    /// again" (also at the end of `detail`).
+    std::string holds;
     /// What the file hid that the user must hear of, however the copy ended:
     /// bytes after a Ctrl-Z, words written twice with different values.
     std::vector<std::string> notes;
@@ -171,6 +176,9 @@ private:
     /// `accepted` records are known to be in; -1: all but the one last sent.
     void TellRecords(CopyOutcome& o, int accepted = -1) const;
     void FinishCancelled();
+    /// For an early end in the phase running now: what the camera or the
+    /// file holds, and what to do.
+    std::string Holds() const;
 
     link::Link& link_;
     CopyEvents events_;

@@ -257,8 +257,37 @@ TEST_F(CopyCamera, DeviceGoneMidCopyLeavesTheOldFileAndSaysSo) {
     EXPECT_FALSE(Page().Copier().Active());
     EXPECT_EQ(Page().Copier().Outcome().result, transfer::CopyResult::Aborted);
     EXPECT_TRUE(Page().complete2->isHidden());
+    // Failed, and it says so where the count stood; the buttons are free.
+    EXPECT_EQ(Page().ProgressBar3->text().toStdString(), "Failed: no file written");
+    EXPECT_TRUE(std::any_of(window->Messages.begin(), window->Messages.end(),
+                            [](const auto& m) { return m.text.find("no file written") != std::string::npos; }));
+    // The pages as a whole wait for the camera to come back.
+    for (QPushButton* b : {Page().CtopOK2, Page().ptocOk, Page().ptocOk2}) EXPECT_TRUE(b->isEnabledTo(window->PageControl1));
     EXPECT_EQ(Slurp(path), "old contents\r\n");
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"old.dat"});
+}
+
+TEST_F(CopyCamera, CopyGoesOnWhenAnotherTabIsClickedAndThatPageIsReadOnceItEnds) {
+    const camera::MemoryImage memory = Pattern(0x5A3C);
+    Start(memory);
+    const std::string path = dir.File("camera.dat");
+    dialogs.paths = {path};
+    const int start = replies;
+    int atEnd = -1;
+    window->OnReply = [this, start] {
+        if (++replies != start + 17) return;  // the user clicks Setup2 once 17 words are in
+        QTimer::singleShot(0, window.get(), [this] { window->PageControl1->setCurrentIndex(Tab(link::Page::Setup2)); });
+    };
+    QObject::connect(&Page(), &CopyPage::Ended, [&] { atEnd = replies + 1; });  // within the last reply
+
+    Page().CtopOK2Click();
+    ASSERT_TRUE(CopyEnded());
+    EXPECT_EQ(Page().Copier().Outcome().result, transfer::CopyResult::Complete);
+    EXPECT_EQ(Slurp(path), transfer::FormatSettingsFile(WordsOf(memory)));
+    EXPECT_EQ(atEnd - start, 512) << "every word, and nothing else, while the copy ran";
+    EXPECT_TRUE(Page().CtopOK2->isEnabled());
+    ASSERT_TRUE(Settled(atEnd + 3)) << "the page shown is read after the copy";
+    EXPECT_TRUE(window->Messages.empty());
 }
 
 // ---- over a fake port -------------------------------------------------------------------------
@@ -469,9 +498,10 @@ TEST_P(StoppedCopy, StopsOnceKeepsTheOldFileAndTheReloadNeverResumesIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Stops, StoppedCopy,
-    ::testing::Values(StopCase{"camera_to_pc_error_status", false, Stop::ErrorStatus, " Error ", "ERR", ""},
-                      StopCase{"camera_to_pc_other_item", false, Stop::OtherItem, " Error ", "ERR", ""},
-                      StopCase{"camera_to_pc_given_up", false, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected, ""},
+    ::testing::Values(StopCase{"camera_to_pc_error_status", false, Stop::ErrorStatus, " Error \nno file written", "ERR", ""},
+                      StopCase{"camera_to_pc_other_item", false, Stop::OtherItem, " Error \nno file written", "ERR", ""},
+                      StopCase{"camera_to_pc_given_up", false, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected,
+                               "no file written"},
                       StopCase{"single_error_status", true, Stop::ErrorStatus, " Error \n" + kThreeOf512, "ERR", ""},
                       StopCase{"single_given_up", true, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected,
                                kThreeOf512}),

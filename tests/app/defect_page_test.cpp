@@ -112,14 +112,30 @@ INSTANTIATE_TEST_SUITE_P(Rows, RowSwitch,
                                            SwitchCase{"m_rev", 0x11, 12}, SwitchCase{"o_rev", 0x11, 14}),
                          [](const ::testing::TestParamInfo<SwitchCase>& i) { return std::string(i.param.control); });
 
-TEST_F(DefectWindow, RowSwitchWhileACommandIsOutstandingKeepsItsStateAndSendsNothing) {
+TEST_F(DefectWindow, RowSwitchWhileACommandIsOutstandingKeepsItsStateAndGoesOutOnceAfterIt) {
     Row(0).Defect->click();
     port.TakeWire();
     Row(1).fix->click();
     EXPECT_TRUE(Row(1).fix->isChecked());
     EXPECT_TRUE(port.TakeWire().empty());
-    AcceptWrite();
-    EXPECT_TRUE(port.TakeWire().empty()) << "nothing is queued";
+    EXPECT_EQ(AcceptWrite(), AckThen(Frame({kW, kD, 0x10, 1, 1, 0, 0, 0, 0, 0, 0x01})));
+    EXPECT_EQ(AcceptWrite(), Ack());
+}
+
+TEST_F(DefectWindow, SlotClickedBetweenPiecesKeepsTheUsersStateAndSendsItAfterTheRead) {
+    Table t;
+    t.Set(2, 0x0123, 0x0011);  // C: the camera has FIX off
+    Page().kizu_load->click();
+    ASSERT_EQ(port.TakeWire(), Frame({kR, kD, 0x40}));
+    ASSERT_EQ(AnswerPiece(t, 0), AckThen(Frame({kR, kD, 0x41})));
+    Row(2).fix->click();
+    EXPECT_TRUE(port.TakeWire().empty()) << "the read goes on first";
+    for (int p = 1; p < 5; ++p) {
+        ASSERT_EQ(AnswerPiece(t, p), AckThen(Frame({kR, kD, static_cast<std::uint8_t>(0x41 + p)}))) << "piece " << p;
+        EXPECT_TRUE(Row(2).fix->isChecked()) << "piece " << p << " does not undo the user's click";
+    }
+    EXPECT_EQ(AnswerPiece(t, 5), AckThen(Frame({kW, kD, 0x10, 2, 1, 0, 0, 0, 0, 0, 0x01})));
+    EXPECT_EQ(AcceptWrite(), Ack()) << "one click, one frame";
 }
 
 TEST_F(DefectWindow, LoadShowsTheSixPiecesWithTheStraddlingSlotsAndMasks) {
@@ -394,6 +410,21 @@ TEST_F(DefectWindow, TickWhileTheLinkIsBusySendsTheMoveOnceItIsFree) {
     EXPECT_EQ(Text(Row(0).x), "0002");
 }
 
+TEST_F(DefectWindow, MoveWhileASearchStepIsOutstandingIsKeptAndSentAfterIt) {
+    Page().kizu_ax->setText("0010");
+    Page().kizu_ay->setText("0020");
+    Page().kizu_next->click();
+    ASSERT_EQ(port.TakeWire(), Frame({kW, kD, 0x31}));
+    Page().kizu_left->click();
+    Page().kizu_auto_timerTimer();
+    EXPECT_TRUE(port.TakeWire().empty());
+    // Next finds a defect in slot C; the user's position goes out after it, into that slot.
+    EXPECT_EQ(Answer({kOk, kD, 0x31, 0, 3, 0x01, 0x23, 0x00, 0x45, 1, 0}),
+              AckThen(Frame({kW, kD, 0x02, 0x02, 0x00, 0x0F, 0x00, 0x20, 0x00, 0x00, 0x01})));
+    EXPECT_EQ(Text(Page().kizu_rtn_x), "0123") << "the result is shown";
+    EXPECT_EQ(Text(Page().kizu_ax), "000F") << "the cursor is the user's";
+}
+
 struct ReleaseCase {
     const char* name;
     int px, py;
@@ -628,6 +659,30 @@ TEST_F(DefectCamera, SearchFindsThePlantedDefectsOneByOne) {
     EXPECT_TRUE(Page().Rows(1).Defect->isChecked());
     EXPECT_FALSE(Page().Rows(5).Defect->isChecked());
     EXPECT_TRUE(window->Messages.empty());
+}
+
+TEST_F(DefectCamera, OneClickOnASlotTheCameraFilledSendsOneFrame) {
+    camera::CameraOptions o;
+    o.table = {{14, 7, 8, true, false, false}};
+    o.defects = {{300, 200, true, false}};
+    Start(o);
+    Page().kizu_load->click();
+    ASSERT_TRUE(Idle());
+    const auto slot = [&](int s) { return camera->WithModel([s](camera::CameraModel& m) { return m.Slot(s); }); };
+    auto before = Frames();
+    Page().Rows(14).Defect->click();  // filled by the table's last piece
+    ASSERT_TRUE(Idle());
+    EXPECT_EQ(Frames() - before, 1u);
+    EXPECT_FALSE(slot(14).enabled);
+
+    Page().kizu_start->click();  // the search writes its find into slot A, FIX on
+    ASSERT_TRUE(Idle());
+    ASSERT_TRUE(Page().Rows(0).fix->isChecked());
+    before = Frames();
+    Page().Rows(0).fix->click();
+    ASSERT_TRUE(Idle());
+    EXPECT_EQ(Frames() - before, 1u);
+    EXPECT_FALSE(slot(0).fix);
 }
 
 struct CameraKind {

@@ -299,7 +299,25 @@ TEST(TernctlCopy, CameraGoneMidBackupLeavesTheOldFile) {
     EXPECT_EQ(r.rc, 1);
     EXPECT_NE(r.err.find("went away"), std::string::npos) << r.err;
     EXPECT_EQ(Lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find("no file written"), std::string::npos) << r.err;
     EXPECT_EQ(Slurp(file), "the old backup\r\n");
+}
+
+TEST(TernctlCopy, CameraGoneAsTheBatchResetGoesOutSaysWhatItHoldsAndWhatToDo) {
+    TempDir dir;
+    const std::string file = dir.File("new.dat");
+    const camera::MemoryImage next = Pattern(0x2222);
+    Put(file, WholeFileOf(next));  // words 000 to 1FE
+    camera::CameraOptions o;
+    o.hangUpAtReset = true;
+    Camera cam(Pattern(0x1111), o);
+    const Outcome r = Ctl(dir, "restore --batch --quiet" + cam.Port() + file);
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("went away"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("511 of 512 words written; the camera was not reset: restore the file again\n"),
+              std::string::npos) << r.err;
+    EXPECT_EQ(cam.Memory()[0x100], next[0x100]) << "the block is in";
+    EXPECT_EQ(cam.cam.WithModel([](camera::CameraModel& m) { return m.Resets(); }), 0);
 }
 
 // ---- odd files -------------------------------------------------------------------------------
