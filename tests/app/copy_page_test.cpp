@@ -470,7 +470,6 @@ TEST_P(StoppedCopy, StopsOnceKeepsTheOldFileAndTheReloadNeverResumesIt) {
 INSTANTIATE_TEST_SUITE_P(
     Stops, StoppedCopy,
     ::testing::Values(StopCase{"camera_to_pc_error_status", false, Stop::ErrorStatus, " Error ", "ERR", ""},
-                      StopCase{"camera_to_pc_other_item", false, Stop::OtherItem, " Error ", "ERR", ""},
                       StopCase{"camera_to_pc_given_up", false, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected, ""},
                       StopCase{"single_error_status", true, Stop::ErrorStatus, " Error \n" + kThreeOf512, "ERR", ""},
                       StopCase{"single_given_up", true, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected,
