@@ -666,18 +666,6 @@ TEST_F(LinkTest, SendTimerRunsOnlyWhileSomethingWaitsOnIt) {
     EXPECT_TRUE(host.Timer(LinkTimer::Send)) << "the lost device is retried";
 }
 
-TEST_F(LinkTest, CameraThatMissesTheFirstEnqIsFoundAtTheNextOpening) {
-    link.Trans_Create();
-    EXPECT_EQ(port.TakeWire(), std::vector<std::uint8_t>{ENQ});
-    Ticks(1);  // powering up: no answer yet; the port is opened again
-    EXPECT_EQ(port.opens, 2);
-    EXPECT_EQ(port.TakeWire(), std::vector<std::uint8_t>{ENQ});
-    Feed(ACK);
-    EXPECT_EQ(link.Mode(), LinkMode::Idle);
-    EXPECT_TRUE(link.EverConnected());
-    EXPECT_EQ(port.TakeWire().front(), EOT);
-}
-
 TEST_F(LinkTest, LossNamesTheChangesItDropped) {
     Connect();
     link.SW_push(1);

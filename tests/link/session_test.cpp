@@ -1,5 +1,8 @@
 // A session against the virtual camera over a pseudo-terminal, read from the
 // camera's side of the line.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "cli/console_host.h"
@@ -44,6 +47,36 @@ TEST(SessionOnTheLine, LastAckOfACopyReachesTheCameraWhenThePortClosesAtOnce) {
     EXPECT_TRUE(test::WaitFor([&] { return cam.Stats().bytesIn >= kExpected; }, 3000));
     EXPECT_EQ(cam.Stats().bytesIn, kExpected);
     EXPECT_EQ(cam.Stats().repliesSent, static_cast<std::uint64_t>(kWords));
+}
+
+TEST(SessionOnTheLine, ACameraThatMissesTheFirstEnqIsFoundAtTheNextOpening) {
+    // A camera still powering up lets the first ENQ pass; the port is
+    // opened again on the next tick, and that opening asks again.
+    test::Pty pty;
+    link::EventLoop loop;
+    link::TComm comm(link::PortDevices{pty.SlavePath(), pty.SlavePath()});
+    comm.SetNotifier(&loop);
+    cli::ConsoleHost host(loop, comm);
+    host.quiet = true;
+    host.Session().WirePort(comm);
+    host.chain = [](int, link::Payload&) { return 0; };
+    int enqs = 0;
+    const auto camera = [&] {
+        std::uint8_t b;
+        for (;;) {
+            const ssize_t n = ::read(pty.Master(), &b, 1);
+            if (n != 1) break;
+            if (b == link::ENQ && ++enqs == 2) test::Pty::WriteAll(pty.Master(), &link::ACK, 1);
+        }
+        return host.Link().EverConnected() || host.terminated;
+    };
+    ::fcntl(pty.Master(), F_SETFL, ::fcntl(pty.Master(), F_GETFL) | O_NONBLOCK);
+    host.Session().Connect();
+    ASSERT_TRUE(loop.RunUntil(camera, 20s));
+    EXPECT_TRUE(host.Link().EverConnected());
+    EXPECT_FALSE(host.terminated);
+    EXPECT_EQ(enqs, 2);
+    host.Session().Close();
 }
 
 }  // namespace
