@@ -1,7 +1,8 @@
 // Link throughput.
 //  (a) time and CPU per exchange over an unpaced pseudo-terminal, next to a
 //      minimal loop that writes the same frames and reads the same answers
-//      with plain read/write. Both talk to the same external peer, a small
+//      with plain read/write (the ACK and the reply read apart, as a client
+//      that acts on the ACK does). Both talk to the same external peer, a small
 //      program of its own (link_bench_peer) on the pty's other side, so the
 //      virtual camera's cost does not hide the link's. The machine's speed
 //      swings from second to second, so the two run interleaved, batch
@@ -9,6 +10,10 @@
 //      each pair is reported as min / median / max; the medians are held
 //      against the goals (time <= 1.1, CPU <= 1.3). CPU is this process's
 //      alone: the peer's is the same for both;
+//  (p) the same at process level: ternctl (restore --single of a script of
+//      register reads) against the same external peer, next to the plainest
+//      client as a process of its own; each runs a short and a long script
+//      and the difference is held against the goals, so start-up cancels;
 //  (c) the same link with the line trace on, against it with the trace off,
 //      interleaved batch against batch (off, on, off, on ...): the median
 //      ratio says what the trace costs the link;
@@ -20,6 +25,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -161,8 +167,11 @@ struct ReferenceRig {
     void Exchange(std::uint8_t reg) {
         const auto frame = link::BuildStxFrame(ReadRegister(reg), 3);
         if (write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) std::exit(1);
+        // The ACK and the reply frame, each read as it comes (as a client
+        // that acts on the ACK before the reply does).
         std::uint8_t answer[20];
-        ReadN(answer, 20);  // ACK and the reply frame
+        ReadN(answer, 1);
+        ReadN(answer + 1, 19);
         const std::uint8_t b = link::ACK;
         if (write(fd, &b, 1) != 1) std::exit(1);
     }
@@ -207,10 +216,15 @@ double ToolTime(const char* path, int exchanges) {
         if (!(words >> at >> direction >> first) || first == "=") continue;  // header, decoded words
         if (direction == "cam>tool") {
             lastFromCamera = at;
-        } else if (direction == "tool>cam" && first == "02") {  // a command (its ACK before it is the tool's too)
+        } else if (direction == "tool>cam" && (first == "02" || (first == "06" && line.find(" 02 ") != std::string::npos))) {
+            // a command, alone or behind the ACK of the reply that led to it
             if (lastFromCamera > lastCommand && lastCommand >= 0) gaps.push_back(at - lastFromCamera);
             lastCommand = at;
         }
+    }
+    if (gaps.empty()) {
+        std::fprintf(stderr, "link_bench: the trace %s holds no exchange: the tool's share cannot be told\n", path);
+        std::exit(1);
     }
     double sum = 0;
     const std::size_t from = gaps.size() > static_cast<std::size_t>(exchanges) ? gaps.size() - exchanges : 0;
@@ -268,13 +282,114 @@ void TraceCost(int exchanges, int rounds) {
     std::remove(path);
 }
 
+/// Wall and CPU seconds (user and system, from wait4) of one child process.
+struct ProcTime {
+    double wall = 0, cpu = 0;
+};
+
+ProcTime Waited(pid_t pid, Clock::time_point start) {
+    int status = 0;
+    rusage use{};
+    if (wait4(pid, &status, 0, &use) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "link_bench: a child failed (status %d)\n", status);
+        std::exit(1);
+    }
+    const auto secs = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
+    return {Seconds(Clock::now() - start), secs(use.ru_utime) + secs(use.ru_stime)};
+}
+
+/// ternctl replaying `records` register reads from a script file.
+ProcTime RunTernctl(const std::string& device, const std::string& script) {
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execl(TERNCTL_PATH, TERNCTL_PATH, "restore", "--single", "--quiet", "--port", device.c_str(), script.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return Waited(pid, start);
+}
+
+/// The plainest client as a process of its own: the handshake, then
+/// `exchanges` exchanges.
+ProcTime RunReference(const std::string& device, int exchanges) {
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        ReferenceRig ref(device);
+        for (int i = 0; i < exchanges; ++i) ref.Exchange(static_cast<std::uint8_t>(i));
+        _exit(0);
+    }
+    return Waited(pid, start);
+}
+
+/// Part (p): ternctl as a process against the same external peer as the
+/// plainest client as a process. Each runs a short and a long script; the
+/// difference of the two is the cost of the extra exchanges alone, so the
+/// start-up (loading, the handshake, the first reads) cancels out.
+void ProcessLevel(int rounds) {
+    constexpr int kShort = 100, kLong = 600;
+    constexpr double kGoal = 1.1, kCpuGoal = 1.3;
+    std::printf("(p) ternctl as a process against the external peer, next to the plainest client as a process:\n"
+                "    %d and %d exchanges, the difference of the two (start-up cancelled), %d rounds interleaved\n",
+                kShort, kLong, rounds);
+    auto script = [](int records) {
+        char path[] = "/tmp/link_bench_script_XXXXXX";
+        const int fd = mkstemp(path);
+        std::string text;
+        for (int i = 0; i < records; ++i) text += "310A01000000000000000000000000\r\n";
+        if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::exit(1);
+        close(fd);
+        return std::string(path);
+    };
+    const std::string shortScript = script(kShort), longScript = script(kLong);
+    Peer peer;
+    std::vector<double> ratios, cpuRatios, refUs, toolUs;
+    for (int r = 0; r < rounds; ++r) {
+        const ProcTime refShort = RunReference(peer.slave, kShort);
+        const ProcTime toolShort = RunTernctl(peer.slave, shortScript);
+        const ProcTime refLong = RunReference(peer.slave, kLong);
+        const ProcTime toolLong = RunTernctl(peer.slave, longScript);
+        const double refWall = refLong.wall - refShort.wall, toolWall = toolLong.wall - toolShort.wall;
+        const double refCpu = refLong.cpu - refShort.cpu, toolCpu = toolLong.cpu - toolShort.cpu;
+        refUs.push_back(refWall / (kLong - kShort) * 1e6);
+        toolUs.push_back(toolWall / (kLong - kShort) * 1e6);
+        ratios.push_back(toolWall / refWall);
+        if (refCpu > 0) cpuRatios.push_back(toolCpu / refCpu);
+    }
+    std::remove(shortScript.c_str());
+    std::remove(longScript.c_str());
+    const double med = Median(ratios);
+    std::printf("    reference, median:         %8.1f us an exchange\n", Median(refUs));
+    std::printf("    ternctl, median:           %8.1f us an exchange\n", Median(toolUs));
+    std::printf("    time ratio:                min %.3f  median %.3f  max %.3f  (%d rounds) goal <= %.2f: %s\n",
+                *std::min_element(ratios.begin(), ratios.end()), med, *std::max_element(ratios.begin(), ratios.end()),
+                rounds, kGoal, med <= kGoal ? "met" : "MISSED");
+    if (cpuRatios.empty()) {
+        std::printf("    CPU ratio:                 MISSED (the reference's CPU time did not grow)\n");
+        return;
+    }
+    const double cpuMed = Median(cpuRatios);
+    std::printf("    CPU ratio:                 min %.3f  median %.3f  max %.3f  (%zu rounds) goal <= %.2f: %s\n",
+                *std::min_element(cpuRatios.begin(), cpuRatios.end()), cpuMed,
+                *std::max_element(cpuRatios.begin(), cpuRatios.end()), cpuRatios.size(), kCpuGoal,
+                cpuMed <= kCpuGoal ? "met" : "MISSED");
+}
+
 int main(int argc, char** argv) {
-    // link_bench [exchanges a batch] [rounds] [a|c]: "a" runs part (a) only, "c" part (c) only.
+    // link_bench [exchanges a batch] [rounds] [a|c|p]: "a" runs parts (a) and (p) only, "c" part (c), "p" part (p).
     // LINK_BENCH_WATCH_THREAD=1 runs the link on the port's own watch thread (the hop) instead.
     const int exchanges = std::max(1, argc > 1 ? std::atoi(argv[1]) : 3000);
     const int rounds = std::max(15, argc > 2 ? std::atoi(argv[2]) : 31);
     if (argc > 3 && std::strcmp(argv[3], "c") == 0) {
         TraceCost(exchanges, rounds);
+        return 0;
+    }
+    if (argc > 3 && std::strcmp(argv[3], "p") == 0) {
+        ProcessLevel(std::max(5, argc > 2 ? std::atoi(argv[2]) : 11));
         return 0;
     }
     constexpr double kGoal = 1.1;
@@ -320,6 +435,7 @@ int main(int argc, char** argv) {
         const double cpuMed = median(cpuRatios);
         std::printf("    goal CPU median <= %.2f: %s\n", kCpuGoal, cpuMed <= kCpuGoal ? "met" : "MISSED");
     }
+    ProcessLevel(std::max(5, rounds / 3));
 
     if (argc > 3 && std::strcmp(argv[3], "a") == 0) return 0;
     TraceCost(exchanges, rounds);
@@ -343,7 +459,8 @@ int main(int argc, char** argv) {
             return 3;
         });
         const double s = Seconds(Clock::now() - start);
-        std::printf("    Setup1 chain, 7 exchanges:  %7.3f s, bound %7.3f s, ratio %.3f (target <= 1.02)\n", s, 7 * perExchange, s / (7 * perExchange));
+        std::printf("    Setup1 chain, 7 exchanges:  %7.3f s, bound %7.3f s, ratio %.3f (target <= 1.02): %s\n", s, 7 * perExchange,
+                    s / (7 * perExchange), s / (7 * perExchange) <= 1.02 ? "met" : "MISSED");
     }
     {
         const auto start = Clock::now();
@@ -355,13 +472,21 @@ int main(int argc, char** argv) {
             return 4;
         });
         const double s = Seconds(Clock::now() - start);
-        std::printf("    512 memory-word reads:      %7.3f s, bound %7.3f s, ratio %.3f (target <= 1.02)\n", s, 512 * perExchange, s / (512 * perExchange));
-        trace->Flush();
+        std::printf("    512 memory-word reads:      %7.3f s, bound %7.3f s, ratio %.3f (target <= 1.02): %s\n", s, 512 * perExchange,
+                    s / (512 * perExchange), s / (512 * perExchange) <= 1.02 ? "met" : "MISSED");
+        // The trace is written beside its file and renamed over it when it
+        // is closed: read only after that.
+        rig.comm.SetTrace(nullptr);
+        std::string error;
+        if (!trace->Close(error)) {
+            std::fprintf(stderr, "link_bench: the trace could not be written: %s\n", error.c_str());
+            return 1;
+        }
         const double own = ToolTime(tracePath, 512);
-        std::printf("    the tool's own time (trace): %7.4f s of the last 512 exchanges; with it %.5f x the line's (goal <= 1.001)\n",
-                    own, s / (s - own));
+        const double share = s / (s - own);
+        std::printf("    the tool's own time (trace): %7.4f s of the last 512 exchanges; with it %.5f x the line's (goal <= 1.001): %s\n",
+                    own, share, share <= 1.001 ? "met" : "MISSED");
     }
-    rig.comm.SetTrace(nullptr);
     trace.reset();
     std::remove(tracePath);
     return 0;

@@ -1,7 +1,7 @@
 // The external peer of link_bench: the smallest camera there is, on the
 // master side of a pseudo-terminal handed over as a descriptor number. ENQ
 // is answered with ACK; a command frame with ACK and a reply frame (status
-// accepted, the item and the register echoed, value 0); anything else (the
+// accepted, the item and the parameter bytes echoed); anything else (the
 // tool's ACK after a reply) is taken and dropped. No checks, no pacing: both
 // sides of the comparison talk to this same program, so its cost is theirs.
 #include <unistd.h>
@@ -29,8 +29,9 @@ int main(int argc, char** argv) {
                 if (frame.size() < tern::link::kCmdFrameSize) continue;
                 tern::link::Payload p;
                 p[1] = tern::link::kStatusAccepted;
-                p[2] = frame[2];
-                p[3] = frame[3];
+                p[2] = frame[2];  // the item, the register or sub-item, the address's low byte:
+                p[3] = frame[3];  // what a camera's reply names of its command
+                p[4] = frame[4];
                 frame.clear();
                 out.push_back(tern::link::ACK);
                 const auto reply = tern::link::BuildStxFrame(p, static_cast<int>(tern::link::kPayloadSize));

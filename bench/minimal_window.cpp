@@ -1,9 +1,9 @@
 // The baseline of startup_bench: the least a Qt Widgets program does to
 // reach the camera. One window of ternab's size, with --text one line of
 // text in it (the connection state, as a tool shows it); the serial device
-// named on the command line is opened and made raw at 9600 baud, ENQ is
-// written, the window is shown, and "ready" goes to stdout once the event
-// loop runs.
+// named on the command line is opened and made raw at 9600 baud, the window
+// is shown, and once the event loop runs ENQ is written and "ready" goes to
+// stdout (as a tool whose window is up before it talks to the camera).
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -37,10 +37,10 @@ int main(int argc, char** argv) {
     ::cfmakeraw(&t);
     ::cfsetspeed(&t, B9600);
     ::tcsetattr(fd, TCSANOW, &t);
-    const unsigned char enq = 0x05;
-    if (::write(fd, &enq, 1) != 1) return 1;
     window.show();
-    QTimer::singleShot(0, [] {
+    QTimer::singleShot(0, [fd] {
+        const unsigned char enq = 0x05;
+        if (::write(fd, &enq, 1) != 1) std::perror("ENQ");
         std::puts("ready");
         std::fflush(stdout);
     });

@@ -67,9 +67,10 @@ void TFTern::MessageBox(const QString& text, const QString& caption, bool error,
     QMessageBox box(error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text, set, this);
     box.setObjectName("MessageBox");
     openBoxes_[key] = OpenBox{&box, 0};
-    if (OnMessageBox) OnMessageBox(box);
     {
+        // Held (and the last reply acknowledged) before anything of the box runs.
         HoldDispatch hold{*link_};
+        if (OnMessageBox) OnMessageBox(box);
         box.exec();
     }
     openBoxes_.erase(key);
@@ -103,6 +104,32 @@ void TFTern::SetStatusPanel(int panel, const std::string& text) {
     if (panel < 0 || panel > 3) return;
     if (panel == 0) StatusPanels[0]->setProperty("lineState", QVariant());  // no longer refitted
     StatusPanels[panel]->setText(QString::fromStdString(text));
+}
+
+void TFTern::FrameSent() {
+    // The frame's bytes, except on the defect tool, which keeps them to itself.
+    if (ToolMode() != link::ToolMode::Kizu) SetStatusPanel(1, link_->CommandText());
+}
+
+void TFTern::ExchangeDone() {
+    SetStatusPanel(2, ToolMode() != link::ToolMode::Kizu ? link_->ReplyText() : std::string());
+}
+
+void TFTern::ExchangeRefused() { SetStatusPanel(1, "Busy"); }
+
+void TFTern::NoiseRepeated(int repeats) {
+    SetStatusPanel(3, std::string(link::kMsgRecvErr) + " +" + std::to_string(repeats));
+}
+
+void TFTern::ChangesDropped(const std::vector<std::string>& names) {
+    std::string text = "not sent:";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? " " : ", ") + (names[i].empty() ? std::string("a change") : names[i]);
+    }
+    SetStatusPanel(3, text);
+    StatusPanels[3]->setToolTip(QString::fromStdString(
+        "The device went away before these changes reached the camera. " + text +
+        ". Make them again once the camera is back."));
 }
 
 void TFTern::SetScreenCursor(bool busy) {

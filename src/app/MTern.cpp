@@ -126,8 +126,9 @@ void TFTern::Construct(link::ToolMode toolMode, link::CommPort* port, const link
     } else {
         port_ = port;
     }
-    link_ = std::make_unique<link::Link>(*port_, *this);
-    engine_ = std::make_unique<transfer::Engine>(*link_);
+    session_ = std::make_unique<transfer::Session>(*port_, *this);
+    link_ = &session_->Link();
+    engine_ = &session_->Engine();
     if (comm1_) WireComm1();
 
     BuildWindow();
@@ -158,17 +159,7 @@ void TFTern::WireComm1() {
     // The event loop watches the port: its bytes are read and dispatched here.
     portWatch_ = std::make_unique<PortWatch>(this);
     comm1_->SetNotifier(portWatch_.get());
-    comm1_->OnCommReceive = [this](link::TComm& sender, std::uint16_t size) { link_->OnCommReceive(sender, size); };
-    comm1_->OnCommLost = [this](link::TComm& sender, const std::string& reason) {
-        std::string text = "The serial device " + sender.DeviceName() + " went away";
-        if (!reason.empty()) text += ": " + reason;
-        text += ".\nPlug it in again: the tool connects again by itself and reads the page shown.";
-        PostToEventThread([this, text] {
-            // Commands are refused from now on, before the notice is up.
-            link_->PortLost();
-            ShowLostNotice(text);
-        });
-    };
+    session_->WirePort(*comm1_, [this](const std::string& text) { ShowLostNotice(text); });
     comm1_->OnCommError = [this](link::TComm& sender, const std::string& message) {
         std::string text = "An error on the serial device " + sender.DeviceName() + ": " + message;
         PostToEventThread([this, text] {

@@ -27,6 +27,7 @@
 #include "link/host.h"
 #include "link/link.h"
 #include "transfer/Engine.h"
+#include "transfer/Session.h"
 #include "transfer/Settings.h"
 #include "widgets/Apply.h"
 #include "widgets/PageHost.h"
@@ -105,14 +106,22 @@ public:
     link::TComm* Comm1() { return comm1_.get(); }
 
     // ---- LinkHost ---------------------------------------------------------
-    void SetStatusPanel(int panel, const std::string& text) override;
-    void SetScreenCursor(bool busy) override;
+    void BusyChanged(bool busy) override { SetScreenCursor(busy); }
+    void FrameSent() override;
+    void ExchangeDone() override;
+    void ExchangeRefused() override;
+    void NoiseRepeated(int repeats) override;
+    void ResetLockChanged(bool locked) override { EnablePanel4(!locked); }
+    bool ReadAgainAfterReset() const override { return ActivePage() != link::Page::Debug; }
+    void ChangesDropped(const std::vector<std::string>& names) override;
+    void SetStatusPanel(int panel, const std::string& text);
+    void SetScreenCursor(bool busy);
     void ShowMessage(const std::string& text, const std::string& caption) override;
     void ShowException(const std::exception& e) override;
     void EnableTimer(link::LinkTimer timer, bool on) override;
     void EnablePageControl(bool on) override;
-    void EnablePanel4(bool on) override;
-    link::Page ActivePage() const override;
+    void EnablePanel4(bool on);
+    link::Page ActivePage() const;
     link::ToolMode ToolMode() const override;
     void Terminate() override;
     int LoadStep() const override { return engine_->LoadStep(); }
@@ -321,8 +330,9 @@ private:
     std::unique_ptr<link::PortNotifier> portWatch_;
     std::unique_ptr<link::TComm> comm1_;
     link::CommPort* port_ = nullptr;
-    std::unique_ptr<link::Link> link_;
-    std::unique_ptr<transfer::Engine> engine_;
+    std::unique_ptr<transfer::Session> session_;
+    link::Link* link_ = nullptr;
+    transfer::Engine* engine_ = nullptr;
     controls::AdjustPage* adjust_ = nullptr;
     DebugPage* debug_ = nullptr;
     defect::DefectPage* defect_ = nullptr;

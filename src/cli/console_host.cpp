@@ -17,20 +17,23 @@ void RunShowingErrors(link::LinkHost& host, const std::function<void()>& fn) {
 }
 
 ConsoleHost::ConsoleHost(link::EventLoop& loop, link::CommPort& port)
-    : loop_(loop),
-      link_(std::make_unique<link::Link>(port, *this)),
-      engine_(std::make_unique<transfer::Engine>(*link_)) {
-    sendTimer_ = loop_.AddTimer(link::kSendTimerMs, [this] { RunShowingErrors(*this, [this] { link_->SendTimerTimer(); }); });
-    reloadTimer_ = loop_.AddTimer(link::kReloadTimerMs, [this] { RunShowingErrors(*this, [this] { link_->ReloadTimerTimer(); }); });
-    cursorTimer_ = loop_.AddTimer(link::kCursorTimerMs, [this] { link_->cursor_timerTimer(); });
+    : loop_(loop), session_(port, *this) {
+    sendTimer_ = loop_.AddTimer(link::kSendTimerMs, [this] { RunShowingErrors(*this, [this] { session_.Link().SendTimerTimer(); }); });
+    reloadTimer_ = loop_.AddTimer(link::kReloadTimerMs, [this] { RunShowingErrors(*this, [this] { session_.Link().ReloadTimerTimer(); }); });
+    cursorTimer_ = loop_.AddTimer(link::kCursorTimerMs, [this] { session_.Link().cursor_timerTimer(); });
     // SendTimer runs from the start.
     loop_.EnableTimer(sendTimer_, true);
 }
 
 ConsoleHost::~ConsoleHost() = default;
 
-void ConsoleHost::SetStatusPanel(int panel, const std::string& text) {
-    panels.at(static_cast<std::size_t>(panel)) = text;
+void ConsoleHost::ChangesDropped(const std::vector<std::string>& names) {
+    std::string text = "not sent:";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? " " : ", ") + (names[i].empty() ? std::string("a change") : names[i]);
+    }
+    messages.emplace_back(text, "");
+    if (!quiet) std::cerr << text << "\n";
 }
 
 void ConsoleHost::ShowMessage(const std::string& text, const std::string& caption) {
@@ -63,14 +66,14 @@ bool ConsoleHost::TimerEnabled(LinkTimer timer) const {
 
 void ConsoleHost::Terminate() {
     terminated = true;
-    link_->Close();
+    session_.Link().Close();
     loop_.Quit();
 }
 
 void ConsoleHost::Trans_init(int step) {
     if (!chain) {
-        engine_->Trans_init(activePage, step);
-        if (engine_->LoadStep() == 0) ++chainsCompleted;
+        session_.Engine().Trans_init(activePage, step);
+        if (session_.Engine().LoadStep() == 0) ++chainsCompleted;
         return;
     }
     loadStep = step + 1;
@@ -82,11 +85,11 @@ void ConsoleHost::Trans_init(int step) {
         ++chainsCompleted;
         return;
     }
-    link_->StxCommand(p, n);
+    session_.Link().StxCommand(p, n);
 }
 
 void ConsoleHost::Trans_end() {
-    const transfer::CommonDecoded found = engine_->Trans_end_common();
+    const transfer::CommonDecoded found = session_.Engine().Trans_end_common();
     if (found.reg) registerKnown[static_cast<std::size_t>(*found.reg)] = true;
     if (found.resolution) resolutionText = *found.resolution;
     if (found.tv) tvText = *found.tv;

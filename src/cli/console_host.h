@@ -17,6 +17,7 @@
 #include "link/host.h"
 #include "link/link.h"
 #include "transfer/Engine.h"
+#include "transfer/Session.h"
 
 namespace tern::cli {
 
@@ -26,23 +27,24 @@ public:
     ConsoleHost(link::EventLoop& loop, link::CommPort& port);
     ~ConsoleHost() override;
 
-    link::Link& Link() { return *link_; }
-    transfer::Engine& Engine() { return *engine_; }
+    link::Link& Link() { return session_.Link(); }
+    transfer::Engine& Engine() { return session_.Engine(); }
+    transfer::Session& Session() { return session_; }
     link::EventLoop& Loop() { return loop_; }
 
     // LinkHost ------------------------------------------------------------------
-    void SetStatusPanel(int panel, const std::string& text) override;
-    void SetScreenCursor(bool busy) override { busyCursor = busy; }
+    void BusyChanged(bool busy) override { busyCursor = busy; }
+    void NoiseRepeated(int repeats) override { noiseRepeats = repeats; }
+    void ChangesDropped(const std::vector<std::string>& names) override;
     void ShowMessage(const std::string& text, const std::string& caption) override;
     void ShowException(const std::exception& e) override;
     void EnableTimer(link::LinkTimer timer, bool on) override;
     void EnablePageControl(bool on) override { pageControlEnabled = on; }
-    link::Page ActivePage() const override { return activePage; }
     link::ToolMode ToolMode() const override { return toolMode; }
     void Terminate() override;
-    int LoadStep() const override { return chain ? loadStep : engine_->LoadStep(); }
-    bool DefectLock() const override { return engine_->DefectLock(); }
-    bool LoadGuard() const override { return engine_->LoadGuard(); }
+    int LoadStep() const override { return chain ? loadStep : session_.Engine().LoadStep(); }
+    bool DefectLock() const override { return session_.Engine().DefectLock(); }
+    bool LoadGuard() const override { return session_.Engine().LoadGuard(); }
     void Trans_init(int step) override;
     void Trans_end() override;
     void PostToEventThread(std::function<void()> fn) override { loop_.Post(std::move(fn)); }
@@ -57,7 +59,8 @@ public:
     bool pageControlEnabled = false;
     bool terminated = false;
     bool quiet = false;  // no messages on stderr
-    std::array<std::string, 4> panels;
+    /// Repeats of a frame that did not end well since the first (shown).
+    int noiseRepeats = 0;
     std::vector<std::pair<std::string, std::string>> messages;  // text, caption
     std::array<bool, link::kRegisterCount> registerKnown{};
     std::string resolutionText;  // "Hi-Resolution" / "Lo-Resolution"
@@ -73,8 +76,7 @@ public:
 
 private:
     link::EventLoop& loop_;
-    std::unique_ptr<link::Link> link_;
-    std::unique_ptr<transfer::Engine> engine_;
+    transfer::Session session_;
     int loadStep = 0;  // the step of a replaced chain
     int sendTimer_ = -1, reloadTimer_ = -1, cursorTimer_ = -1;
 };

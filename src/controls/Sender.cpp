@@ -74,7 +74,8 @@ void Sender::User(transfer::Control c, std::function<void()> handler) {
 }
 
 void Sender::Later(transfer::Control c, std::function<void()> handler) {
-    host_.Link().SendWhenFree(Key(c), [this, handler = std::move(handler)] { host_.Guard(handler); });
+    host_.Link().SendWhenFree(Key(c), std::string(transfer::ControlName(c)),
+                              [this, handler = std::move(handler)] { host_.Guard(handler); });
 }
 
 void Sender::UserArm(transfer::Control c, QTimer* timer, bool blcPresetChecked) {

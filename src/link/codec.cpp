@@ -1,23 +1,30 @@
 #include "link/codec.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 
 namespace tern::link {
 
-std::uint16_t Crc16(std::span<const std::uint8_t> bytes) {
-    std::uint16_t crc = 0;
-    for (std::uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            if (crc & 1u) {
-                crc = static_cast<std::uint16_t>((crc >> 1) ^ 0xA001u);
-            } else {
-                crc = static_cast<std::uint16_t>(crc >> 1);
-            }
-        }
+namespace {
+/// CRC-16/ARC (reflected polynomial 0xA001) of every byte value, made once
+/// at compile time: one look-up per byte instead of eight shifts.
+constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
+    std::array<std::uint16_t, 256> table{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned crc = i;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1u) ? (crc >> 1) ^ 0xA001u : crc >> 1;
+        table[i] = static_cast<std::uint16_t>(crc);
     }
-    return crc;
+    return table;
+}
+constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
+}  // namespace
+
+std::uint16_t Crc16(std::span<const std::uint8_t> bytes) {
+    unsigned crc = 0;
+    for (std::uint8_t byte : bytes) crc = (crc >> 8) ^ kCrcTable[(crc ^ byte) & 0xFFu];
+    return static_cast<std::uint16_t>(crc);
 }
 
 FrameBytes BuildStxFrame(const Payload& p, int n) {

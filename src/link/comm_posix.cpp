@@ -349,12 +349,16 @@ private:
 // ---- TComm --------------------------------------------------------------------
 
 struct TComm::Native {
-    std::vector<std::uint8_t> rx;  // read from the device, not yet taken by Read
+    // Read from the device, not yet taken by Read: rx[head, tail). Never
+    // cleared or resized: a readiness costs one read into the free room.
+    std::unique_ptr<std::uint8_t[]> rx{new std::uint8_t[kRxBufferSize]};
     std::size_t head = 0;          // the first byte of rx not yet taken
+    std::size_t tail = 0;          // one past the last byte read
     PortNotifier* notifier = nullptr;  // the notifier of this opening
     int watched = -1;              // the descriptor the notifier watches, or -1
     bool paused = false;           // rx is full: not watched until Read makes room
-    std::size_t Buffered() const { return rx.size() - head; }
+    std::size_t Buffered() const { return tail - head; }
+    void Clear() { head = tail = 0; }
 };
 
 TComm::TComm() : native_(std::make_unique<Native>()) {}
@@ -563,8 +567,7 @@ void TComm::Open() {
     lost_.store(false);
     wakeFd_.store(wake);
     fd_.store(fd);
-    native_->rx.clear();
-    native_->head = 0;
+    native_->Clear();
     native_->paused = false;
     if (notifier_) {
         try {
@@ -597,6 +600,24 @@ void TComm::JoinRetired() {
     retired_.clear();
 }
 
+namespace {
+/// Waits until the driver's output queue is empty, bounded by the time its
+/// bytes need at the line's rate plus a margin (a line held by flow control
+/// does not hold the close for ever), then for the UART's FIFO to empty.
+void DrainOutput(int fd, std::int32_t baud) {
+    int queued = 0;
+    if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+    const long bytePerUs = baud > 0 ? 10'000'000L / baud : 1042;  // ten bits a byte
+    const auto limit = std::chrono::microseconds(std::min<long>(queued * bytePerUs + 200'000L, 2'000'000L));
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (queued > 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::microseconds(std::clamp<long>(queued * bytePerUs, 1000, 20'000)));
+        if (::ioctl(fd, TIOCOUTQ, &queued) != 0) return;
+    }
+    if (queued == 0) std::this_thread::sleep_for(std::chrono::microseconds(16 * bytePerUs));
+}
+}  // namespace
+
 void TComm::Close() {
     std::unique_lock life(lifeMutex_, std::defer_lock);
     // From a handler while another thread closes: that Close finishes the job.
@@ -619,12 +640,14 @@ void TComm::Close() {
         native_->watched = -1;
     }
     std::unique_lock lk(ioMutex_);
-    native_->rx.clear();
-    native_->head = 0;
+    native_->Clear();
     const int fd = fd_.load();
     if (fd >= 0) {
+        // What was written still goes out (the last ACK of a copy, say);
+        // what came in and was not read is dropped.
+        if (!lost_.load()) DrainOutput(fd, EffectiveBaudRate());
         ModemBits(fd, TIOCMBIC, TIOCM_DTR);  // fails on a pty: ignored
-        ::tcflush(fd, TCIOFLUSH);
+        ::tcflush(fd, TCIFLUSH);
         ::ioctl(fd, TIOCNXCL);  // a pty outlives our close: leave it openable
         ::flock(fd, LOCK_UN);
         ::close(fd);
@@ -702,7 +725,7 @@ std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
     if (count == 0) return 0;
     if (Native& n = *native_; n.Buffered() > 0) {  // only ever filled with a notifier
         const std::size_t take = std::min<std::size_t>(count, n.Buffered());
-        const std::uint8_t* from = n.rx.data() + n.head;
+        const std::uint8_t* from = n.rx.get() + n.head;
         std::memcpy(buffer, from, take);
         n.head += take;
         rxTaken_.fetch_add(take);
@@ -780,22 +803,26 @@ void TComm::ReadyFromNotifier() {
     Native& n = *native_;
     const int fd = fd_.load();
     if (fd < 0 || n.watched != fd) return;
-    if (n.head > 0) {  // keep what the handler left, at the front
-        n.rx.erase(n.rx.begin(), n.rx.begin() + static_cast<std::ptrdiff_t>(n.head));
+    if (n.head == n.tail) {
+        n.Clear();
+    } else if (n.head > 0) {  // keep what the handler left, at the front
+        std::memmove(n.rx.get(), n.rx.get() + n.head, n.tail - n.head);
+        n.tail -= n.head;
         n.head = 0;
     }
-    const std::size_t had = n.rx.size();
+    const std::size_t had = n.tail;
     if (had < kRxBufferSize) {
-        n.rx.resize(kRxBufferSize);
         ssize_t r;
         do {
-            r = ::read(fd, n.rx.data() + had, kRxBufferSize - had);
+            r = ::read(fd, n.rx.get() + had, kRxBufferSize - had);
         } while (r < 0 && errno == EINTR);
         const int e = errno;
-        n.rx.resize(had + static_cast<std::size_t>(std::max<ssize_t>(r, 0)));
+        n.tail = had + static_cast<std::size_t>(std::max<ssize_t>(r, 0));
         if (r < 0 && e != EAGAIN && e != EWOULDBLOCK) return LostFromNotifier(ErrText(e));
-        if (r == 0) {
-            // VMIN 0 reads 0 both with nothing there and on a hung-up line.
+        if (r <= 0) {
+            // VMIN 0 reads 0 (O_NONBLOCK: EAGAIN) both with nothing there and
+            // on a hung-up line; a hang-up left watched would wake the loop
+            // again and again.
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
                 return LostFromNotifier("device hung up");

@@ -5,6 +5,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace tern::link {
 
@@ -33,40 +34,63 @@ inline std::ostream& operator<<(std::ostream& os, ToolMode mode) {
     return os << (i >= 0 && i < 3 ? kNames[i] : "?");
 }
 
+/// What the link reports and asks. The link speaks of the line, of its
+/// exchanges and of the work waiting for it; the host decides how to show
+/// that (the window's status bar, cursor and pages; ternctl's stderr).
 class LinkHost {
 public:
     virtual ~LinkHost() = default;
 
-    // status bar, cursor, messages ------------------------------------------
-    /// Status panel 0..3 of StatusBar1.
-    virtual void SetStatusPanel(int panel, const std::string& text) = 0;
-    /// Sets the screen cursor at once: the hourglass when busy, else the default.
-    virtual void SetScreenCursor(bool busy) = 0;
+    // what the link reports ---------------------------------------------------
+    /// An exchange of ours opened (true), or the link has been at rest for the
+    /// Cursor timer's delay (false). Reported on changes only: a command that
+    /// follows its predecessor's reply at once keeps the link busy.
+    virtual void BusyChanged(bool busy) { (void)busy; }
+    /// A command frame went out (not a re-send). Link::CommandText() gives
+    /// its bytes as text, made only when asked for.
+    virtual void FrameSent() {}
+    /// The reply to the frame in flight has been taken and acknowledged.
+    /// Link::ReplyText() gives its bytes as text.
+    virtual void ExchangeDone() {}
+    /// A block frame was refused because an exchange is still open.
+    virtual void ExchangeRefused() {}
+    /// The reply watch gave up on the exchange in flight (its message has
+    /// been shown): work that waited for that answer ends here.
+    virtual void ReplyGivenUp() {}
+    /// The line's state changed (the window's title shows it with the device).
+    virtual void LineStateChanged(LineState state) { (void)state; }
+    /// A frame that did not end well came again before any good one:
+    /// `repeats` since the first, which was shown as a message.
+    virtual void NoiseRepeated(int repeats) { (void)repeats; }
+    /// A copy of an earlier reply came while another frame was in flight; it
+    /// was dropped (`count` since the start).
+    virtual void StaleReplyDropped(int count) { (void)count; }
+    /// The reset locks (true) or frees the Setup1 page's controls.
+    virtual void ResetLockChanged(bool locked) { (void)locked; }
+    /// The camera acknowledged a reset, which also ends a copy to the camera:
+    /// the copy's settings file, if any, is closed.
+    virtual void CloseCopyFile() {}
+    /// After a reset the page shown is read again unless it says otherwise.
+    virtual bool ReadAgainAfterReset() const { return true; }
+    /// Advances the copy progress by `by` words or bytes.
+    virtual void AdvanceCopyProgress(int by) { (void)by; }
+    /// The device went away with changes of the user's still waiting for the
+    /// link: they were not sent. Their names, in the user's order.
+    virtual void ChangesDropped(const std::vector<std::string>& names) { (void)names; }
+
+    // messages ----------------------------------------------------------------
     /// Modal message box with one OK button. Reply bytes that arrive while it
     /// is open are not dispatched inside it (the link holds them back).
     virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
     /// An exception left a handler (open errors, refused writes): show it and go on.
     virtual void ShowException(const std::exception& e) = 0;
 
-    // window state ------------------------------------------------------------
+    // the host's own parts ----------------------------------------------------
     virtual void EnableTimer(LinkTimer timer, bool on) = 0;
     virtual void EnablePageControl(bool on) = 0;
-    /// Panel4 (the Setup1 page's controls), for Lock_on / Lock_off.
-    virtual void EnablePanel4(bool on) { (void)on; }
-    /// The page shown in PageControl1.
-    virtual Page ActivePage() const = 0;
     virtual link::ToolMode ToolMode() const = 0;
-    /// Closes the settings file of a running copy, if any.
-    virtual void CloseCopyFile() {}
     /// Ends the program (no camera answered at start).
     virtual void Terminate() = 0;
-    /// Advances the copy progress bar (ProgressBar3).
-    virtual void AdvanceCopyProgress(int by) { (void)by; }
-    /// The line's state changed (the window's title shows it with the device).
-    virtual void LineStateChanged(LineState state) { (void)state; }
-    /// The reply watch gave up on the exchange in flight (its message has
-    /// been shown): work that waited for that answer ends here.
-    virtual void ReplyGivenUp() {}
 
     // flags owned by the transfer engine, the defect page and the decoder ---
     virtual int LoadStep() const { return 0; }

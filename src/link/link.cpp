@@ -4,6 +4,8 @@
 #include <atomic>
 #include <memory>
 
+#include "link/protocol.h"
+
 namespace tern::link {
 
 Link::Link(CommPort& comm, LinkHost& host)
@@ -13,6 +15,12 @@ Link::Link(CommPort& comm, LinkHost& host)
 
 void Link::WriteFrame(const std::uint8_t* data, std::size_t count) {
     comm_.Write(data, static_cast<std::uint32_t>(count));
+}
+
+void Link::FlushAck() {
+    if (!ackPending_) return;
+    ackPending_ = false;
+    SendControl(ACK);
 }
 
 void Link::WriteLastFrame() {
@@ -37,16 +45,19 @@ void Link::BeginExchange(int ticks, int retries) {
 }
 
 int Link::SendSeq(std::uint8_t code) {
+    FlushAck();
     Cursor_set(1);
     linkBusy_ = true;
     replyTimer_ = kReplyTicks;
     retryCount_ = kReplyRetries;
     nakCount_ = 0;
+    UpdateSendTimer();
     WriteFrame(&code, 1);
     return 0;
 }
 
 void Link::SendControl(std::uint8_t code) {
+    if (code != ACK) FlushAck();  // the camera hears our answers in order
     try {
         WriteFrame(&code, 1);
     } catch (const ECommError& e) {
@@ -66,11 +77,19 @@ int Link::StxCommand(const Payload& payload, int n) {
     // Everything the reply watch needs is in place before the write: if the
     // write raises, the frame counts as sent with its answer late.
     BeginExchange(kReplyTicks, kReplyRetries);
-    if (host_.ToolMode() != ToolMode::Kizu) {
-        host_.SetStatusPanel(1, HexBytesText(std::span<const std::uint8_t>(cmdFrame_.data() + 1, kPayloadSize)));
-    }
+    UpdateSendTimer();
+    host_.FrameSent();
     try {
-        WriteFrame(cmdFrame_.data(), cmdFrame_.size());
+        if (ackPending_) {
+            // The reply that led here is acknowledged in the same write.
+            ackPending_ = false;
+            std::array<std::uint8_t, kCmdFrameSize + 1> both;
+            both[0] = ACK;
+            std::copy(cmdFrame_.begin(), cmdFrame_.end(), both.begin() + 1);
+            WriteFrame(both.data(), both.size());
+        } else {
+            WriteFrame(cmdFrame_.data(), cmdFrame_.size());
+        }
     } catch (const ECommError&) {
         // The frame never left: the next SendTimer tick writes it again.
         writeErrorShown_ = true;  // the caller shows it
@@ -82,9 +101,10 @@ int Link::StxCommand(const Payload& payload, int n) {
 
 void Link::SohCommand(std::span<const std::int32_t, kBlockDataSize> image) {
     if (linkBusy_) {
-        host_.SetStatusPanel(1, "Busy");
+        host_.ExchangeRefused();
         return;
     }
+    FlushAck();
     host_.EnablePageControl(false);
     Cursor_set(1);
     std::array<std::uint8_t, kBlockDataSize> data{};
@@ -93,6 +113,7 @@ void Link::SohCommand(std::span<const std::int32_t, kBlockDataSize> image) {
     cmdFrame_[0] = SOH;
     lastWasBlock_ = true;
     BeginExchange(kBlockReplyTicks, kBlockReplyRetries);
+    UpdateSendTimer();
     try {
         WriteFrame(blockFrame_.data(), 512);
         WriteFrame(blockFrame_.data() + 512, kBlockFrameSize - 512);
@@ -207,10 +228,16 @@ void Link::OnCommReceiveWatchThread(CommPort& port, std::uint16_t size) {
 }
 
 void Link::OnCommReceive(CommPort& port, std::uint16_t size) {
-    // One Read takes what the port reported; the dispatcher gets it whole.
-    rxChunk_.resize(size);
-    const std::uint32_t n = port.Read(rxChunk_.data(), size);
-    if (n > 0) Comm1CommReceive(std::span<const std::uint8_t>(rxChunk_.data(), n));
+    // Read takes what the port reported, a chunk at a time, into a buffer
+    // that is never cleared; the dispatcher works on it where it lies.
+    std::uint32_t left = size;
+    while (left > 0) {
+        const std::uint32_t n = port.Read(rxChunk_.data(), std::min<std::uint32_t>(left, kRxChunk));
+        if (n == 0) break;
+        left -= n;
+        Comm1CommReceive(std::span<const std::uint8_t>(rxChunk_.data(), n));
+        if (!port.IsOpen()) break;  // a handler closed it
+    }
 }
 
 void Link::TakeInbox() {
@@ -232,17 +259,10 @@ void Link::ClearInbox() {
     inbox_.clear();
 }
 
-void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
-    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-    if (dispatching_ || holds_ > 0) return;  // a box is up: wait
-    dispatching_ = true;
-    struct Done {
-        Link& l;
-        ~Done() { l.dispatching_ = false; }
-    } done{*this};
-    while (!pending_.empty()) {
-        const std::uint8_t b = pending_.front();
-        pending_.pop_front();
+void Link::DispatchBytes(std::span<const std::uint8_t> bytes) {
+    spanLeft_ = bytes.size();
+    for (const std::uint8_t b : bytes) {
+        --spanLeft_;
         ++bytesTaken_;
         try {
             Dispatch(b);
@@ -252,9 +272,44 @@ void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
             host_.ShowException(e);
         }
     }
+}
+
+void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
+    if (dispatching_ || holds_ > 0) {  // a box is up: wait
+        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+        return;
+    }
+    dispatching_ = true;
+    struct Done {
+        Link& l;
+        ~Done() {
+            l.dispatching_ = false;
+            l.spanLeft_ = 0;
+        }
+    } done{*this};
+    // Straight from the caller's buffer; bytes that came under a box are
+    // taken after these, in order.
+    if (!pending_.empty()) {
+        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+        bytes = {};
+    }
+    DispatchBytes(bytes);
+    while (!pending_.empty()) {
+        std::vector<std::uint8_t> waiting;
+        waiting.swap(pending_);
+        DispatchBytes(waiting);
+    }
     dispatching_ = false;
+    FlushAck();
     RunDeferred();
     SendWaiting();
+    UpdateSendTimer();
+}
+
+void Link::HoldDispatch() {
+    // The camera's reply is acknowledged before the box is up, not after it.
+    FlushAck();
+    ++holds_;
 }
 
 void Link::ReleaseDispatch() {
@@ -287,9 +342,30 @@ void Link::RunDeferred() {
     }
 }
 
-void Link::SendWhenFree(const void* key, std::function<void()> send) {
-    std::erase_if(waiting_, [key](const auto& w) { return w.first == key; });
-    waiting_.emplace_back(key, std::move(send));
+void Link::SendWhenFree(const void* key, std::string name, std::function<void()> send) {
+    // The older change of this setting goes, unless a button was pressed
+    // after it: what the camera got before that press must stay before it.
+    for (auto it = waiting_.rbegin(); it != waiting_.rend(); ++it) {
+        if (it->key == nullptr) break;
+        if (it->key == key) {
+            waiting_.erase(std::next(it).base());
+            break;
+        }
+    }
+    waiting_.push_back({key, std::move(name), std::move(send)});
+    UpdateSendTimer();
+}
+
+void Link::QueueButton(std::string name, std::function<void()> send) {
+    waiting_.push_back({nullptr, std::move(name), std::move(send)});
+    UpdateSendTimer();
+}
+
+std::vector<std::string> Link::WaitingNames() const {
+    std::vector<std::string> names;
+    names.reserve(waiting_.size());
+    for (const auto& w : waiting_) names.push_back(w.name);
+    return names;
 }
 
 void Link::SendWaiting() {
@@ -302,7 +378,7 @@ void Link::SendWaiting() {
     // One exchange at a time: a change whose handler sends nothing (its
     // value needs no command any more) lets the next one go at once.
     while (!waiting_.empty() && Trans_chk()) {
-        auto send = std::move(waiting_.front().second);
+        auto send = std::move(waiting_.front().send);
         waiting_.pop_front();
         try {
             send();
@@ -336,7 +412,7 @@ void Link::ReportNoise() {
     }
     // Once per burst: the repeats until the next good frame are only counted.
     ++noiseRepeats_;
-    host_.SetStatusPanel(3, std::string(kMsgRecvErr) + " +" + std::to_string(noiseRepeats_));
+    host_.NoiseRepeated(noiseRepeats_);
 }
 
 void Link::GiveUp() {
@@ -348,6 +424,39 @@ void Link::GiveUp() {
     recvState_ = 0;
     mode_ = LinkMode::Idle;
     host_.ReplyGivenUp();
+}
+
+bool ReplyAnswers(const FrameBytes& command, bool block, const FrameBytes& reply) {
+    if (block) return reply[2] == kBlockTag;
+    // The camera's request to read the page again answers whatever was sent.
+    if (reply[2] == kItemReloadRequest) return true;
+    if (reply[2] != command[2]) return false;
+    // An error status may come without the command's parameters, and a
+    // write may be answered with its item alone.
+    if (reply[1] != kStatusAccepted && reply[1] != kStatusRefused) return true;
+    if (command[1] == kGroupWrite &&
+        std::all_of(reply.begin() + 3, reply.begin() + 1 + kPayloadSize, [](std::uint8_t b) { return b == 0; })) {
+        return true;
+    }
+    switch (command[2]) {
+        // A memory word's reply names its address; a copy follows the
+        // address the reply names and asks again for a word it skipped.
+        case kItemRegister: case kItemRegisterOnly:  // the register
+        case kItemBlock:                             // the block
+        case kItemDefect:                            // the piece, the search or the slot command
+        case kItemTitle: case kItemBlc: case kItemAgc: case kItemWhiteBalance: case kItemSync:
+        case kItemPicture: case kItemZoom: case kItemUse: case kItemMotion:  // the sub-item
+            return reply[3] == command[3];
+        default:
+            return true;
+    }
+}
+
+bool Link::AnswersFrameInFlight() const { return ReplyAnswers(cmdFrame_, lastWasBlock_, recvFrame_); }
+
+void Link::DropStaleReply() {
+    ++staleReplies_;
+    host_.StaleReplyDropped(staleReplies_);
 }
 
 void Link::Dispatch(std::uint8_t byte) {
@@ -372,11 +481,15 @@ void Link::OnEvent(int event) {
             }
             break;
         case LinkMode::Idle:
-            if (event == ETX && linkBusy_ && !lastWasBlock_ && recvFrame_[2] == cmdFrame_[2]) {
-                // The reply to the frame in flight, intact, whose ACK was lost
-                // on the line: the exchange has been answered and ends well.
-                mode_ = LinkMode::AwaitReply;
-                OnEvent(ETX);
+            if (event == ETX) {
+                if (linkBusy_ && !lastWasBlock_ && AnswersFrameInFlight()) {
+                    // The reply to the frame in flight, intact, whose ACK was
+                    // lost on the line: the exchange has been answered.
+                    mode_ = LinkMode::AwaitReply;
+                    OnEvent(ETX);
+                } else {
+                    DropStaleReply();  // a late copy of an earlier reply
+                }
                 break;
             }
             if (event != ACK) break;
@@ -401,7 +514,7 @@ void Link::OnEvent(int event) {
                 host_.CloseCopyFile();
                 host_.EnablePageControl(true);
                 replyTimer_ = -1;
-                if (host_.ActivePage() != Page::Debug) {
+                if (host_.ReadAgainAfterReset()) {
                     Cursor_set(1);
                     host_.EnableTimer(LinkTimer::Reload, true);
                 }
@@ -414,16 +527,20 @@ void Link::OnEvent(int event) {
             // frame: a second ACK (a stray one from line noise, say) is not
             // the reply, and taking it so would read an old frame.
             if (event != ETX) break;
-            if (host_.ToolMode() != ToolMode::Kizu) {
-                host_.SetStatusPanel(2, HexBytesText(std::span<const std::uint8_t>(recvFrame_.data() + 1, kPayloadSize)));
-            } else {
-                host_.SetStatusPanel(2, "");
+            // Only the frame in flight's own reply ends it: a late copy of
+            // an earlier one (the same item, another sub-item) is dropped.
+            if (!AnswersFrameInFlight()) {
+                DropStaleReply();
+                break;
             }
-            SendControl(ACK);
+            // Acknowledged in the same write as the command this reply leads
+            // to, or at the end of the reaction when none follows.
+            ackPending_ = true;
             replyTimer_ = -1;
             mode_ = LinkMode::Idle;
             Cursor_set(0);
             linkBusy_ = false;
+            host_.ExchangeDone();
             {
                 const int step = host_.LoadStep();
                 host_.Trans_end();
@@ -437,7 +554,6 @@ void Link::OnEvent(int event) {
 // ---- control ----------------------------------------------------------------------------
 
 void Link::Trans_Create() {
-    host_.SetStatusPanel(0, kTextConnecting);
     host_.LineStateChanged(LineState::Connecting);
     try {
         CnctDataLink(1, kLinkBaud);
@@ -449,11 +565,13 @@ void Link::Trans_Create() {
 }
 
 void Link::CnctDataLink(std::uint8_t port, std::int32_t baud) {
+    ackPending_ = false;
     comm_.Close();
     ClearInbox();
     comm_.SetBaudRate(baud);
     comm_.SetPort(port);
     comm_.Open();
+    sendTimerOn_ = true;
     host_.EnableTimer(LinkTimer::Send, true);
 }
 
@@ -471,24 +589,45 @@ void Link::ReLoadClick() {
 }
 
 void Link::Lock_on() {
-    host_.EnablePanel4(false);
+    host_.ResetLockChanged(true);
     panelLock_ = true;
 }
 
 void Link::Lock_off() {
-    host_.EnablePanel4(true);
+    host_.ResetLockChanged(false);
     panelLock_ = false;
 }
 
 void Link::Cursor_set(int cursor) {
     if (cursor != 0) {
-        host_.SetScreenCursor(true);
-    } else {
+        // A command that follows a reply at once keeps the link busy: the
+        // pending return to rest is called off, and the host hears nothing.
+        if (cursorPending_) {
+            cursorPending_ = false;
+            host_.EnableTimer(LinkTimer::Cursor, false);
+        }
+        if (!busyShown_) {
+            busyShown_ = true;
+            host_.BusyChanged(true);
+        }
+    } else if (busyShown_ && !cursorPending_) {
+        cursorPending_ = true;
         host_.EnableTimer(LinkTimer::Cursor, true);
     }
 }
 
+std::string Link::CommandText() const {
+    return HexBytesText(std::span<const std::uint8_t>(cmdFrame_.data() + 1, kPayloadSize));
+}
+
+std::string Link::ReplyText() const {
+    return HexBytesText(std::span<const std::uint8_t>(recvFrame_.data() + 1, kPayloadSize));
+}
+
 void Link::Close() {
+    // The last reply's ACK is not held back: the port drains it on closing.
+    if (comm_.IsOpen()) FlushAck();
+    ackPending_ = false;
     comm_.Close();
     ClearInbox();
 }
@@ -503,20 +642,26 @@ void Link::EnterLost() {
 
 void Link::PortLost() {
     if (mode_ == LinkMode::Lost) return;
+    // What the user asked for and the camera never got is said by name.
+    std::vector<std::string> dropped = WaitingNames();
     DropWaiting();
+    ackPending_ = false;  // nobody to hear it
     comm_.Close();
     ClearInbox();
     EnterLost();
     recvState_ = 0;
     Cursor_set(0);
+    sendTimerOn_ = true;
     host_.EnableTimer(LinkTimer::Send, true);
     host_.EnablePageControl(true);
     // A chain, a copy or a table read that waited for an answer ends here.
     host_.ReplyGivenUp();
+    if (!dropped.empty()) host_.ChangesDropped(dropped);
 }
 
 void Link::Reconnect() {
     DropWaiting();
+    ackPending_ = false;
     comm_.Close();
     ClearInbox();
     linkBusy_ = false;
@@ -543,7 +688,23 @@ void Link::RetryLostPort() {
     }
 }
 
+void Link::UpdateSendTimer() {
+    // Ticks are needed to connect, to retry a lost device, to watch for an
+    // answer, to write a frame again and to send what waits for the link.
+    // Connecting at start ends with the third tick: the tool gives up.
+    const bool need = mode_ == LinkMode::Connecting
+                          ? everConnected_ || connectTry_ < 3
+                          : mode_ == LinkMode::Lost || replyTimer_ != -1 || writeFailed_ || !waiting_.empty();
+    if (need == sendTimerOn_) return;
+    sendTimerOn_ = need;
+    host_.EnableTimer(LinkTimer::Send, need);
+}
+
 void Link::SendTimerTimer() {
+    struct Update {
+        Link& l;
+        ~Update() { l.UpdateSendTimer(); }
+    } update{*this};
     if (dispatching_ || holds_ > 0) {
         // A box is up; the tick runs once it is over.
         RunOutsideDispatch(this, [this] { SendTimerTimer(); });
@@ -567,11 +728,17 @@ void Link::SendTimerTimer() {
     if (mode_ == LinkMode::Connecting) {
         comm_.Close();
         ++connectTry_;
-        if (connectTry_ == 1) {
-            CnctDataLink(1, kLinkBaud);
-        } else if (connectTry_ == 2) {
-            CnctDataLink(2, kLinkBaud);
+        // Every opening asks again: a camera still powering up when the
+        // first ENQ went out is found by the next one.
+        if (connectTry_ == 1 || connectTry_ == 2) {
+            CnctDataLink(static_cast<std::uint8_t>(connectTry_), kLinkBaud);
+            try {
+                IdEnq();
+            } catch (const ECommError&) {
+                // Not taken: the next opening asks again.
+            }
         } else if (connectTry_ >= 3) {
+            sendTimerOn_ = false;
             host_.EnableTimer(LinkTimer::Send, false);
             host_.ShowMessage(kMsgNotConnected, kCapNotConnected);
             host_.Terminate();
@@ -633,7 +800,10 @@ void Link::ReloadTimerTimer() {
 
 void Link::cursor_timerTimer() {
     host_.EnableTimer(LinkTimer::Cursor, false);
-    host_.SetScreenCursor(false);
+    cursorPending_ = false;
+    if (!busyShown_) return;
+    busyShown_ = false;
+    host_.BusyChanged(false);
 }
 
 }  // namespace tern::link

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <utility>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "link/codec.h"
@@ -47,6 +48,13 @@ inline constexpr const char* kMsgRecvErr = "sr_err1";
 inline constexpr const char* kCapRecvErr = "recv_chr";
 inline constexpr const char* kTextConnecting = "Comm. Connecting";
 
+/// True when `reply` answers `command` as fully as the command tells:
+/// the item always, and the register, sub-item, block or piece that the
+/// command names in its first parameter byte (a write's reply may carry its
+/// item alone). A block frame's reply carries the block tag; the camera's
+/// request to read the page again (item 21) answers any frame.
+bool ReplyAnswers(const FrameBytes& command, bool block, const FrameBytes& reply);
+
 class Link {
 public:
     Link(CommPort& comm, LinkHost& host);
@@ -73,6 +81,10 @@ public:
     int NakCount() const { return nakCount_; }
     int ConnectTry() const { return connectTry_; }
     bool PanelLock() const { return panelLock_; }
+    /// The payload of the last command frame sent, as hex text (status panel 1).
+    std::string CommandText() const;
+    /// The data bytes of the last reply taken, as hex text (status panel 2).
+    std::string ReplyText() const;
 
     // ---- sending ---------------------------------------------------------------
     /// Sends a control byte that opens an exchange (ENQ): the link is busy and
@@ -111,11 +123,13 @@ public:
     bool InDispatch() const { return dispatching_; }
     /// Bytes taken by the dispatcher since the start, and bytes waiting for it.
     std::uint64_t BytesTaken() const { return bytesTaken_; }
-    std::size_t BytesWaiting() const { return pending_.size(); }
+    std::size_t BytesWaiting() const { return pending_.size() + spanLeft_; }
+    /// Valid frames dropped because they did not answer the frame in flight.
+    int StaleReplies() const { return staleReplies_; }
     /// The host holds the dispatcher back while it shows a modal box, whoever
     /// opened it: bytes that arrive meanwhile wait, and are dispatched in
     /// order once the handler that opened the box has returned.
-    void HoldDispatch() { ++holds_; }
+    void HoldDispatch();
     void ReleaseDispatch();
     /// Runs fn now or, while the dispatcher's reaction is running or a box is
     /// up (a modal box lets the event loop run), once that is over. A key already waiting is not queued twice: a timer that ticks
@@ -124,18 +138,27 @@ public:
 
     // ---- the user's changes that found the link busy ---------------------------------
     /// A change the user made while the link was busy: `send` runs once the
-    /// link is free (Trans_chk), one waiting change an exchange, in the order
-    /// the changes were made. A second change under the same key replaces the
-    /// first and moves behind the others, so one frame goes out per control,
-    /// with its newest value (`send` reads the control when it runs).
-    void SendWhenFree(const void* key, std::function<void()> send);
-    /// Runs the oldest waiting change when the link is free. Called when an
+    /// link is free (Trans_chk), one waiting action an exchange, in the order
+    /// the user made them. A second change under the same key replaces the
+    /// first and moves behind the others, so one frame goes out per control
+    /// with its newest value, unless a command button was pressed after the
+    /// first (QueueButton): then both go, each in its place. `name` is the
+    /// setting's name, told to the user when the change is dropped.
+    void SendWhenFree(const void* key, std::string name, std::function<void()> send);
+    void SendWhenFree(const void* key, std::function<void()> send) { SendWhenFree(key, {}, std::move(send)); }
+    /// A command button (SAVE, PRESET, a key) pressed while the link was
+    /// busy: `send` runs in the user's order, and a change queued before it
+    /// keeps its place before it.
+    void QueueButton(std::string name, std::function<void()> send);
+    /// Runs the oldest waiting action when the link is free. Called when an
     /// exchange has ended and on every SendTimer tick; the host calls it too
     /// after work of its own that may free the link.
     void SendWaiting();
     std::size_t WaitingChanges() const { return waiting_.size(); }
-    /// Forgets the waiting changes (the device was lost or another chosen:
-    /// the camera's settings are read afresh into the controls).
+    /// The names of the waiting actions, oldest first.
+    std::vector<std::string> WaitingNames() const;
+    /// Forgets the waiting actions (another device chosen: the camera's
+    /// settings are read afresh into the controls).
     void DropWaiting() { waiting_.clear(); }
 
     // ---- control --------------------------------------------------------------
@@ -219,6 +242,10 @@ private:
     int connectTry_ = 0;
     bool panelLock_ = false;
     bool everConnected_ = false;
+    /// The host has been told the link is busy, and not yet that it rests.
+    bool busyShown_ = false;
+    /// The Cursor timer runs towards telling the host the link rests.
+    bool cursorPending_ = false;
 
     void RunDeferred();
 
@@ -226,9 +253,29 @@ private:
     std::uint64_t bytesTaken_ = 0;
     int holds_ = 0;
     std::deque<std::pair<const void*, std::function<void()>>> deferred_;
-    std::deque<std::pair<const void*, std::function<void()>>> waiting_;
+    struct Waiting {
+        const void* key;  ///< nullptr for a command button
+        std::string name;
+        std::function<void()> send;
+    };
+    std::deque<Waiting> waiting_;
     bool sendingWaiting_ = false;
-    std::deque<std::uint8_t> pending_;
+    /// Bytes that came while the dispatcher was busy or held back.
+    std::vector<std::uint8_t> pending_;
+    /// Bytes of the chunk being dispatched that are still to come.
+    std::size_t spanLeft_ = 0;
+    void DispatchBytes(std::span<const std::uint8_t> bytes);
+    /// The reply taken is acknowledged with the next write (or at the end
+    /// of the dispatcher's reaction).
+    bool ackPending_ = false;
+    void FlushAck();
+    bool AnswersFrameInFlight() const;
+    void DropStaleReply();
+    int staleReplies_ = 0;
+    /// SendTimer is running (the link asked for it).
+    bool sendTimerOn_ = true;  // the hosts run it from the start
+    /// Runs SendTimer only while something waits on it.
+    void UpdateSendTimer();
     /// Event thread: takes what the watch thread has read and dispatches it.
     void TakeInbox();
     /// Drops bytes read from an earlier opening (after the port is closed).
@@ -240,8 +287,9 @@ private:
     std::vector<std::uint8_t> inbox_;
     /// A wake-up for the inbox is queued on the event thread.
     bool inboxPosted_ = false;
-    /// OnCommReceive's buffer, kept from call to call.
-    std::vector<std::uint8_t> rxChunk_;
+    /// OnCommReceive's buffer, kept from call to call (never cleared).
+    static constexpr std::uint32_t kRxChunk = 8192;
+    std::array<std::uint8_t, kRxChunk> rxChunk_;
 };
 
 }  // namespace tern::link

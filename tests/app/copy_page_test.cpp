@@ -499,7 +499,6 @@ TEST_P(StoppedCopy, StopsOnceKeepsTheOldFileAndTheReloadNeverResumesIt) {
 INSTANTIATE_TEST_SUITE_P(
     Stops, StoppedCopy,
     ::testing::Values(StopCase{"camera_to_pc_error_status", false, Stop::ErrorStatus, " Error \nno file written", "ERR", ""},
-                      StopCase{"camera_to_pc_other_item", false, Stop::OtherItem, " Error \nno file written", "ERR", ""},
                       StopCase{"camera_to_pc_given_up", false, Stop::GiveUp, link::kMsgNotConnected, link::kCapNotConnected,
                                "no file written"},
                       StopCase{"single_error_status", true, Stop::ErrorStatus, " Error \n" + kThreeOf512, "ERR", ""},

@@ -66,7 +66,7 @@ TEST_F(DebugPage, ChoosingARegisterReadsItAndShowsTheAnswerWithoutWritingBack) {
     // user's next edit goes out.
     w().DspAdr->setCurrentIndex(0x24);
     port.TakeWire();
-    Answer({0xA0, 0x0A, 0x23, 0x12, 0x34});
+    Answer({0xA0, 0x0A, 0x24, 0x12, 0x34});
     EXPECT_FALSE(w().DspDataSkip());
     w().DspAdr->blockSignals(true);
     w().DspAdr->setCurrentIndex(0x23);

@@ -1,5 +1,8 @@
 // ternctl get / set by setting name, and one command on many cameras, run
 // as the program against virtual cameras on their own pseudo-terminals.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -148,6 +151,10 @@ TEST(TernctlSettings, RefusalsAreNamedAndACameraThatIsGoneFailsAlone) {
     refusing.refuseItems = {link::kItemSync};
     refusing.errorItems = {link::kItemPwmRef};
     Camera good, picky(refusing), gone;
+    // Its device stays taken while gone: a pseudo-terminal freed whole could
+    // be handed to another program, whose device ternctl would then reach.
+    const int goneKept = ::open(gone.Dev().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(goneKept, 0);
     gone.cam.HangUp();
     const Outcome r = Ctl(dir, "set" + good.Port() + picky.Port() + gone.Port() + "Sync=VBS Nega=on");
     EXPECT_EQ(r.rc, 1);
@@ -155,6 +162,7 @@ TEST(TernctlSettings, RefusalsAreNamedAndACameraThatIsGoneFailsAlone) {
     EXPECT_EQ(SummaryOf(r.err, good.Dev()), "ok") << r.err;
     EXPECT_EQ(SummaryOf(r.err, picky.Dev()), "failed (exit 1)") << r.err;
     EXPECT_EQ(SummaryOf(r.err, gone.Dev()), "failed (exit 1)") << r.err;
+    ::close(goneKept);
     EXPECT_EQ(Ctl(dir, "get" + good.Port() + "Sync Nega").out, "Sync=VBS\nNega=on\n");
     // The refusing camera took the change it accepted.
     EXPECT_EQ(Ctl(dir, "get" + picky.Port() + "Nega").out, "Nega=on\n");

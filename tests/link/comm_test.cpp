@@ -952,3 +952,16 @@ TEST_F(CommOnLoopTest, HangUpIsReportedOnceAndItsHandlerMayClose) {
     EXPECT_EQ(lost, 1);
     EXPECT_FALSE(c.IsOpen());
 }
+
+// ---- closing -------------------------------------------------------------------------------------
+
+TEST_F(CommTest, CloseSendsWhatWasWrittenBeforeIt) {
+    // The last ACK of a copy is written just before the port is closed: the
+    // camera must still get it, although nobody read it before the close.
+    TComm c(devices);
+    c.Open();
+    const std::uint8_t last[] = {0x02, 0x21, 0x06};
+    c.Write(last, sizeof last);
+    c.Close();
+    EXPECT_EQ(pty.Read(sizeof last, 1000), std::vector<std::uint8_t>(last, last + sizeof last));
+}

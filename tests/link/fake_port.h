@@ -61,8 +61,22 @@ public:
 /// page starts with (registers 1 and 64).
 class RecordingHost : public link::LinkHost {
 public:
-    void SetStatusPanel(int panel, const std::string& text) override { panels[panel] = text; }
-    void SetScreenCursor(bool b) override { busy = b; }
+    // The link's reports, shown as the window's status bar shows them.
+    void BusyChanged(bool b) override { busy = b; }
+    void FrameSent() override {
+        if (mode != link::ToolMode::Kizu) panels[1] = link->CommandText();
+    }
+    void ExchangeDone() override { panels[2] = mode != link::ToolMode::Kizu ? link->ReplyText() : std::string(); }
+    void ExchangeRefused() override { panels[1] = "Busy"; }
+    void NoiseRepeated(int n) override { panels[3] = std::string(link::kMsgRecvErr) + " +" + std::to_string(n); }
+    void StaleReplyDropped(int count) override { staleReplies = count; }
+    void ResetLockChanged(bool locked) override { panel4 = !locked; }
+    bool ReadAgainAfterReset() const override { return page != link::Page::Debug; }
+    void ChangesDropped(const std::vector<std::string>& names) override { dropped = names; }
+    void LineStateChanged(link::LineState state) override {
+        lineStates.push_back(state);
+        if (state == link::LineState::Connecting) panels[0] = link::kTextConnecting;
+    }
     void ShowMessage(const std::string& text, const std::string& caption) override {
         messages.emplace_back(text, caption);
         if (onMessage) onMessage();
@@ -70,8 +84,6 @@ public:
     void ShowException(const std::exception& e) override { exceptions.emplace_back(e.what()); }
     void EnableTimer(link::LinkTimer t, bool on) override { timers[static_cast<int>(t)] = on; }
     void EnablePageControl(bool on) override { pagesEnabled = on; }
-    void EnablePanel4(bool on) override { panel4 = on; }
-    link::Page ActivePage() const override { return page; }
     link::ToolMode ToolMode() const override { return mode; }
     void CloseCopyFile() override { ++copyFileClosed; }
     void Terminate() override { terminated = true; }
@@ -120,6 +132,9 @@ public:
     std::function<void()> onEnd;
     std::function<void()> onMessage;
     std::vector<std::function<void()>> posted;
+    int staleReplies = 0;
+    std::vector<std::string> dropped;
+    std::vector<link::LineState> lineStates;
 };
 
 }  // namespace tern::test

@@ -5,6 +5,7 @@
 
 #include "fake_port.h"
 #include "link/link.h"
+#include "transfer/Session.h"
 
 using namespace tern;
 using namespace tern::link;
@@ -40,7 +41,7 @@ Payload MakePayload(std::initializer_list<std::uint8_t> bytes) {
 
 class LinkTest : public ::testing::Test {
 protected:
-    LinkTest() : link(port, host) { host.link = &link; }
+    LinkTest() : session(port, host), link(session.Link()) { host.link = &link; }
 
     void Feed(const std::vector<std::uint8_t>& bytes) { link.Comm1CommReceive(bytes); }
     void Feed(std::uint8_t b) { Feed(std::vector<std::uint8_t>{b}); }
@@ -58,7 +59,8 @@ protected:
 
     FakePort port;
     RecordingHost host;
-    Link link;
+    transfer::Session session;
+    Link& link;
 };
 
 // ---- receive state machine --------------------------------------------------
@@ -190,7 +192,7 @@ TEST_F(LinkTest, NoCameraTriesCom1TwiceThenCom2ThenGivesUp) {
     EXPECT_TRUE(host.messages.empty());
     Ticks(1);
     EXPECT_EQ(port.openedPorts, (std::vector<std::uint8_t>{1, 1, 2}));
-    EXPECT_TRUE(port.TakeWire().empty());  // no ENQ on the re-opens
+    EXPECT_EQ(port.TakeWire(), (std::vector<std::uint8_t>{ENQ, ENQ}));  // one on every re-open
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].first, " Serial Port not connected ");
     EXPECT_EQ(host.messages[0].second, "Comm.ERR");
@@ -258,9 +260,9 @@ TEST_F(LinkTest, ReplyWithoutAckIsTheAnswerOnlyWhenItEchoesTheItemInFlight) {
 
 TEST_F(LinkTest, ChainContinuesUntilItsEnd) {
     Connect(2);  // step 0 is in flight
-    for (int step = 0; step < 2; ++step) {
+    for (std::uint8_t reg : {0x01, 0x40}) {
         Feed(ACK);
-        Feed(ReplyFrame({0xA0, 0x0A}));
+        Feed(ReplyFrame({0xA0, 0x0A, reg}));
         Feed(0x00);  // the byte after a frame
     }
     EXPECT_EQ(host.inits, (std::vector<int>{0, 1, 2}));
@@ -575,3 +577,127 @@ TEST_F(LinkTest, WatchThreadBytesAreHandedOverInOrderWithOneWakeUpWhileWaiting) 
     EXPECT_EQ(host.posted.size(), 2u);
 }
 
+
+// ---- exchanges end on their own reply --------------------------------------------------
+
+/// A camera that answers a change twice, the second copy late: the copy must
+/// not end the next change's exchange, whether it comes before or after the
+/// camera's ACK of that change.
+class LateCopyTest : public LinkTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LateCopyTest, LateCopyOfAnEarlierReplyIsDroppedNotTakenForTheNext) {
+    const bool afterAck = GetParam();
+    Connect();
+    link.StxCommand(MakePayload({0x21, 0x1D, 0x05, 0x00}), 4);  // Mirror off
+    Feed(ACK);
+    Feed(ReplyFrame({0xA0, 0x1D, 0x05, 0x00}));
+    Feed(NUL);  // the byte after a frame
+    ASSERT_EQ(host.ends, 1);
+    link.StxCommand(MakePayload({0x21, 0x1D, 0x04, 0x01}), 4);  // Nega on
+    port.TakeWire();
+    if (afterAck) Feed(ACK);
+    Feed(ReplyFrame({0xA0, 0x1D, 0x05, 0x00}));  // the copy
+    Feed(NUL);
+    EXPECT_EQ(host.ends, 1);
+    EXPECT_TRUE(link.LinkBusy());
+    EXPECT_EQ(host.staleReplies, 1);
+    EXPECT_TRUE(port.TakeWire().empty()) << "a dropped copy is not acknowledged";
+    if (!afterAck) Feed(ACK);
+    Feed(ReplyFrame({0xA8, 0x1D, 0x04, 0x01}));  // the change's own answer: refused
+    EXPECT_EQ(host.ends, 2);
+    EXPECT_EQ(link.Recv(1), 0xA8);
+    EXPECT_FALSE(link.LinkBusy());
+}
+INSTANTIATE_TEST_SUITE_P(BeforeOrAfterAck, LateCopyTest, ::testing::Bool());
+
+TEST(ReplyAnswers, NamesWhatTheCommandNames) {
+    auto frame = [](std::initializer_list<std::uint8_t> bytes) {
+        FrameBytes f{};
+        int i = 1;
+        for (std::uint8_t b : bytes) f[static_cast<std::size_t>(i++)] = b;
+        return f;
+    };
+    EXPECT_TRUE(ReplyAnswers(frame({0x31, 0x0A, 0x40}), false, frame({0xA0, 0x0A, 0x40, 0x12, 0x34})));
+    EXPECT_FALSE(ReplyAnswers(frame({0x31, 0x0A, 0x40}), false, frame({0xA0, 0x0A, 0x01, 0x40, 0x00})));
+    EXPECT_FALSE(ReplyAnswers(frame({0x31, 0x45, 0x02}), false, frame({0xA0, 0x45, 0x01})));
+    EXPECT_TRUE(ReplyAnswers(frame({0x21, 0x1E}), false, frame({0xA0, 0x1E})));  // SAVE: the item alone
+    EXPECT_TRUE(ReplyAnswers(frame({0x21, 0x11, 0x07}), false, frame({0xA8, 0x11, 0x03})));  // no sub-item
+    EXPECT_TRUE(ReplyAnswers(frame({}), true, frame({0xA0, kBlockTag})));
+    EXPECT_FALSE(ReplyAnswers(frame({}), true, frame({0xA0, 0x0C})));
+}
+
+// ---- one write per exchange ---------------------------------------------------------------
+
+TEST_F(LinkTest, ReplyIsAcknowledgedInTheWriteOfTheCommandItLeadsTo) {
+    Connect(2);  // step 0 in flight
+    Feed(ACK);
+    port.TakeWire();
+    Feed(ReplyFrame({0xA0, 0x0A, 0x01, 0x40, 0x00}));
+    ASSERT_EQ(port.writes.size(), 1u);
+    std::vector<std::uint8_t> both{ACK};
+    const auto next = Frame({0x31, 0x0A, 0x40});
+    both.insert(both.end(), next.begin(), next.end());
+    EXPECT_EQ(port.writes[0], both);
+    port.TakeWire();
+    Feed(ACK);
+    Feed(ReplyFrame({0xA0, 0x0A, 0x40, 0x00, 0x00}));  // the chain's last: the ACK alone
+    EXPECT_EQ(port.TakeWire(), std::vector<std::uint8_t>{ACK});
+}
+
+// ---- SendTimer, connecting, losing the device ----------------------------------------------
+
+TEST_F(LinkTest, SendTimerRunsOnlyWhileSomethingWaitsOnIt) {
+    host.chainLength = 0;
+    link.Trans_Create();
+    EXPECT_TRUE(host.Timer(LinkTimer::Send)) << "connecting";
+    Feed(ACK);
+    EXPECT_FALSE(host.Timer(LinkTimer::Send)) << "connected, nothing in flight";
+    link.SW_push(1);
+    EXPECT_TRUE(host.Timer(LinkTimer::Send)) << "a frame in flight";
+    link.SendWhenFree(this, "Mirror", [this] { link.SW_push(2); });
+    Feed(ACK);
+    Feed(ReplyFrame({0xA0, 0x32, 0x01}));
+    Feed(NUL);
+    EXPECT_TRUE(host.Timer(LinkTimer::Send)) << "the waiting change went out";
+    Feed(ACK);
+    Feed(ReplyFrame({0xA0, 0x32, 0x02}));
+    EXPECT_FALSE(host.Timer(LinkTimer::Send));
+    link.PortLost();
+    EXPECT_TRUE(host.Timer(LinkTimer::Send)) << "the lost device is retried";
+}
+
+TEST_F(LinkTest, LossNamesTheChangesItDropped) {
+    Connect();
+    link.SW_push(1);
+    link.SendWhenFree(&host, "Mirror", [] {});
+    link.SendWhenFree(&port, "Nega", [] {});
+    link.PortLost();
+    EXPECT_EQ(host.dropped, (std::vector<std::string>{"Mirror", "Nega"}));
+    EXPECT_EQ(link.WaitingChanges(), 0u);
+}
+
+// ---- the user's order is the wire's order ---------------------------------------------------
+
+TEST_F(LinkTest, ButtonPressKeepsTheChangesBeforeItInTheirPlace) {
+    Connect();
+    link.SW_push(1);  // the link is busy
+    auto mirror = [this](std::uint8_t v) {
+        link.SendWhenFree(&host, "Mirror", [this, v] { link.StxCommand(MakePayload({0x21, 0x1D, 0x05, v}), 4); });
+    };
+    mirror(1);
+    mirror(0);  // replaces the first: nothing was pressed in between
+    link.QueueButton("SAVE", [this] { link.StxCommand(MakePayload({0x21, 0x1E}), 2); });
+    mirror(1);  // after SAVE: goes after it, the change before SAVE stays
+    EXPECT_EQ(link.WaitingNames(), (std::vector<std::string>{"Mirror", "SAVE", "Mirror"}));
+    port.TakeWire();
+    std::vector<std::vector<std::uint8_t>> sent;
+    for (std::uint8_t answered : {0x32, 0x1D, 0x1E, 0x1D}) {
+        Feed(ACK);
+        const std::uint8_t sub = answered == 0x32 ? 0x01 : answered == 0x1D ? 0x05 : 0x00;
+        Feed(ReplyFrame({0xA0, answered, sub}));
+        const auto wire = port.TakeWire();
+        if (wire.size() > 1) sent.emplace_back(wire.begin() + 1, wire.end());  // after the ACK
+    }
+    EXPECT_EQ(sent, (std::vector<std::vector<std::uint8_t>>{
+                        Frame({0x21, 0x1D, 0x05, 0x00}), Frame({0x21, 0x1E}), Frame({0x21, 0x1D, 0x05, 0x01})}));
+}
