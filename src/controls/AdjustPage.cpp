@@ -258,7 +258,7 @@ void AdjustPage::SendWhenIdle(Control c, const std::optional<transfer::SettingCo
 }
 
 void AdjustPage::Press(Control c, void (AdjustPage::*handler)()) {
-    if (!sender_.Idle()) return sender_.Later(c, [this, handler] { (this->*handler)(); });
+    if (!sender_.Idle()) return sender_.Button(c, [this, handler] { (this->*handler)(); });
     SendWhenIdle(c, transfer::CommandFor(c, 0));
 }
 

@@ -67,7 +67,7 @@ void Sender::User(transfer::Control c, std::function<void()> handler) {
     if (auto cmd = std::exchange(droppedCmd_, std::nullopt)) {
         // The value as it was when the user chose it: a later change of the
         // same control after a command button goes out after that button.
-        host_.Link().SendWhenFree(Key(c), [this, cmd = *cmd] { Send(cmd); });
+        host_.Link().SendWhenFree(Key(c), std::string(transfer::ControlName(c)), [this, cmd = *cmd] { Send(cmd); });
         return;
     }
     Later(c, std::move(handler));
@@ -76,6 +76,11 @@ void Sender::User(transfer::Control c, std::function<void()> handler) {
 void Sender::Later(transfer::Control c, std::function<void()> handler) {
     host_.Link().SendWhenFree(Key(c), std::string(transfer::ControlName(c)),
                               [this, handler = std::move(handler)] { host_.Guard(handler); });
+}
+
+void Sender::Button(transfer::Control c, std::function<void()> handler) {
+    host_.Link().QueueButton(std::string(transfer::ControlName(c)),
+                             [this, handler = std::move(handler)] { host_.Guard(handler); });
 }
 
 void Sender::UserArm(transfer::Control c, QTimer* timer, bool blcPresetChecked) {

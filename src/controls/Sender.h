@@ -43,8 +43,12 @@ public:
     /// the link is free. Changes the tool makes itself raise no such signal
     /// and wait for nothing.
     void User(transfer::Control c, std::function<void()> handler);
-    /// A button the user pressed while the link was busy: `handler` runs once it is free.
+    /// A change the user made while the link was busy: `handler` runs once it is free.
     void Later(transfer::Control c, std::function<void()> handler);
+    /// A command button the user pressed while the link was busy: `handler`
+    /// runs once it is free, after every change made before it and before
+    /// every change made after it.
+    void Button(transfer::Control c, std::function<void()> handler);
     /// The user moved a throttled control: its timer is armed even while a
     /// chain runs, and its tick waits for the link (Fire).
     void UserArm(transfer::Control c, QTimer* timer, bool blcPresetChecked = false);
