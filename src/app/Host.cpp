@@ -268,6 +268,8 @@ void TFTern::LineStateChanged(link::LineState state) {
             StatusPanels[1]->clear();
             StatusPanels[2]->clear();
             PageControl1->setEnabled(false);
+            // The user's values that waited are not sent; the reconnection reads the camera afresh.
+            engine_->Model().DropWanted();
             break;
     }
 }

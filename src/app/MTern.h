@@ -16,8 +16,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
+#include <set>
 #include <optional>
 #include <string>
 #include <utility>
@@ -183,6 +183,10 @@ public:
     void ApplyCommon(const transfer::CommonDecoded& found);
     /// Enables and disables the controls that depend on others, after every reply.
     void Trans_cstm_hidden();
+    /// Shows on each setting control what the model says of it: a control
+    /// whose value was not read is disabled, a refused one says what the
+    /// camera kept; both in the tooltip.
+    void ShowSettingStates();
 
     // ---- timers (each tick calls its handler; tests call them directly) ---
     void SendTimerTimer();
@@ -338,6 +342,12 @@ private:
     controls::TFMask* mask_ = nullptr;
     /// The window's controls by objectName, for the decoded values and the enabling rules.
     widgets::ControlIndex controls_;
+    /// Controls disabled because their values were not read.
+    std::set<transfer::Control> unknownControls_;
+    /// The model's generation the controls show.
+    std::uint64_t shownGeneration_ = 0;
+    /// Reads of the page started again by themselves after a give-up, since the last whole read.
+    int rereadsAfterGiveUp_ = 0;
     bool cursorBusy_ = false;
     bool terminated_ = false;
     bool closed_ = false;

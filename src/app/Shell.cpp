@@ -17,6 +17,7 @@
 #include "controls/Setup2Page.h"
 #include "copy/CopyPage.h"
 #include "defect/DefectPage.h"
+#include "transfer/Settings.h"
 #include "widgets/Apply.h"
 
 namespace tern::app {
@@ -93,6 +94,17 @@ void TFTern::ReplyGivenUp() {
     // control stays refused until the tool is restarted.
     engine_->Defect().CutShort();
     copy_->ReplyGivenUp();
+    // A read of the page cut short: what it did not read is shown as not
+    // known, and the page is read again, at once the first time (a lost
+    // reply on a live line), else once the camera answers something.
+    engine_->ReplyGivenUp(engine_->LastCommand());
+    ShowSettingStates();
+    Trans_cstm_hidden();
+    if (engine_->RereadPending() && rereadsAfterGiveUp_ == 0) {
+        ++rereadsAfterGiveUp_;
+        engine_->ClearReread();
+        link_->SendWhenFree(&rereadsAfterGiveUp_, [this] { ReLoadClick(); });
+    }
 }
 
 void TFTern::Reset1Click() {
@@ -166,7 +178,19 @@ void TFTern::pwlChange() {
 void TFTern::Trans_init(int step) { engine_->Trans_init(ActivePage(), step); }
 
 void TFTern::Trans_end() {
-    ApplyCommon(engine_->Trans_end_common());
+    const transfer::CommonDecoded found = engine_->Trans_end_common();
+    ApplyCommon(found);
+    if (found.refused) {
+        const std::string name(transfer::ControlName(*found.refused));
+        const auto kept = engine_->Model().CameraValue(*found.refused);
+        StatusPanels[3]->setText(QString::fromStdString("Refused: " + name +
+                                                        (kept ? " (the camera keeps " + *kept + ")" : std::string())));
+    }
+    if (found.rereadPage) {
+        engine_->ClearReread();
+        link_->SendWhenFree(&rereadsAfterGiveUp_, [this] { ReLoadClick(); });
+    }
+    if (LoadStep() == 0 && !engine_->RereadPending()) rereadsAfterGiveUp_ = 0;
     // A running copy's replies are its own, whichever page is shown.
     switch (copy_->Copier().Active() ? link::Page::Copy : ActivePage()) {
         case link::Page::Adjust: adjust_->Trans_end_cstm(); break;
@@ -176,6 +200,7 @@ void TFTern::Trans_end() {
         case link::Page::Setup1: setup1_->Trans_end_setup1(); break;
         case link::Page::Setup2: setup2_->Trans_end_setup2(); break;
     }
+    ShowSettingStates();
     Trans_cstm_hidden();
     defect_->PlaceCursorDot();
     if (OnReply) OnReply();
@@ -200,11 +225,53 @@ void TFTern::ApplyCommon(const transfer::CommonDecoded& found) {
     if (found.mask) mask_->ShowCameraRect(*found.mask);
 }
 
+void TFTern::ShowSettingStates() {
+    using transfer::SettingState;
+    const transfer::SettingsModel& model = engine_->Model();
+    // Most replies (a copy's, a register's) change nothing the controls say.
+    if (model.Generation() == shownGeneration_) return;
+    shownGeneration_ = model.Generation();
+    for (const transfer::Setting& s : transfer::Settings()) {
+        if (s.kind == transfer::SettingKind::Grid) continue;  // a grid's cells each stay the user's
+        QWidget* w = controls_.Find(s.name);
+        if (w == nullptr) continue;
+        const SettingState state = model.State(s.control);
+        const auto kept = model.CameraValue(s.control);
+        QString tip = SettingToolTip(s);
+        switch (state) {
+            case SettingState::InStep:
+                if (kept) tip += QStringLiteral("\nThe camera has: %1").arg(QString::fromStdString(*kept));
+                break;
+            case SettingState::Writing: tip += QStringLiteral("\nBeing sent to the camera"); break;
+            case SettingState::Refused:
+                tip += QString::fromStdString("\nRefused by the camera" +
+                                              (kept ? "; the camera keeps " + *kept : std::string()));
+                break;
+            case SettingState::Unknown:
+                tip += QStringLiteral("\nNot read: the camera did not answer. The page is read again when it does.");
+                break;
+            case SettingState::NotRead:
+            case SettingState::Reading: break;
+        }
+        w->setToolTip(tip);
+        const bool unknown = state == SettingState::Unknown;
+        if (unknown) {
+            unknownControls_.insert(s.control);
+        } else if (unknownControls_.erase(s.control) != 0) {
+            w->setEnabled(true);  // the enabling rules that follow have the last word
+        }
+    }
+}
+
 void TFTern::Trans_cstm_hidden() {
     const transfer::EnablingInputs in =
         transfer::EnablingInputsFrom([this](std::string_view name) { return widgets::ControlValue(controls_, name); });
     for (const transfer::Enabling& rule : transfer::EnablingRules(in)) {
         if (QWidget* w = controls_.Find(rule.control)) w->setEnabled(rule.enabled);
+    }
+    // A control whose value was not read stays disabled whatever the rules say.
+    for (const transfer::Control c : unknownControls_) {
+        if (QWidget* w = controls_.Find(transfer::ControlName(c))) w->setEnabled(false);
     }
 }
 

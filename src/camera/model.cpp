@@ -396,6 +396,7 @@ Answer CameraModel::Write(const Bytes15& p) {
         return ok;
     case 0x1E:
         ++saves_;
+        savedMemory_.assign(mem_.begin(), mem_.end());
         return ok;
     case 0x30:  // white balance presets taken from ATW
         return p[2] <= 0x02 ? ok : bad;

@@ -159,6 +159,8 @@ public:
     int Presets() const { return presets_; }
     int PresetSaves() const { return presetSaves_; }
     int Saves() const { return saves_; }
+    /// The settings memory as it was at the last SAVE (empty before one).
+    const std::vector<std::uint16_t>& SavedMemory() const { return savedMemory_; }
     int Blocks() const { return blocks_; }
     /// Menu keys pressed (21 32 key), in order.
     const std::vector<std::uint8_t>& Keys() const { return keys_; }
@@ -189,6 +191,7 @@ private:
     int presets_ = 0;
     int presetSaves_ = 0;
     int saves_ = 0;
+    std::vector<std::uint16_t> savedMemory_;
     int blocks_ = 0;
     std::vector<std::uint8_t> keys_;
     std::optional<std::uint16_t> lastOsd_;

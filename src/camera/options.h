@@ -44,6 +44,9 @@ struct CameraOptions {
     int corruptEvery = 0;
     /// Every Nth reply frame is not sent at all; its ACK still is (0: never).
     int dropEvery = 0;
+    /// Reply frames (counted from 1, the dropped ones included) that are not
+    /// sent at all; their ACK still is.
+    std::vector<std::uint64_t> dropReplies;
     /// Command frames (counted from 1, good ones only) that the camera
     /// answers with NAK as if they had arrived damaged; they change nothing.
     std::vector<std::uint64_t> nakFrames;

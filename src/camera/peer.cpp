@@ -151,7 +151,9 @@ void CameraPeer::SendReply(const Answer& answer, std::vector<std::uint8_t>& out)
     const link::FrameBytes frame = link::BuildStxFrame(p, static_cast<int>(link::kPayloadSize));
     lastReply_.assign(frame.begin(), frame.end());
     ++replyNumber_;
-    if (options_.dropEvery > 0 && replyNumber_ % static_cast<std::uint64_t>(options_.dropEvery) == 0) {
+    const bool muted = std::find(options_.dropReplies.begin(), options_.dropReplies.end(), replyNumber_) !=
+                       options_.dropReplies.end();
+    if (muted || (options_.dropEvery > 0 && replyNumber_ % static_cast<std::uint64_t>(options_.dropEvery) == 0)) {
         ++stats_.repliesDropped;
         return;
     }

@@ -254,11 +254,11 @@ void AdjustPage::Connect() {
 }
 
 void AdjustPage::SendWhenIdle(Control c, const std::optional<transfer::SettingCommand>& cmd) {
-    if (cmd && sender_.IdleFor(c)) sender_.Send(*cmd);
+    if (cmd) sender_.SendOrKeep(c, *cmd);
 }
 
 void AdjustPage::Press(Control c, void (AdjustPage::*handler)()) {
-    if (!sender_.Idle()) return sender_.Later(c, [this, handler] { (this->*handler)(); });
+    if (!sender_.Idle()) return sender_.Button(c, [this, handler] { (this->*handler)(); });
     SendWhenIdle(c, transfer::CommandFor(c, 0));
 }
 

@@ -33,6 +33,9 @@ public:
     /// link busy is remembered as dropped, so that the user's own signal that
     /// follows it (User) can let it wait for the link.
     void SendNow(transfer::Control c, int value);
+    /// Sends `cmd` for c when idle; else remembers it as c's dropped change,
+    /// so that the user's own signal that follows queues this very frame.
+    void SendOrKeep(transfer::Control c, const transfer::SettingCommand& cmd);
     /// Idle(); a false answer is remembered as a dropped change of c.
     bool IdleFor(transfer::Control c);
     /// The user's own action on c (clicked, activated, textEdited): when the
@@ -40,8 +43,12 @@ public:
     /// the link is free. Changes the tool makes itself raise no such signal
     /// and wait for nothing.
     void User(transfer::Control c, std::function<void()> handler);
-    /// A button the user pressed while the link was busy: `handler` runs once it is free.
+    /// A change the user made while the link was busy: `handler` runs once it is free.
     void Later(transfer::Control c, std::function<void()> handler);
+    /// A command button the user pressed while the link was busy: `handler`
+    /// runs once it is free, after every change made before it and before
+    /// every change made after it.
+    void Button(transfer::Control c, std::function<void()> handler);
     /// The user moved a throttled control: its timer is armed even while a
     /// chain runs, and its tick waits for the link (Fire).
     void UserArm(transfer::Control c, QTimer* timer, bool blcPresetChecked = false);
@@ -68,6 +75,8 @@ private:
     widgets::PageHost& host_;
     transfer::Throttle throttle_;
     std::optional<transfer::Control> dropped_;
+    /// The frame the dropped change would have sent, when the change was one value.
+    std::optional<transfer::SettingCommand> droppedCmd_;
 };
 
 }  // namespace tern::controls

@@ -394,12 +394,12 @@ void Setup1Page::ZoomlvlChange() {
 // ---- buttons ------------------------------------------------------------------------------------
 
 void Setup1Page::SaveClick() {
-    if (!Idle()) return send_.Later(Control::Save, [this] { SaveClick(); });
+    if (!Idle()) return send_.Button(Control::Save, [this] { SaveClick(); });
     SendNow(Control::Save, 0);
 }
 
 void Setup1Page::PresetClick() {
-    if (!Idle()) return send_.Later(Control::Preset, [this] { PresetClick(); });
+    if (!Idle()) return send_.Button(Control::Preset, [this] { PresetClick(); });
     SendNow(Control::Preset, 0);
     // The page stays locked until the settings read after the camera's preset are back.
     host_.Link().Lock_on();
@@ -493,7 +493,7 @@ void Setup1Page::BTimerTimer() {
 }
 
 void Setup1Page::AWCClick() {
-    if (!Idle()) return send_.Later(Control::AWC, [this] { AWCClick(); });
+    if (!Idle()) return send_.Button(Control::AWC, [this] { AWCClick(); });
     Send(*transfer::CommandFor(Control::AWC, 0));
     // The mode cannot change while the camera balances.
     wb_select->setEnabled(false);

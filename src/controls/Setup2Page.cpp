@@ -165,19 +165,19 @@ void Setup2Page::Connect() {
 void Setup2Page::color_barClick() { send_.SendNow(Control::color_bar, color_bar->isChecked() ? 1 : 0); }
 void Setup2Page::gammaClick() { send_.SendNow(Control::gamma, gamma->ItemIndex()); }
 void Setup2Page::apc_preClick() {
-    if (!send_.Idle()) return send_.Later(Control::apc_pre, [this] { apc_preClick(); });
+    if (!send_.Idle()) return send_.Button(Control::apc_pre, [this] { apc_preClick(); });
     send_.SendNow(Control::apc_pre, 0);
 }
 void Setup2Page::MoDetectClick() { send_.SendNow(Control::MoDetect, MoDetect->ItemIndex()); }
 void Setup2Page::MoTimeClick() { send_.SendNow(Control::MoTime, MoTime->ItemIndex()); }
 void Setup2Page::MoPreClick() { send_.SendNow(Control::MoPre, MoPre->isChecked() ? 1 : 0); }
 void Setup2Page::SaveClick() {
-    if (!send_.Idle()) return send_.Later(Control::save2, [this] { SaveClick(); });
+    if (!send_.Idle()) return send_.Button(Control::save2, [this] { SaveClick(); });
     send_.SendNow(Control::save2, 0);
 }
 
 void Setup2Page::PresetClick() {
-    if (!send_.Idle()) return send_.Later(Control::preset2, [this] { PresetClick(); });
+    if (!send_.Idle()) return send_.Button(Control::preset2, [this] { PresetClick(); });
     send_.SendNow(Control::preset2, 0);
     host_.Link().Lock_on();  // as on Setup1: the lock ends once block 4 is read back
 }

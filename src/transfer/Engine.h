@@ -15,6 +15,7 @@
 #include "transfer/Chain.h"
 #include "transfer/Decode.h"
 #include "transfer/Defect.h"
+#include "transfer/SettingsModel.h"
 
 namespace tern::transfer {
 
@@ -39,6 +40,11 @@ struct CommonDecoded {
     std::optional<MaskReply> mask;
     /// Block 6: the updates are applied with LoadGuard raised.
     bool loadGuard = false;
+    /// The camera refused the setting this write was for.
+    std::optional<Control> refused;
+    /// A read of the page was cut short by a give-up and the camera has
+    /// answered since: the page is to be read again.
+    bool rereadPage = false;
 };
 
 class Engine {
@@ -68,6 +74,19 @@ public:
     /// Clears the flags, as the window's creation does.
     void ClearFlags();
 
+    /// The camera's settings as known: read, wanted, refused, unknown.
+    SettingsModel& Model() { return model_; }
+    const SettingsModel& Model() const { return model_; }
+
+    /// The exchange in flight (`inFlight` the last command) was given up:
+    /// a read of the page ends there, what it had not read yet is Unknown,
+    /// and the page is read again once the camera answers. Returns the
+    /// controls whose values are now unknown.
+    std::vector<Control> ReplyGivenUp(const link::Payload& inFlight);
+    /// A read of the page was cut short and not yet read again.
+    bool RereadPending() const { return rereadPending_; }
+    void ClearReread() { rereadPending_ = false; }
+
     // ---- the load chain --------------------------------------------------------
     /// Requests step `step` of `page`'s chain; a step the page's row does not
     /// have ends the chain (LoadStep 0) and sends nothing.
@@ -78,6 +97,8 @@ public:
     /// registers 1 and 64 in the geometry, and releases a preset or reset lock
     /// once block 4 is back.
     CommonDecoded Trans_end_common(const link::Reply& reply, const link::Payload& lastCommand);
+    /// The payload of the last command frame that went out.
+    link::Payload LastCommand() const;
     /// The same for the link's current reply and command.
     CommonDecoded Trans_end_common();
 
@@ -89,6 +110,8 @@ private:
     VideoGeometry geometry_;
     RegisterShadow registers_{};
     CopyImage copy_{};
+    SettingsModel model_;
+    bool rereadPending_ = false;
 };
 
 }  // namespace tern::transfer

@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -28,6 +30,8 @@
 #include "controls/Cmask.h"
 #include "controls/Setup1Page.h"
 #include "controls/Setup2Page.h"
+#include "transfer/Settings.h"
+#include "widgets/Apply.h"
 #include "widgets/HexEdit.h"
 #include "widgets/RadioGroup.h"
 
@@ -976,6 +980,219 @@ TEST_F(SetupCamera, ScriptedUserOnANoisyLineLeavesTheScreenEqualToTheCamera) {
     EXPECT_GT(camera->PeerStatistics().naksReceived, 0u);
     EXPECT_EQ(camera->PeerStatistics().naksReceived, camera->PeerStatistics().repliesCorrupted);
     EXPECT_TRUE(window->Messages.empty());
+}
+
+// The reply watch's SendTimer ticks, hurried (every 5 ms instead of 1.5 s),
+// while `pred` is awaited: a lost reply costs a fraction of a second.
+bool Hurried(TFTern& w, const std::function<bool()>& pred, int ms = 20000) {
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, &w, [&w] { w.SendTimerTimer(); });
+    tick.start(5);
+    return WaitFor(pred, ms);
+}
+
+// A change the user makes while the page is being read on a lossy, slow line
+// is neither undone by the read's later blocks nor sent with the camera's old
+// value: the control keeps the user's value and the camera ends with it.
+TEST_F(SetupCamera, ChangeMadeWhileThePageIsReadReachesTheCamera) {
+    camera::CameraOptions lossy;
+    lossy.baud = 9600;
+    lossy.dropReplies = {9, 12};  // two replies of the reload below
+    Start(link::Page::Setup1, lossy);
+    Setup1Page& s = window->Setup1();
+    const bool nega = !s.Nega->isChecked();
+    const int senseUp = (s.SenseUp->currentIndex() + 3) % s.SenseUp->count();
+    window->ReLoadClick();
+    ASSERT_TRUE(WaitFor([&] { return window->LoadStep() >= 2; }));
+    s.Nega->click();
+    s.SenseUp->setCurrentIndex(senseUp);
+    emit s.SenseUp->activated(senseUp);
+    ASSERT_TRUE(Hurried(*window, [&] { return Settled(0) && window->Link().WaitingChanges() == 0; }));
+    EXPECT_EQ(s.Nega->isChecked(), nega);
+    EXPECT_EQ(s.SenseUp->currentIndex(), senseUp);
+    EXPECT_EQ(Setting(0x2C), nega ? 1 : 0);
+    EXPECT_EQ(Setting(0x0E), senseUp);
+    EXPECT_EQ(window->Engine().Model().State(Control::Nega), transfer::SettingState::InStep);
+}
+
+// A read cut short by a give-up shows no value it did not read: the controls
+// of the blocks that never came are disabled and say so, the page is read
+// again once the camera answers, and then they show the camera's values.
+TEST_F(SetupCamera, GiveUpWhileThePageIsReadShowsWhatWasNotRead) {
+    camera::CameraOptions mute;
+    // The reload's second reply and its two re-sends, then the automatic
+    // read again's first three: the camera answers again from reply 15 on.
+    mute.dropReplies = {9, 10, 11, 12, 13, 14};
+    Start(link::Page::Setup1, mute);
+    Setup1Page& s = window->Setup1();
+    camera->WithModel([](camera::CameraModel& m) {
+        m.SetSettingByte(0x2D, 1);  // Mirror on
+        m.SetSettingByte(0x1F, 4);  // Rgain 4
+    });
+    const int senseUp = (s.SenseUp->currentIndex() + 1) % s.SenseUp->count();  // block 1, which came
+    window->ReLoadClick();
+    ASSERT_TRUE(Hurried(*window, [&] { return Settled(0) && window->Engine().RereadPending(); }));
+    for (QWidget* w : std::initializer_list<QWidget*>{s.Mirror, s.Rgain, s.Sync}) {
+        EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+        EXPECT_TRUE(w->toolTip().contains("Not read")) << w->objectName().toStdString();
+        EXPECT_EQ(window->Engine().Model().State(*transfer::ControlByName(w->objectName().toStdString())),
+                  transfer::SettingState::Unknown);
+    }
+    // The camera answers the user's next change: the page is read again.
+    s.SenseUp->setCurrentIndex(senseUp);
+    emit s.SenseUp->activated(senseUp);
+    ASSERT_TRUE(Hurried(*window, [&] { return Settled(0) && !window->Engine().RereadPending() && s.Mirror->isEnabled(); }));
+    EXPECT_TRUE(s.Mirror->isChecked());
+    EXPECT_EQ(s.Rgain->value(), 4);
+    EXPECT_FALSE(s.Mirror->toolTip().contains("Not read"));
+    EXPECT_TRUE(s.Mirror->toolTip().contains("The camera has: on"));
+    EXPECT_EQ(Setting(0x0E), senseUp);
+}
+
+// A refused setting is marked: the model keeps the camera's value, the
+// control's tooltip names it and the status bar names the setting.
+TEST_F(SetupCamera, RefusedSettingIsNamedWithTheValueTheCameraKept) {
+    camera::CameraOptions o;
+    o.refuseItems = {0x1D};
+    Start(link::Page::Setup1, o);
+    Setup1Page& s = window->Setup1();
+    const bool mirror = s.Mirror->isChecked();
+    s.Mirror->click();
+    ASSERT_TRUE(Settled(8));
+    EXPECT_EQ(window->Engine().Model().State(Control::Mirror), transfer::SettingState::Refused);
+    EXPECT_TRUE(s.Mirror->toolTip().contains(mirror ? "keeps on" : "keeps off")) << s.Mirror->toolTip().toStdString();
+    EXPECT_TRUE(window->StatusPanels[3]->text().startsWith("Refused: Mirror")) << window->StatusPanels[3]->text().toStdString();
+    EXPECT_EQ(Setting(0x2D), mirror ? 1 : 0);
+}
+
+// The user's order is the wire's: Mirror changed, SAVE pressed, Mirror changed
+// back, all while the link is busy. The camera saves what the screen showed
+// when SAVE was pressed, and ends with what it shows now.
+TEST_F(SetupCamera, SaveBetweenTwoChangesOfOneSettingKeepsTheUsersOrder) {
+    camera::CameraOptions paced;
+    paced.baud = 9600;
+    Start(link::Page::Setup1, paced);
+    Setup1Page& s = window->Setup1();
+    const bool mirror = s.Mirror->isChecked();
+    const std::uint64_t before = Frames();
+    s.Nega->click();    // goes out at once: the link is busy for what follows
+    s.Mirror->click();  // waits
+    s.Save->click();    // waits, behind it
+    s.Mirror->click();  // back: behind SAVE, not in place of the first change
+    ASSERT_TRUE(WaitFor([&] { return Settled(0) && window->Link().WaitingChanges() == 0; }, 10000));
+    EXPECT_EQ(Frames() - before, 4u);
+    const auto saved = camera->WithModel([](camera::CameraModel& m) { return m.SavedMemory(); });
+    ASSERT_FALSE(saved.empty());
+    const std::uint16_t mirrorWord = saved.at(camera::kWordSettings + 0x2D / 2);
+    EXPECT_EQ(mirrorWord & 0xFF, mirror ? 0 : 1);  // as shown when SAVE was pressed
+    EXPECT_EQ(Setting(0x2D), mirror ? 1 : 0);     // as shown now
+    EXPECT_EQ(s.Mirror->isChecked(), mirror);
+}
+
+/// Every one-number setting of the Setup pages as its control shows it, in
+/// the words `ternctl get` prints.
+std::map<std::string, std::string> ShownWords(TFTern& w) {
+    const widgets::ControlIndex controls(&w);
+    std::vector<transfer::ControlUpdate> updates;
+    for (const transfer::Setting& st : transfer::Settings()) {
+        if (st.service || (st.kind != transfer::SettingKind::Choice && st.kind != transfer::SettingKind::Check &&
+                           st.kind != transfer::SettingKind::Slider)) {
+            continue;
+        }
+        const int v = widgets::ControlValue(controls, st.name);
+        using UK = transfer::ControlUpdate::Kind;
+        const UK kind = st.kind == transfer::SettingKind::Check ? UK::Check
+                        : st.kind == transfer::SettingKind::Choice ? UK::Index
+                                                                   : UK::Position;
+        updates.push_back({std::string(st.name), kind, v, {}});
+    }
+    transfer::SettingValues words;
+    transfer::CollectSettings(updates, words);
+    return words;
+}
+
+// A technician's session on a paced line that damages every fifth reply and
+// loses one in nine: bursts of changes on both Setup pages, page switches,
+// SAVE, reloads and, halfway, the adapter pulled and plugged in again. At the
+// end the screen, the model and the camera agree setting for setting.
+// TERN_SCRIPTED_SECONDS makes it a long run.
+TEST_F(SetupCamera, ScriptedSessionEndsWithScreenModelAndCameraAgreeing) {
+    camera::CameraOptions line;
+    line.baud = 9600;
+    line.corruptEvery = 5;
+    line.dropEvery = 9;
+    const std::string name = "/tmp/ternab-scripted-" + std::to_string(::getpid());
+    camera = std::make_unique<camera::PtyCamera>(line);
+    camera->Start();
+    ASSERT_TRUE(camera->MakeLink(name));
+    window = std::make_unique<TFTern>(link::ToolMode::Apl, link::PortDevices{name, "/nonexistent/ternab-com2"}, AutoClose);
+    TFTern& w = *window;
+    ASSERT_TRUE(Hurried(w, [&] { return w.LoadStep() == 0 && w.Link().Mode() == link::LinkMode::Idle; }));
+    Setup1Page& s = w.Setup1();
+    Setup2Page& s2 = w.Setup2();
+    const std::vector<std::function<void(int)>> actions = {
+        [&](int) { s.Mirror->click(); },
+        [&](int) { s.Nega->click(); },
+        [&](int) { s.v_rev->click(); },
+        [&](int) { s.MaskB->click(); },
+        [&](int r) { s.Priority->Button(r % 2)->click(); },
+        [&](int r) { s.AGC_SEL->Button(r % 3)->click(); },
+        [&](int r) {
+            s.SenseUp->setCurrentIndex(r % s.SenseUp->count());
+            emit s.SenseUp->activated(s.SenseUp->currentIndex());
+        },
+        [&](int r) { s.AGC_MAX->triggerAction(r % 2 ? QAbstractSlider::SliderSingleStepAdd : QAbstractSlider::SliderSingleStepSub); },
+        [&](int r) { s2.enh_h->triggerAction(r % 2 ? QAbstractSlider::SliderPageStepAdd : QAbstractSlider::SliderSingleStepSub); },
+        [&](int) { s2.color_bar->click(); },
+        [&](int) { s.Save->click(); },
+        [&](int) { w.ReLoadClick(); },
+        [&](int r) {
+            if (w.PageControl1->isEnabled()) w.PageControl1->setCurrentIndex(Tab(r % 2 ? link::Page::Setup1 : link::Page::Setup2));
+        },
+    };
+    unsigned seed = 7122026;
+    auto next = [&seed] { return static_cast<int>((seed = seed * 1103515245u + 12345u) >> 8); };
+    QTimer tick;  // the reply watch, hurried
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, &w, [&w] { w.SendTimerTimer(); });
+    tick.start(20);
+    const char* soak = std::getenv("TERN_SCRIPTED_SECONDS");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(soak != nullptr ? std::atoi(soak) : 0);
+    std::unique_ptr<camera::PtyCamera> second;
+    for (int burst = 0; burst < 30 || std::chrono::steady_clock::now() < end; ++burst) {
+        if (burst == 15) {
+            // The adapter pulled and plugged in again: a new device under the same name.
+            camera->HangUp();
+            ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() == link::LinkMode::Lost; }));
+            second = std::make_unique<camera::PtyCamera>(line);
+            second->Start();
+            ASSERT_TRUE(second->MakeLink(name));
+            std::swap(camera, second);
+            ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() != link::LinkMode::Lost; }, 20000));
+        }
+        for (int k = 0, n = 1 + next() % 4; k < n; ++k) actions[static_cast<std::size_t>(next()) % actions.size()](next());
+        QTest::qWait(next() % 150);
+    }
+    ASSERT_TRUE(WaitFor([&] { return Settled(0) && w.Link().WaitingChanges() == 0 && ArmedTimers().empty(); }, 60000));
+    // The model's camera values are the screen's, and nothing waits or failed.
+    const auto shown = ShownWords(w);
+    const transfer::SettingsModel& model = w.Engine().Model();
+    for (const auto& [setting, words] : shown) {
+        const auto c = transfer::SettingByName(setting)->control;
+        if (model.State(c) == transfer::SettingState::NotRead) continue;  // a page not read since the replug
+        EXPECT_EQ(model.CameraValue(c).value_or("?"), words) << setting;
+        EXPECT_EQ(model.State(c), transfer::SettingState::InStep) << setting;
+    }
+    // And the camera's: reading both pages afresh changes no control.
+    for (const link::Page page : {link::Page::Setup2, link::Page::Setup1}) {
+        w.PageControl1->setCurrentIndex(Tab(page));
+        w.ReLoadClick();
+        ASSERT_TRUE(WaitFor([&] { return Settled(0); }, 20000));
+    }
+    EXPECT_EQ(ShownWords(w), shown);
+    if (second) second->Stop();
+    ::unlink(name.c_str());
 }
 
 }  // namespace
