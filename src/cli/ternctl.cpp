@@ -216,7 +216,8 @@ std::optional<int> OnManyCameras(const std::string& cmd, const std::vector<std::
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// main is the platform's entry: main_posix.cpp, main_win32.cpp.
+int TernctlMain(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         Usage(args.empty() ? std::cerr : std::cout);
