@@ -3,7 +3,7 @@
 # As root it runs apt-get itself; otherwise it prints the one line to run.
 set -euo pipefail
 PACKAGES=(g++ cmake make pkg-config libgtest-dev googletest libcli11-dev nlohmann-json3-dev qt6-base-dev libgl-dev xvfb xauth fonts-noto-cjk help2man
-          dpkg-dev file g++-mingw-w64-x86-64-posix wine64 util-linux)
+          dpkg-dev file g++-mingw-w64-x86-64-posix wine64 util-linux nsis groff-base)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

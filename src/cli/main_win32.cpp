@@ -3,7 +3,7 @@
 // system's code page); the console shows UTF-8 output (its code page is set
 // for the run and put back after); Ctrl-C, Ctrl-Break or the console window
 // closed in the middle of a backup removes the file being written beside the
-// target before the program ends. The program itself is TernctlMain
+// target, and the program ends with exit status 130. The program itself is TernctlMain
 // (ternctl.cpp).
 #include <windows.h>
 // After windows.h:
@@ -21,12 +21,13 @@ int TernctlMain(int argc, char** argv);
 namespace {
 UINT g_consoleCodePage = 0;  // the console's own output code page, put back at the end
 
+constexpr UINT kInterrupted = 130;  // as a POSIX shell reports Ctrl-C
+
 BOOL WINAPI OnConsoleControl(DWORD type) {
-    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
-        tern::transfer::RemovePendingFiles();
-        if (g_consoleCodePage != 0) ::SetConsoleOutputCP(g_consoleCodePage);
-    }
-    return FALSE;  // then the system's own handling: the program ends (STATUS_CONTROL_C_EXIT)
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+    tern::transfer::RemovePendingFiles();
+    if (g_consoleCodePage != 0) ::SetConsoleOutputCP(g_consoleCodePage);
+    ::ExitProcess(kInterrupted);
 }
 
 std::string Utf8(const wchar_t* text) {
