@@ -1,14 +1,15 @@
 # The Windows installer: "cpack -G NSIS" in the cross build (makensis, from
 # Debian's nsis) makes ternab-<version>-win64.exe. A 64-bit, Unicode
 # installer that puts ternctl.exe in <Program Files>\TernAB\bin, its manual
-# as text in doc\, adds bin to PATH (the installing user's, or every user's
-# when run as administrator), and registers an uninstaller in Apps and
+# as text in doc\, adds bin to every user's PATH (a choice on its options
+# page), and registers an uninstaller in Apps and
 # Features ("Uninstall.exe /S" removes it all again, PATH entry included).
+# Not signed: there is no code-signing certificate here (SmartScreen warns).
 # Installs silently with /S (and /D=<folder> for another folder).
 #
-# The manual is ternctl's man page (help2man over "ternctl.exe --help", run
-# through the emulator of the cross build, wine; then groff as plain text). Without
-# them the installer is made without it, with a warning.
+# The manual is ternctl's man page (help2man over "ternctl.exe --help" run
+# under wine, then groff as plain text with CR LF). Without those tools the
+# installer is made without it, with a warning.
 set(CPACK_GENERATOR NSIS)
 set(CPACK_PACKAGE_NAME ternab)
 set(CPACK_PACKAGE_VENDOR "TernAB")
@@ -41,4 +42,7 @@ if(TERN_HELP2MAN AND TERN_GROFF AND TERN_WINE)
 else()
   message(WARNING "help2man, groff or wine missing: the Windows installer is made without ternctl's manual")
 endif()
+# The options page of the installer (cmake/windows/NSIS.InstallOptions.ini.in): PATH for
+# every user chosen, also for a silent install.
+list(PREPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake/windows)
 include(CPack)

@@ -180,6 +180,9 @@ interrupted() {  # name, how to interrupt (a command run once the copy has begun
   fi
   eval "$how"
   wait "$pid" || rc=$?
+  # wine's server closes the program's files (and so deletes one marked for
+  # deletion) just after the program has ended.
+  for _ in $(seq 100); do compgen -G "$WINEPREFIX/drive_c/slow.dat*" >/dev/null || break; sleep 0.1; done
   if [[ $rc == 0 || ($name == *Ctrl-C* && $rc != 130) ]] || compgen -G "$WINEPREFIX/drive_c/slow.dat*" >/dev/null; then
     echo "[FAILED] $name (exit $rc; left: $(cd "$WINEPREFIX/drive_c" && echo slow.dat*))"
     cat "$work/out" "$work/err"
