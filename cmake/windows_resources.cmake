@@ -24,4 +24,7 @@ function(tern_windows_resources target name description)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/windows/version.rc.in ${dir}/${name}.rc @ONLY)
   target_sources(${target} PRIVATE ${dir}/${name}.rc)
   set_property(SOURCE ${dir}/${name}.rc APPEND PROPERTY OBJECT_DEPENDS ${TERN_RC_MANIFEST})
+  if(MSVC)
+    target_link_options(${target} PRIVATE /MANIFEST:NO)  # the resource is the manifest
+  endif()
 endfunction()
