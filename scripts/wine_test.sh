@@ -86,10 +86,6 @@ if [[ $link != "$pty" || $link2 != "$pty2" || -e $WINEPREFIX/dosdevices/com77 ]]
   echo "wine_test: COM1 is '$link', COM2 '$link2', not the cameras' $pty and $pty2, or COM77 exists; refusing to run" >&2
   exit 1
 fi
-# Every other COM link wine made points at a masked device; none is used.
-for d in "$WINEPREFIX"/dosdevices/com*; do
-  case $(basename "$d") in com1|com2) ;; *) rm -f "$d" ;; esac
-done
 
 status=0
 echo "== Windows tests under wine =="

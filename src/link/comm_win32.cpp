@@ -503,6 +503,7 @@ void TComm::Write(const void* buffer, std::uint32_t count) {
         DWORD e = ::GetLastError();
         if (e == ERROR_IO_PENDING) e = ::GetOverlappedResult(h, &ov, &written, TRUE) ? 0 : ::GetLastError();
         if (e != 0) {
+            lk.unlock();  // a handler of the loss may close the port
             if (DeviceGoneError(e)) LostFromNotifier(WinErrorText(e));
             throw ECommReadWriteError(e, WinErrorText(e));
         }
@@ -534,6 +535,7 @@ std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
         // own cancel ERROR_OPERATION_ABORTED. What came is kept (below).
         if (e == ERROR_TIMEOUT || (e == ERROR_OPERATION_ABORTED && cancelled)) e = 0;
         if (e != 0) {
+            lk.unlock();  // a handler of the loss may close the port
             if (DeviceGoneError(e)) LostFromNotifier(WinErrorText(e));
             throw ECommReadWriteError(e, WinErrorText(e));
         }
