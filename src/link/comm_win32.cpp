@@ -284,7 +284,9 @@ bool TComm::DsrState() const {
     if (!IsOpen() || lost_.load()) return false;
     DWORD status = 0;
     if (::GetCommModemStatus(native_->handle, &status)) return (status & MS_DSR_ON) != 0;
-    return false;  // the lines cannot be read: nothing says the camera is there
+    // Unreadable lines: under wine a pseudo-terminal, which has none (on, as
+    // on POSIX); on Windows a port that no longer answers (off).
+    return UnderWine();
 }
 
 // ---- setters ---------------------------------------------------------------------
