@@ -9,8 +9,9 @@ set -euo pipefail
 WINDOW=(g++ cmake make pkg-config libgtest-dev googletest libcli11-dev nlohmann-json3-dev qt6-base-dev libgl-dev
         fonts-noto-cjk help2man)
 # The tests and the package check: a virtual X server for the screenshots,
-# the Debian package tools and lintian, wine and mingw-w64 for the Windows build.
-TESTS=(xvfb xauth dpkg-dev file lintian g++-mingw-w64-x86-64-posix wine64 util-linux)
+# the Debian package tools and lintian, wine and mingw-w64 for the Windows build,
+# NSIS and groff for its installer.
+TESTS=(xvfb xauth dpkg-dev file lintian g++-mingw-w64-x86-64-posix wine64 util-linux nsis groff-base)
 case "${1:-}" in
   --window) PACKAGES=("${WINDOW[@]}") ;;
   "") PACKAGES=("${WINDOW[@]}" "${TESTS[@]}") ;;

@@ -9,9 +9,9 @@ namespace tern::cli {
 
 void AddLineOptions(CLI::App& app, std::string& port1, std::string& port2, std::string& trace) {
     camera::AddNamedValue(app, "--port", port1, "device", "DEV|auto",
-                          "device for COM1 (default /dev/ttyS0); auto: the first port that \"ternctl ports\" lists "
+                          "device for COM1 (default " + link::DefaultPortName(1) + "); auto: the first port that \"ternctl ports\" lists "
                           "(USB adapters first), and the second for COM2");
-    camera::AddNamedValue(app, "--port2", port2, "device", "DEV", "device for COM2 (default /dev/ttyS1, or COM1's device when --port is given)");
+    camera::AddNamedValue(app, "--port2", port2, "device", "DEV", "device for COM2 (default " + link::DefaultPortName(2) + ", or COM1's device when --port is given)");
     camera::AddNamedValue(app, "--trace", trace, "file", "FILE",
                           "write every byte on the line to FILE, with a timestamp, and each frame decoded in words "
                           "(for a support request)");

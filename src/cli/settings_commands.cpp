@@ -335,7 +335,7 @@ int Get(const std::vector<std::string>& args) {
         }
         if (json) {
             nlohmann::ordered_json j;
-            j["device"] = o.port.empty() ? std::string("/dev/ttyS0") : o.port;
+            j["device"] = o.port.empty() ? link::DefaultPortName(1) : o.port;
             j["tool"] = std::string("ternctl ") + link::kVersion;
             j["settings"] = settings;
             j["unread"] = unread;

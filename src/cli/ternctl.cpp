@@ -57,9 +57,9 @@ void Usage(std::ostream& out) {
            "  Each command's --help lists its own options; -- ends the options (a file named -x.dat),\n"
            "  and --opt=value works wherever --opt value does.\n"
            "\n"
-           "  --port DEV    device for COM1 (default /dev/ttyS0); auto: the first port that\n"
+           "  --port DEV    device for COM1 (default " << link::DefaultPortName(1) << "); auto: the first port that\n"
            "                \"ternctl ports\" lists (USB adapters first), and the second for COM2\n"
-           "  --port2 DEV   device for COM2 (default /dev/ttyS1, or COM1's device when --port is given)\n"
+           "  --port2 DEV   device for COM2 (default " << link::DefaultPortName(2) << ", or COM1's device when --port is given)\n"
            "  --trace FILE  write every byte on the line to FILE, with a timestamp, and each\n"
            "                frame decoded in words (for a support request)\n"
            "  --link PATH   also make a symbolic link PATH to the camera's device\n"
@@ -216,7 +216,8 @@ std::optional<int> OnManyCameras(const std::string& cmd, const std::vector<std::
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// main is the platform's entry: main_posix.cpp, main_win32.cpp.
+int TernctlMain(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         Usage(args.empty() ? std::cerr : std::cout);

@@ -73,6 +73,13 @@ inline constexpr const char* kMsgTooLong = "送信データ長が長すぎる。
 /// Windows; empty for 0 (there is no COM0).
 std::string SystemPortDevice(unsigned port);
 
+/// Port n as the user names it in help texts: /dev/ttyS(n-1) on Linux, COMn on Windows.
+#ifdef _WIN32
+inline std::string DefaultPortName(unsigned port) { return "COM" + std::to_string(port); }
+#else
+inline std::string DefaultPortName(unsigned port) { return "/dev/ttyS" + std::to_string(port - 1); }
+#endif
+
 /// The devices behind COM1 and COM2 ("--port DEV", "--port2 DEV").
 struct PortDevices {
     std::string com1 = SystemPortDevice(1);

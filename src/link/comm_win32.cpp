@@ -1,29 +1,39 @@
 // TComm on the Win32 communications API. See comm.h.
 //
-// The port is opened overlapped, exclusively (share mode 0), on \\.\COMn:
-// SetupComm (the queue sizes), the DCB (GetCommState / SetCommState: rate,
-// byte size, parity, stop bits, flow control; a refused DCB is ignored as
-// on POSIX), SetCommTimeouts, PurgeComm, then DTR on (EscapeCommFunction).
+// The port is opened overlapped, exclusively (share mode 0), on \\.\COMn
+// (the name in any case, with or without the prefix): SetupComm (the queue
+// sizes), the DCB (GetCommState / SetCommState: rate, byte size, parity, stop
+// bits, flow control; a refused DCB is ignored as on POSIX), SetCommTimeouts,
+// PurgeComm, then DTR on (EscapeCommFunction).
 //
 // Timeouts: a Read returns at once with what waits, else with the first
 // bytes that come within 1000 ms, else with 0 (ReadIntervalTimeout and
 // ReadTotalTimeoutMultiplier MAXDWORD, ReadTotalTimeoutConstant 1000). wine
 // ends such a read on an empty queue with ERROR_TIMEOUT: 0 bytes too. A Write
-// may take 1000 ms beyond the time the bytes need on the line.
+// may take 1000 ms beyond the time the bytes need on the line. Every byte a
+// read returns is traced first, also from a read that ended in a time-out.
 //
 // The watch thread: SetCommMask(EV_RXCHAR | EV_ERR) and an overlapped
 // WaitCommEvent; on an event ClearCommError tells how many bytes wait, and
 // the report goes to the event thread (PortNotifier::Post, one report queued
 // at a time: the event thread reads all that waits then) or, without a
-// notifier, to OnCommReceive on the watch thread itself. A failing wait or
-// ClearCommError on a port that no longer answers (adapter pulled) is the
-// device gone: OnCommLost once, and the thread ends. ERROR_OPERATION_ABORTED
-// (a mask change or purge on Windows; wine on a pseudo-terminal whose modem
-// lines cannot be read ends every idle wait so) is waited out for a moment,
-// not spun on. Close stops the watch with a private event plus
-// SetCommMask(0), repeated until the thread has ended (wine may not release
-// a pending wait at once), and joins it; from a handler on the watch thread
-// the thread is kept aside and joined later, as on POSIX.
+// notifier, to OnCommReceive on the watch thread itself. Line errors
+// (CE_FRAME, CE_RXPARITY, CE_OVERRUN, CE_RXOVER, CE_BREAK) are cleared, never
+// a stop (fAbortOnError off); the bytes they garbled or lost reach the link
+// as a broken frame, which it counts as noise, as on POSIX.
+//
+// The device gone: the errors a pulled USB adapter gives (ERROR_ACCESS_DENIED,
+// ERROR_BAD_COMMAND, ERROR_DEVICE_REMOVED, ERROR_OPERATION_ABORTED) from
+// WaitCommEvent, ReadFile, WriteFile or ClearCommError are a loss at once:
+// OnCommLost once, and the watch ends. One exception: wine on a pseudo-
+// terminal, whose modem lines cannot be read, ends every idle wait with
+// ERROR_OPERATION_ABORTED; there (GetCommModemStatus failing under wine) such
+// a wait is waited out for a moment, not spun on. Other failures of the wait
+// are a loss when ClearCommError fails too, three times in a row. Close stops
+// the watch with a private event plus SetCommMask(0), repeated until the
+// thread has ended (wine may not release a pending wait at once), and joins
+// it; from a handler on the watch thread the thread is kept aside and joined
+// later, as on POSIX.
 #include "link/comm.h"
 
 #include <windows.h>
@@ -31,6 +41,7 @@
 #include <algorithm>
 #include <cassert>
 #include <chrono>
+#include <cctype>
 #include <cstring>
 #include <thread>
 
@@ -43,7 +54,7 @@ namespace {
 constexpr DWORD kReadTimeoutMs = 1000;
 constexpr DWORD kWriteTimeoutMs = 1000;
 constexpr DWORD kBreakMs = 500;
-constexpr DWORD kAbortedPauseMs = 10;   // after ERROR_OPERATION_ABORTED with nothing waiting
+constexpr DWORD kAbortedPauseMs = 10;   // wine, pseudo-terminal: after an idle wait it ended
 constexpr int kFailuresBeforeLost = 3;  // failed waits in a row, ClearCommError failing too
 constexpr DWORD kStopRepeatMs = 20;     // SetCommMask(0) again while the watch has not ended
 constexpr int kStopRepeats = 250;       // 5 s at most, then joined all the same
@@ -57,6 +68,40 @@ std::string WinErrorText(DWORD code) {
     if (text) ::LocalFree(text);
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
     return s;
+}
+
+/// The errors of a device that is no longer there (a USB adapter pulled).
+bool DeviceGoneError(DWORD e) {
+    return e == ERROR_OPERATION_ABORTED || e == ERROR_ACCESS_DENIED || e == ERROR_BAD_COMMAND ||
+           e == ERROR_DEVICE_REMOVED;
+}
+
+/// Running under wine (its ntdll names its version).
+bool UnderWine() {
+    static const bool wine = [] {
+        const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+        return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
+
+/// wine's pseudo-terminal: no modem lines, and every idle wait ends aborted.
+bool WinePseudoTerminal(HANDLE h) {
+    DWORD status = 0;
+    return UnderWine() && !::GetCommModemStatus(h, &status);
+}
+
+/// "COM12", "com12", "\\.\com12" -> "\\.\COM12" (COM10 and above open only
+/// so); any other name as it is.
+std::string PortPath(std::string dev) {
+    std::string name = dev.rfind("\\\\.\\", 0) == 0 ? dev.substr(4) : dev;
+    if (name.size() < 4 || name.size() > 8) return dev;
+    if (std::toupper(static_cast<unsigned char>(name[0])) != 'C' || std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
+        std::toupper(static_cast<unsigned char>(name[2])) != 'M')
+        return dev;
+    if (!std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; }) || name[3] == '0')
+        return dev;
+    return "\\\\.\\COM" + name.substr(3);
 }
 
 /// A manual-reset event for one overlapped call.
@@ -88,6 +133,7 @@ struct TComm::Native {
     PortNotifier* notifier = nullptr;
     std::shared_ptr<Opening> opening;
     std::atomic<bool> reportQueued{false};  // a receive report waits on the event thread
+    std::atomic<bool> lostReported{false};     // OnCommLost is sent once an opening
 };
 
 namespace {
@@ -163,6 +209,8 @@ private:
         }
         bool pending = false;
         int failures = 0;
+        // Decided once: the wine pseudo-terminal keeps its modem lines unreadable.
+        const bool winePty = WinePseudoTerminal(h);
         while (!st.stop.load()) {
             const HANDLE event = ov->hEvent;
             *ov = OVERLAPPED{};
@@ -186,6 +234,14 @@ private:
             DWORD errors = 0;
             COMSTAT stat{};
             const bool cleared = ::ClearCommError(h, &errors, &stat) != 0;
+            const DWORD clearError = cleared ? 0 : ::GetLastError();
+            // A line error (CE_FRAME, CE_RXPARITY, CE_OVERRUN, ...) is cleared here; the
+            // bytes it garbled or lost make a frame the link counts as noise.
+            const bool idleWineAbort = winePty && error == ERROR_OPERATION_ABORTED;
+            if ((DeviceGoneError(error) && !idleWineAbort) || DeviceGoneError(clearError)) {
+                owner->LostFromNotifier(WinErrorText(DeviceGoneError(error) ? error : clearError));
+                break;
+            }
             if (error != 0 && !cleared) {
                 if (++failures >= kFailuresBeforeLost) {
                     owner->LostFromNotifier(WinErrorText(error));
@@ -228,7 +284,9 @@ bool TComm::DsrState() const {
     if (!IsOpen() || lost_.load()) return false;
     DWORD status = 0;
     if (::GetCommModemStatus(native_->handle, &status)) return (status & MS_DSR_ON) != 0;
-    return true;  // no modem-status lines to read: as a pseudo-terminal on POSIX
+    // Unreadable lines: under wine a pseudo-terminal, which has none (on, as
+    // on POSIX); on Windows a port that no longer answers (off).
+    return UnderWine();
 }
 
 // ---- setters ---------------------------------------------------------------------
@@ -343,12 +401,13 @@ void TComm::Open() {
     std::unique_lock lk(ioMutex_);
     if (IsOpen()) return;
 
-    std::string dev = devices_.For(port_.load());
-    // "COM12" as the user writes it: COM10 and above open only as \\.\COM12.
-    if (dev.size() > 3 && dev.compare(0, 3, "COM") == 0) dev = "\\\\.\\" + dev;
+    const std::string dev = PortPath(devices_.For(port_.load()));
     device_ = dev;
     if (dev.empty()) throw ECommOpenError(-1, "there is no COM0", dev, ENOENT);
-    const HANDLE h = ::CreateFileA(dev.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */, nullptr, OPEN_EXISTING,
+    std::wstring wide(dev.size() + 1, L'\0');
+    wide.resize(static_cast<std::size_t>(std::max(
+        0, ::MultiByteToWideChar(CP_UTF8, 0, dev.c_str(), -1, wide.data(), static_cast<int>(wide.size())) - 1)));
+    const HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD e = ::GetLastError();
@@ -381,6 +440,7 @@ void TComm::Open() {
     ::PurgeComm(h, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
 
     lost_.store(false);
+    native_->lostReported.store(false);
     native_->notifier = notifier_;
     native_->opening = std::make_shared<Opening>();
     native_->reportQueued.store(false);
@@ -442,11 +502,12 @@ void TComm::Write(const void* buffer, std::uint32_t count) {
     ov.hEvent = ev.h;
     DWORD written = 0;
     if (!::WriteFile(h, buffer, count, &written, &ov)) {
-        const DWORD e = ::GetLastError();
-        if (e != ERROR_IO_PENDING) throw ECommReadWriteError(e, WinErrorText(e));
-        if (!::GetOverlappedResult(h, &ov, &written, TRUE)) {
-            const DWORD e2 = ::GetLastError();
-            throw ECommReadWriteError(e2, WinErrorText(e2));
+        DWORD e = ::GetLastError();
+        if (e == ERROR_IO_PENDING) e = ::GetOverlappedResult(h, &ov, &written, TRUE) ? 0 : ::GetLastError();
+        if (e != 0) {
+            lk.unlock();  // a handler of the loss may close the port
+            if (DeviceGoneError(e)) LostFromNotifier(WinErrorText(e));
+            throw ECommReadWriteError(e, WinErrorText(e));
         }
     }
     if (written < count)
@@ -465,15 +526,21 @@ std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
     DWORD got = 0;
     if (!::ReadFile(h, buffer, count, &got, &ov)) {
         DWORD e = ::GetLastError();
+        bool cancelled = false;
         if (e == ERROR_IO_PENDING) {
             // The port's timeouts end the read; the wait is bounded here too,
             // for a driver that does not keep them.
-            if (::WaitForSingleObject(ev.h, kReadTimeoutMs + 500) != WAIT_OBJECT_0) ::CancelIoEx(h, &ov);
+            if (::WaitForSingleObject(ev.h, kReadTimeoutMs + 500) != WAIT_OBJECT_0) cancelled = ::CancelIoEx(h, &ov) != 0;
             e = ::GetOverlappedResult(h, &ov, &got, TRUE) ? 0 : ::GetLastError();
         }
-        // Nothing came within the timeout: wine says ERROR_TIMEOUT, a cancel ERROR_OPERATION_ABORTED.
-        if (e == ERROR_TIMEOUT || e == ERROR_OPERATION_ABORTED) return got;
-        if (e != 0) throw ECommReadWriteError(e, WinErrorText(e));
+        // Nothing (more) came within the timeout: wine says ERROR_TIMEOUT, our
+        // own cancel ERROR_OPERATION_ABORTED. What came is kept (below).
+        if (e == ERROR_TIMEOUT || (e == ERROR_OPERATION_ABORTED && cancelled)) e = 0;
+        if (e != 0) {
+            lk.unlock();  // a handler of the loss may close the port
+            if (DeviceGoneError(e)) LostFromNotifier(WinErrorText(e));
+            throw ECommReadWriteError(e, WinErrorText(e));
+        }
     }
     if (got > 0) {
         rxTaken_.fetch_add(got);
@@ -537,6 +604,7 @@ void TComm::ReadyFromNotifier() {
 
 void TComm::LostFromNotifier(const std::string& reason) {
     Native& n = *native_;
+    if (n.lostReported.exchange(true)) return;
     auto report = [this, reason] {
         lost_.store(true);
         if (!OnCommLost) return;

@@ -38,7 +38,40 @@ std::string NotRegular(const std::string& path, mode_t mode) {
     return path + ": not a regular file (" + KindOf(mode) + ")";
 }
 
+// ---- temporary files an interruption removes ------------------------------------------
+// A fixed table, so that the signal handler touches no allocator and no
+// lock: a slot is claimed (1), filled, then published (2).
+constexpr int kSlots = 8;
+constexpr std::size_t kSlotChars = 4096;
+struct Slot {
+    std::atomic<int> state{0};
+    char path[kSlotChars];
+};
+Slot g_slots[kSlots];
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void Register(const std::string& path) {
+    if (path.size() >= kSlotChars) return;  // not removed on an interruption
+    for (Slot& s : g_slots) {
+        int expected = 0;
+        if (!s.state.compare_exchange_strong(expected, 1)) continue;
+        std::memcpy(s.path, path.c_str(), path.size() + 1);
+        s.state.store(2);
+        return;
+    }
+}
+
+void Unregister(const std::string& path) {
+    for (Slot& s : g_slots)
+        if (s.state.load() == 2 && path == s.path) s.state.store(0);
+}
+
 }  // namespace
+
+void RemovePendingFiles() {
+    for (Slot& s : g_slots)
+        if (s.state.load() == 2) ::unlink(s.path);
+}
 
 bool PendingFile::Open(const std::string& path, bool replaceReadOnly, std::string& error, bool* readOnly) {
     Discard();
@@ -72,6 +105,7 @@ bool PendingFile::Open(const std::string& path, bool replaceReadOnly, std::strin
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
         tmp_ = target_ + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
         fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd_ >= 0) Register(tmp_);
         if (fd_ < 0 && errno != EEXIST) {
             error = Errno(("cannot create a file in " + dir).c_str());
             tmp_.clear();
@@ -90,7 +124,10 @@ bool PendingFile::Open(const std::string& path, bool replaceReadOnly, std::strin
 void PendingFile::Discard() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    if (!tmp_.empty()) ::unlink(tmp_.c_str());
+    if (!tmp_.empty()) {
+        ::unlink(tmp_.c_str());
+        Unregister(tmp_);
+    }
     tmp_.clear();
 }
 
@@ -118,6 +155,7 @@ bool PendingFile::Commit(std::string_view contents, std::string& error) {
     fd_ = -1;
     if (closed != 0) return fail(Errno("close"));
     if (::rename(tmp_.c_str(), target_.c_str()) != 0) return fail(Errno("rename"));
+    Unregister(tmp_);
     tmp_.clear();
     // The rename itself is made durable with the folder.
     const int dfd = ::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -107,6 +107,12 @@ private:
     std::string tmp_;
 };
 
+/// Removes the temporary file of every PendingFile not yet committed or
+/// discarded, for an interruption (Ctrl-C) that ends the program in the
+/// middle of a copy. Async-signal-safe: a signal handler or a console control
+/// handler calls it; it touches nothing else.
+void RemovePendingFiles();
+
 /// Replaces `path` with `contents` through a PendingFile (read-only targets
 /// included: the caller has asked). An existing file keeps its permission
 /// bits. On failure `error` tells why and false is returned.

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -16,6 +18,8 @@
 #include "link/event_loop.h"
 #include "link/ports.h"
 #include "link/protocol.h"
+
+#include <windows.h>
 
 using namespace tern::link;
 using namespace std::chrono_literals;
@@ -162,6 +166,71 @@ TEST(WinCommPort, FiftyOpenCloseCyclesLeaveThePortWorking) {
     comm.Write(&ENQ, 1);
     EXPECT_TRUE(loop.RunUntil([&] { return acked; }, 5000ms));
     comm.Close();
+}
+
+/// The camera's port as a user may write it: "com1", "Com1", "\\.\com1".
+class WinPortName : public ::testing::TestWithParam<int> {};
+
+TEST_P(WinPortName, OpensTheCameraWhateverTheCaseAndPrefix) {
+    std::string name = kCamera.substr(4);  // "COM1"
+    if (GetParam() != 1) std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (GetParam() == 1) name = "Com" + name.substr(3);
+    if (GetParam() == 2) name = "\\\\.\\" + name;
+    TComm comm;
+    comm.SetPortDevice(1, name);
+    ASSERT_NO_THROW(comm.Open()) << name;
+    comm.Write(&ENQ, 1);
+    std::uint8_t b = 0;
+    EXPECT_EQ(comm.Read(&b, 1), 1u) << name;
+    EXPECT_EQ(b, ACK) << name;
+    comm.Close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, WinPortName, ::testing::Values(0, 1, 2),
+                         [](const auto& info) { return std::string(info.param == 0 ? "LowerCase" : info.param == 1 ? "MixedCase" : "DevicePrefix"); });
+
+// (A port another program holds is listed busy on Windows; wine does not
+// keep a serial device's open exclusive, so that is not tried here.)
+TEST(WinCommPort, TheListNamesTheCameraPortAndNoMissingOne) {
+    const std::string com = kCamera.substr(4);
+    auto find = [&](const std::vector<SerialPort>& ports) {
+        return std::find_if(ports.begin(), ports.end(), [&](const SerialPort& p) { return p.device == com; });
+    };
+    const std::vector<SerialPort> ports = ListSerialPorts();
+    const auto it = find(ports);
+    ASSERT_NE(it, ports.end()) << PortListText(ports);
+    EXPECT_TRUE(it->accessible);
+    for (const SerialPort& p : ports) EXPECT_NE(p.device, kMissing.substr(4));
+}
+
+// The watch's wait is the one a real port gives: it pends until a byte
+// comes (wine does so on the pseudo-terminal with the test's modem-line
+// preload), and the camera's answer ends it with EV_RXCHAR.
+TEST(WinCommPort, TheEventWaitPendsUntilTheCameraAnswers) {
+    const HANDLE h = ::CreateFileA(kCamera.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD modem = 0;
+    EXPECT_TRUE(::GetCommModemStatus(h, &modem));
+    EXPECT_TRUE(modem & MS_DSR_ON);
+    ::PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    ASSERT_TRUE(::SetCommMask(h, EV_RXCHAR | EV_ERR));
+    OVERLAPPED ov{};
+    ov.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD mask = 0;
+    EXPECT_FALSE(::WaitCommEvent(h, &mask, &ov));
+    ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+
+    OVERLAPPED wov{};
+    wov.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD n = 0;
+    if (!::WriteFile(h, &ENQ, 1, &n, &wov)) ::GetOverlappedResult(h, &wov, &n, TRUE);
+    ASSERT_EQ(::WaitForSingleObject(ov.hEvent, 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(::GetOverlappedResult(h, &ov, &n, FALSE)) << ::GetLastError();
+    EXPECT_TRUE(mask & EV_RXCHAR) << mask;
+    ::CloseHandle(wov.hEvent);
+    ::CloseHandle(ov.hEvent);
+    ::CloseHandle(h);
 }
 
 }  // namespace
