@@ -2,6 +2,7 @@
 #include "app/MTern.h"
 
 #include "app/PortWatch.h"
+#include "link/comm_net.h"
 #include "link/ports.h"
 #include "link/version.h"
 
@@ -10,6 +11,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFrame>
+#include <QInputDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -141,9 +143,12 @@ void TFTern::WireComm1() {
     comm1_->SetNotifier(portWatch_.get());
     comm1_->OnCommReceive = [this](link::TComm& sender, std::uint16_t size) { link_->OnCommReceive(sender, size); };
     comm1_->OnCommLost = [this](link::TComm& sender, const std::string& reason) {
-        std::string text = "The serial device " + sender.DeviceName() + " went away";
+        const bool net = link::IsNetworkPortName(sender.DeviceName());
+        std::string text = (net ? "The connection to " : "The serial device ") + sender.DeviceName() +
+                           (net ? " was lost" : " went away");
         if (!reason.empty()) text += ": " + reason;
-        text += ".\nPlug it in again: the tool connects again by itself and reads the page shown.";
+        text += net ? ".\nThe tool connects again by itself once the terminal server answers, and reads the page shown."
+                    : ".\nPlug it in again: the tool connects again by itself and reads the page shown.";
         PostToEventThread([this, text] {
             // Commands are refused from now on, before the notice is up.
             link_->PortLost();
@@ -324,7 +329,6 @@ void TFTern::FillConnectMenu() {
     if (ports.empty()) {
         QAction* none = ConnectTo1->addAction("No serial port found: plug in the adapter");
         none->setEnabled(false);
-        return;
     }
     for (const link::SerialPort& p : ports) {
         QString text = QString::fromStdString(link::PortLabel(p));
@@ -338,6 +342,33 @@ void TFTern::FillConnectMenu() {
         const std::string device = p.byIdPath.empty() ? p.device : p.byIdPath;
         connect(a, &QAction::triggered, this, [this, device] { Guard([this, device] { ConnectToPort(device); }); });
     }
+    ConnectTo1->addSeparator();
+    QAction* net = ConnectTo1->addAction("Network port...");
+    net->setObjectName("NetworkPort1");
+    connect(net, &QAction::triggered, this, [this] { Guard([this] { AskNetworkPort(); }); });
+}
+
+void TFTern::AskNetworkPort() {
+    const std::string inUse = DeviceInUse();
+    QString name = QString::fromStdString(link::IsNetworkPortName(inUse) ? inUse : QSettings().value("port/network").toString().toStdString());
+    if (name.isEmpty()) name = QStringLiteral("rfc2217://");
+    bool ok = false;
+    name = QInputDialog::getText(this, QStringLiteral("Network port"),
+                                 QStringLiteral("A camera behind a terminal server:\n"
+                                                "rfc2217://HOST:PORT (the server sets the line) or tcp://HOST:PORT (raw)"),
+                                 QLineEdit::Normal, name, &ok);
+    if (ok) ConnectToNetworkPort(name.trimmed().toStdString());
+}
+
+bool TFTern::ConnectToNetworkPort(const std::string& name) {
+    std::string error;
+    if (!link::ParseNetworkPort(name, &error)) {
+        MessageBox(QString::fromStdString(name + ": " + error), QApplication::applicationName(), true);
+        return false;
+    }
+    QSettings().setValue("port/network", QString::fromStdString(name));
+    ConnectToPort(name);
+    return true;
 }
 
 void TFTern::ConnectToPort(const std::string& device) {

@@ -48,6 +48,7 @@
 // Destroying the TComm from inside one of its own handlers is not supported
 // (asserted).
 #include "link/comm.h"
+#include "link/comm_net.h"
 
 #include "link/trace.h"
 
@@ -366,9 +367,10 @@ TComm::~TComm() {
     Close();
 }
 
-bool TComm::IsOpen() const { return fd_.load() >= 0; }
+bool TComm::IsOpen() const { return fd_.load() >= 0 || Networked(); }
 
 bool TComm::DsrState() const {
+    if (Networked()) return net_->DsrState();
     std::shared_lock lk(ioMutex_);
     const int fd = fd_.load();
     if (fd < 0 || lost_.load()) return false;
@@ -516,6 +518,7 @@ void TComm::ApplyFlowControls(int fd) {
 // ---- open / close ---------------------------------------------------------------------
 
 void TComm::Open() {
+    if (OpenNetwork()) return;
     std::unique_lock life(lifeMutex_, std::defer_lock);
     if (!LockLifeFromAnyThread(life)) throw ECommOpenError(-1, "the port is being closed");
     if (!OnOwnWatchThread()) JoinRetired();
@@ -598,6 +601,7 @@ void TComm::JoinRetired() {
 }
 
 void TComm::Close() {
+    if (net_) net_->Close();
     std::unique_lock life(lifeMutex_, std::defer_lock);
     // From a handler while another thread closes: that Close finishes the job.
     if (!LockLifeFromAnyThread(life)) return;
@@ -652,6 +656,7 @@ int TComm::WaitDevice(int fd, short events, int timeoutMs) const {
 }
 
 std::uint32_t TComm::BytesWaiting() const {
+    if (Networked()) return net_->BytesWaiting();
     std::shared_lock lk(ioMutex_);
     const int fd = fd_.load();
     int n = 0;
@@ -660,6 +665,7 @@ std::uint32_t TComm::BytesWaiting() const {
 }
 
 void TComm::Write(const void* buffer, std::uint32_t count) {
+    if (Networked()) return net_->Write(buffer, count);
     std::shared_lock lk(ioMutex_);
     const int fd = fd_.load();
     if (fd < 0) throw ECommError(kMsgNotStarted);
@@ -696,6 +702,7 @@ void TComm::Write(const void* buffer, std::uint32_t count) {
 }
 
 std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
+    if (Networked()) return net_->Read(buffer, count);
     std::shared_lock lk(ioMutex_);
     const int fd = fd_.load();
     if (fd < 0) throw ECommError(kMsgNotStarted);
@@ -744,6 +751,7 @@ std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
 void TComm::SendString(const std::string& text) { Write(text.data(), static_cast<std::uint32_t>(text.size())); }
 
 void TComm::SendBreak() {
+    if (Networked()) return net_->SendBreak();
     std::shared_lock lk(ioMutex_);
     const int fd = fd_.load();
     if (fd < 0) throw ECommReadWriteError(EBADF, ErrText(EBADF));

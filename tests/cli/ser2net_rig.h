@@ -1,0 +1,129 @@
+// A real terminal server for the tests and the bench: one ser2net process,
+// started in the foreground with a configuration written here, listening on
+// 127.0.0.1 only, each of its ports connected to a virtual camera's
+// pseudo-terminal. It runs in a process group of its own under `timeout`,
+// and is ended (the whole group) by Stop or the destructor.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tern::test {
+
+/// A TCP port on 127.0.0.1 that nothing listens on at this moment.
+inline int FreeTcpPort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        throw std::runtime_error("no free TCP port");
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+/// True while something listens on 127.0.0.1:port (read from /proc/net/tcp).
+inline bool Listening(int port) {
+    std::ifstream in("/proc/net/tcp");
+    std::string line;
+    char want[32];
+    std::snprintf(want, sizeof want, "0100007F:%04X", port);
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        std::string slot, local, remote, state;
+        f >> slot >> local >> remote >> state;
+        if (local == want && state == "0A") return true;
+    }
+    return false;
+}
+
+class Ser2net {
+public:
+    struct Port {
+        std::string device;  ///< the pseudo-terminal ser2net opens
+        bool rfc2217 = true;  ///< telnet(rfc2217) accepter, else plain tcp
+        int tcpPort = 0;
+        std::string Url() const {
+            return std::string(rfc2217 ? "rfc2217" : "tcp") + "://127.0.0.1:" + std::to_string(tcpPort);
+        }
+    };
+
+    /// Writes the configuration for `ports` (each given a free TCP port) in `dir` and starts.
+    Ser2net(const std::string& dir, std::vector<Port> ports)
+        : ports_(std::move(ports)), config_(dir + "/ser2net.yaml"), pidFile_(dir + "/ser2net.pid") {
+        std::ofstream y(config_);
+        y << "%YAML 1.1\n---\n";
+        int n = 0;
+        for (Port& p : ports_) {
+            p.tcpPort = FreeTcpPort();
+            y << "connection: &cam" << n++ << "\n"
+              << "  accepter: " << (p.rfc2217 ? "telnet(rfc2217),tcp," : "tcp,") << "127.0.0.1," << p.tcpPort << "\n"
+              << "  connector: serialdev," << p.device << ",9600n81,local\n";
+        }
+        y.close();
+        Start();
+    }
+    ~Ser2net() { Stop(); }
+    Ser2net(const Ser2net&) = delete;
+    Ser2net& operator=(const Ser2net&) = delete;
+
+    const Port& operator[](std::size_t i) const { return ports_[i]; }
+    std::size_t size() const { return ports_.size(); }
+
+    /// Starts ser2net (again) and waits until every port listens; throws when it does not within 10 s.
+    void Start() {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setpgid(0, 0);
+
+            // -n: in the foreground; -u: no lock files on the devices; bounded by timeout.
+            ::execlp("timeout", "timeout", "300", "ser2net", "-n", "-u", "-c", config_.c_str(), "-P", pidFile_.c_str(),
+                     static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        if (pid_ < 0) throw std::runtime_error("fork");
+        ::setpgid(pid_, pid_);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (const Port& p : ports_) {
+            while (!Listening(p.tcpPort)) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    Stop();
+                    throw std::runtime_error("ser2net did not start listening on port " + std::to_string(p.tcpPort));
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));  // polling a condition
+            }
+        }
+    }
+    /// Ends ser2net (its whole group) and waits for it; its ports close.
+    void Stop() {
+        if (pid_ <= 0) return;
+        ::kill(-pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        ::kill(-pid_, SIGKILL);  // anything of the group left behind
+        pid_ = -1;
+    }
+
+private:
+    std::vector<Port> ports_;
+    std::string config_;
+    std::string pidFile_;
+    pid_t pid_ = -1;
+};
+
+}  // namespace tern::test
