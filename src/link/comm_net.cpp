@@ -464,7 +464,7 @@ NetComm::NetComm(TComm& owner) : s_(std::make_unique<State>(owner)) { StartSocke
 
 NetComm::~NetComm() {
     Close();
-    if (s_->retired.joinable()) s_->retired.join();
+    if (s_->retired.joinable() && s_->retired.get_id() != std::this_thread::get_id()) s_->retired.join();
 }
 
 bool NetComm::IsOpen() const { return s_->open.load(); }
@@ -484,8 +484,9 @@ namespace {
 void NetComm::Open(const std::string& name) {
     State& s = *s_;
     if (s.open.load()) return;
-    if (s.retired.joinable() && !s.OnOwnThread()) s.retired.join();
-    if (s.thread.joinable() && !s.OnOwnThread()) s.thread.join();
+    const auto self = std::this_thread::get_id();
+    if (s.retired.joinable() && s.retired.get_id() != self) s.retired.join();
+    if (s.thread.joinable()) s.thread.join();  // ended by the loss (Close retires its own)
     std::string error;
     const auto parsed = ParseNetworkPort(name, &error);
     if (!parsed) throw ECommOpenError(-1, error, name, 0);
@@ -806,7 +807,7 @@ void NetComm::Close() {
     }
     if (s.thread.joinable()) {
         if (s.OnOwnThread()) {
-            if (s.retired.joinable()) s.retired.detach();  // cannot happen: joined at Open
+            if (s.retired.joinable()) s.retired.join();  // an older one, ended
             s.retired = std::move(s.thread);
         } else {
             s.thread.join();

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -65,7 +66,7 @@ public:
 
     /// Writes the configuration for `ports` (each given a free TCP port) in `dir` and starts.
     Ser2net(const std::string& dir, std::vector<Port> ports)
-        : ports_(std::move(ports)), config_(dir + "/ser2net.yaml"), pidFile_(dir + "/ser2net.pid") {
+        : ports_(std::move(ports)), config_(dir + "/ser2net.yaml"), pidFile_(dir + "/ser2net.pid"), logFile_(dir + "/ser2net.log") {
         std::ofstream y(config_);
         y << "%YAML 1.1\n---\n";
         int n = 0;
@@ -90,6 +91,11 @@ public:
         pid_ = ::fork();
         if (pid_ == 0) {
             ::setpgid(0, 0);
+            // Its remarks (mDNS, the modem lines a pseudo-terminal lacks) go to a file beside the configuration.
+            if (const int log = ::open(logFile_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600); log >= 0) {
+                ::dup2(log, 1);
+                ::dup2(log, 2);
+            }
 
             // -n: in the foreground; -u: no lock files on the devices; bounded by timeout.
             ::execlp("timeout", "timeout", "300", "ser2net", "-n", "-u", "-c", config_.c_str(), "-P", pidFile_.c_str(),
@@ -123,6 +129,7 @@ private:
     std::vector<Port> ports_;
     std::string config_;
     std::string pidFile_;
+    std::string logFile_;
     pid_t pid_ = -1;
 };
 

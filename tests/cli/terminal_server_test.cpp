@@ -38,21 +38,32 @@ struct Outcome {
     std::string err;
 };
 
-/// Runs a program line (ended after a minute with 124 if it hangs).
-Outcome Run(const TempDir& dir, const std::string& line) {
-    Outcome r;
-    const std::string errPath = dir.File("stderr.txt");
-    FILE* p = ::popen(("timeout 60 " + line + " 2>" + errPath).c_str(), "r");
-    if (p == nullptr) return r;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p)) r.out += buf;
-    const int status = ::pclose(p);
-    r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = Slurp(errPath);
-    return r;
-}
+/// A program line started (ended after a minute with 124 if it hangs);
+/// Finish waits for it and collects its output.
+class Started {
+public:
+    Started(const TempDir& dir, const std::string& line, const std::string& errName = "stderr.txt")
+        : errPath_(dir.File(errName)), pipe_(::popen(("timeout 60 " + line + " 2>" + errPath_).c_str(), "r")) {}
+    Outcome Finish() {
+        Outcome r;
+        if (pipe_ == nullptr) return r;
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, pipe_)) r.out += buf;
+        const int status = ::pclose(pipe_);
+        pipe_ = nullptr;
+        r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.err = Slurp(errPath_);
+        return r;
+    }
 
-Outcome Ctl(const TempDir& dir, const std::string& args) { return Run(dir, std::string(TERNCTL_PATH) + " " + args); }
+private:
+    std::string errPath_;
+    FILE* pipe_;
+};
+
+Outcome RunLine(const TempDir& dir, const std::string& line) { return Started(dir, line).Finish(); }
+
+Outcome Ctl(const TempDir& dir, const std::string& args) { return RunLine(dir, std::string(TERNCTL_PATH) + " " + args); }
 
 /// Mostly 0xFFFF (every byte of the frames that carry it is 0xFF, escaped on
 /// a Telnet line), with a counting word every seventh so a shifted word shows.
@@ -155,8 +166,14 @@ TEST(TerminalServer, OpenErrorsNameTheHostTheReasonAndWhatToCheck) {
         {"tcp://no-such-camera.invalid:4001", "the host name no-such-camera.invalid was not found", "check its spelling"},
         {"rfc2217://cams-7", "the TCP port is missing", "cams-7:4001"},
     };
-    for (const Case& c : cases) {
-        const Outcome r = Ctl(dir, "probe" + Port(c.port));
+    // At once: each tries its port on three ticks of the link before it gives up.
+    std::vector<std::unique_ptr<Started>> runs;
+    for (const Case& c : cases)
+        runs.push_back(std::make_unique<Started>(dir, std::string(TERNCTL_PATH) + " probe" + Port(c.port),
+                                                 "stderr" + std::to_string(runs.size()) + ".txt"));
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const Case& c = cases[i];
+        const Outcome r = runs[i]->Finish();
         EXPECT_NE(r.rc, 0) << c.port;
         EXPECT_NE(r.err.find(c.port + ": " + c.reason), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(c.check), std::string::npos) << r.err;
@@ -263,7 +280,7 @@ TEST(TerminalServerWindow, StartUpChainOnANetworkPort) {
     Camera cam(MostlyOnes(7));
     Ser2net server(dir.Path(), {{cam.cam.DevicePath(), true}});
     const std::string shot = dir.File("shot.png"), trace = dir.File("trace.txt");
-    const Outcome r = Run(dir, "env HOME=" + dir.Path() + " XDG_CONFIG_HOME=" + dir.Path() +
+    const Outcome r = RunLine(dir, "env HOME=" + dir.Path() + " XDG_CONFIG_HOME=" + dir.Path() +
                                    " QT_QPA_PLATFORM=offscreen " + TERNAB_PATH + Port(server[0].Url()) +
                                    "--trace " + trace + " --screenshot " + shot);
     ASSERT_EQ(r.rc, 0) << r.err;
