@@ -746,6 +746,13 @@ void NetComm::OnReady() {
         if (s.rx.size() < kRxMax) {
             std::uint8_t buf[8192];
             const auto n = ::recv(s.sock, reinterpret_cast<char*>(buf), sizeof buf, 0);
+#ifdef TCP_QUICKACK
+            // Acknowledged at once: a server that holds its next bytes until
+            // the last are acknowledged (Nagle) would otherwise wait for the
+            // delayed acknowledgement on every reply, byte by byte.
+            const int quick = 1;
+            ::setsockopt(s.sock, IPPROTO_TCP, TCP_QUICKACK, &quick, sizeof quick);
+#endif
             if (n > 0) {
                 try {
                     s.Parse(buf, static_cast<std::size_t>(n));

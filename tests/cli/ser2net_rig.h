@@ -73,8 +73,9 @@ public:
         for (Port& p : ports_) {
             p.tcpPort = FreeTcpPort();
             y << "connection: &cam" << n++ << "\n"
-              << "  accepter: " << (p.rfc2217 ? "telnet(rfc2217),tcp," : "tcp,") << "127.0.0.1," << p.tcpPort << "\n"
-              << "  connector: serialdev," << p.device << ",9600n81,local\n";
+              << "  accepter: " << (p.rfc2217 ? "telnet(rfc2217),tcp(nodelay)," : "tcp(nodelay),") << "127.0.0.1," << p.tcpPort << "\n"
+              << "  connector: serialdev," << p.device << ",9600n81,local\n"
+              << "  options:\n    chardelay: false\n";  // each byte on at once, as a camera's site is set up
         }
         y.close();
         Start();
