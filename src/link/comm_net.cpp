@@ -52,6 +52,7 @@ constexpr int kWriteTimeoutMs = 1000;        // a write that makes no progress, 
 constexpr int kSliceMs = 50;                 // the watch thread looks for Close this often
 constexpr std::size_t kRxMax = 64 * 1024;    // beyond this, reading waits for the handler
 constexpr int kBreakMs = 500;
+constexpr int kReconnectWaitMs = 100;        // a reconnect's wait for the server in one Open
 
 // ---- sockets on both platforms ---------------------------------------------------
 
@@ -303,6 +304,12 @@ struct NetComm::State {
 
     mutable std::mutex mu;  // everything below but the atomics
     Socket sock = kNoSocket;
+    // Once connected, a reconnect (after a loss) does not hold the event
+    // thread for the whole bound: a connect that has not completed within
+    // kReconnectWaitMs is kept here and taken up by the next Open.
+    bool everConnected = false;
+    Socket pending = kNoSocket;
+    Clock::time_point pendingSince{};
     std::atomic<bool> open{false};
     std::atomic<bool> lost{false};
     std::vector<std::uint8_t> rx;
@@ -513,6 +520,30 @@ void NetComm::Open(const std::string& name) {
 
     Socket sock = kNoSocket;
     int lastError = kTimedOut;
+    auto stillConnecting = [&] {
+        ::freeaddrinfo(list);
+        throw ECommOpenError(-1, "connecting to " + host + " (port " + port + ")", name, 0);
+    };
+    if (s.pending != kNoSocket) {  // a reconnect begun on an earlier tick
+        const Socket c = s.pending;
+        s.pending = kNoSocket;
+        int e = kTimedOut;
+        const int r = WaitSocket(c, true, 0);
+        if (r != 0) {
+            int soError = 0;
+            socklen_t len = sizeof soError;
+            ::getsockopt(c, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len);
+            e = soError;
+        }
+        if (r != 0 && e == 0) {
+            sock = c;
+        } else if (r == 0 && Clock::now() - s.pendingSince < std::chrono::milliseconds(kConnectMs)) {
+            s.pending = c;
+            stillConnecting();
+        } else {
+            CloseSocket(c);  // refused or no answer: a fresh attempt
+        }
+    }
     for (addrinfo* ai = list; ai && sock == kNoSocket; ai = ai->ai_next) {
         Socket c = ::socket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
         if (c == kNoSocket) {
@@ -528,7 +559,13 @@ void NetComm::Open(const std::string& name) {
         if (::connect(c, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) != 0) {
             e = LastError();
             if (WouldBlock(e)) {
-                const int r = WaitSocket(c, true, MsLeft(deadline));
+                const int r = WaitSocket(c, true, s.everConnected ? std::min(kReconnectWaitMs, MsLeft(deadline))
+                                                                  : MsLeft(deadline));
+                if (r == 0 && s.everConnected) {
+                    s.pending = c;
+                    s.pendingSince = Clock::now();
+                    stillConnecting();
+                }
                 if (r == 0) {
                     e = kTimedOut;
                 } else {
@@ -656,6 +693,7 @@ void NetComm::Open(const std::string& name) {
 
     s.notifier = s.owner.Notifier();
     s.token = std::make_shared<Token>();
+    s.everConnected = true;
     s.open.store(true);
 #ifndef _WIN32
     if (s.notifier) {
@@ -827,6 +865,8 @@ void NetComm::Close() {
     }
     if (s.sock != kNoSocket) CloseSocket(s.sock);
     s.sock = kNoSocket;
+    if (s.pending != kNoSocket) CloseSocket(s.pending);
+    s.pending = kNoSocket;
     s.rx.clear();
     s.head = 0;
     s.open.store(false);

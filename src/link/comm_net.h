@@ -14,7 +14,11 @@
 // through the system's resolver, bounded by its own timeout), connects
 // without blocking and waits at most kConnectMs for the server; for
 // rfc2217 it then waits, within the same bound, for the server's answer to
-// the option before it sends the line settings. A connection the server
+// the option before it sends the line settings. Once the port has been
+// connected, a reconnect (after a loss) waits at most 100 ms in one Open: a
+// connect still under way is kept and taken up by the next Open (the link
+// tries once a tick), so a silent server does not hold the event thread.
+// A connection the server
 // closes or resets, or one on which the server stops answering (keep-alive
 // and unacknowledged data, about 15 s), is the device gone: OnCommLost once.
 #pragma once
