@@ -304,10 +304,10 @@ struct NetComm::State {
 
     mutable std::mutex mu;  // everything below but the atomics
     Socket sock = kNoSocket;
-    // Once connected, a reconnect (after a loss) does not hold the event
+    // After a loss, reconnecting to the same port does not hold the event
     // thread for the whole bound: a connect that has not completed within
     // kReconnectWaitMs is kept here and taken up by the next Open.
-    bool everConnected = false;
+    bool retrying = false;
     Socket pending = kNoSocket;
     Clock::time_point pendingSince{};
     std::atomic<bool> open{false};
@@ -497,6 +497,7 @@ void NetComm::Open(const std::string& name) {
     std::string error;
     const auto parsed = ParseNetworkPort(name, &error);
     if (!parsed) throw ECommOpenError(-1, error, name, 0);
+    const bool retrying = s.retrying && name == s.name;
     s.name = name;
     s.addr = *parsed;
     const std::string& host = s.addr.host;
@@ -524,6 +525,10 @@ void NetComm::Open(const std::string& name) {
         ::freeaddrinfo(list);
         throw ECommOpenError(-1, "connecting to " + host + " (port " + port + ")", name, 0);
     };
+    if (s.pending != kNoSocket && !retrying) {  // another port's, or no longer retried
+        CloseSocket(s.pending);
+        s.pending = kNoSocket;
+    }
     if (s.pending != kNoSocket) {  // a reconnect begun on an earlier tick
         const Socket c = s.pending;
         s.pending = kNoSocket;
@@ -559,9 +564,9 @@ void NetComm::Open(const std::string& name) {
         if (::connect(c, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) != 0) {
             e = LastError();
             if (WouldBlock(e)) {
-                const int r = WaitSocket(c, true, s.everConnected ? std::min(kReconnectWaitMs, MsLeft(deadline))
+                const int r = WaitSocket(c, true, retrying ? std::min(kReconnectWaitMs, MsLeft(deadline))
                                                                   : MsLeft(deadline));
-                if (r == 0 && s.everConnected) {
+                if (r == 0 && retrying) {
                     s.pending = c;
                     s.pendingSince = Clock::now();
                     stillConnecting();
@@ -693,7 +698,7 @@ void NetComm::Open(const std::string& name) {
 
     s.notifier = s.owner.Notifier();
     s.token = std::make_shared<Token>();
-    s.everConnected = true;
+    s.retrying = false;
     s.open.store(true);
 #ifndef _WIN32
     if (s.notifier) {
@@ -828,6 +833,7 @@ void NetComm::Lost(const std::string& reason) {
     {
         std::lock_guard lk(s.mu);
         if (s.lost.exchange(true)) return;
+        s.retrying = true;
         if (s.watched) {
             s.notifier->UnwatchDescriptor(static_cast<int>(s.sock));
             s.watched = false;

@@ -14,8 +14,8 @@
 // through the system's resolver, bounded by its own timeout), connects
 // without blocking and waits at most kConnectMs for the server; for
 // rfc2217 it then waits, within the same bound, for the server's answer to
-// the option before it sends the line settings. Once the port has been
-// connected, a reconnect (after a loss) waits at most 100 ms in one Open: a
+// the option before it sends the line settings. After a loss, reconnecting
+// to the same port waits at most 100 ms in one Open: a
 // connect still under way is kept and taken up by the next Open (the link
 // tries once a tick), so a silent server does not hold the event thread.
 // A connection the server
