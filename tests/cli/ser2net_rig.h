@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -52,6 +53,43 @@ inline bool Listening(int port) {
     }
     return false;
 }
+
+/// A server that answers no connection: it listens on 127.0.0.1:port with
+/// a backlog of one, filled by a connection of its own that it never
+/// accepts, so the system drops every further attempt without a word (as a
+/// host that has gone silent).
+class SilentServer {
+public:
+    explicit SilentServer(int port = 0) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int on = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        socklen_t len = sizeof a;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 0) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        port_ = ntohs(a.sin_port);
+        filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+            throw std::runtime_error("cannot fill the backlog");
+    }
+    ~SilentServer() {
+        ::close(filler_);
+        ::close(listener_);
+    }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+    int Port() const { return port_; }
+
+private:
+    int listener_ = -1;
+    int filler_ = -1;
+    int port_ = 0;
+};
 
 class Ser2net {
 public:

@@ -155,6 +155,7 @@ TEST(TerminalServer, FourCamerasBehindFourPortsBackedUpAtOnce) {
 TEST(TerminalServer, OpenErrorsNameTheHostTheReasonAndWhatToCheck) {
     TempDir dir;
     const int nobody = test::FreeTcpPort();
+    const test::SilentServer silent;
     struct Case {
         std::string port;
         std::string reason;
@@ -165,6 +166,8 @@ TEST(TerminalServer, OpenErrorsNameTheHostTheReasonAndWhatToCheck) {
          "check that the terminal server is on"},
         {"tcp://no-such-camera.invalid:4001", "the host name no-such-camera.invalid was not found", "check its spelling"},
         {"rfc2217://cams-7", "the TCP port is missing", "cams-7:4001"},
+        {"tcp://127.0.0.1:" + std::to_string(silent.Port()), "127.0.0.1 did not answer within 3 s (timed out)",
+         "check the address, that the terminal server is on and that no firewall"},
     };
     // At once: each tries its port on three ticks of the link before it gives up.
     std::vector<std::unique_ptr<Started>> runs;
@@ -260,6 +263,14 @@ TEST(TerminalServerLink, FramesOfFFThenLossAndReconnect) {
     EXPECT_EQ(host.Link().Mode(), link::LinkMode::Lost);
     EXPECT_TRUE(host.messages.empty());
 
+    {
+        // The server's host goes silent: each try leaves its connect under
+        // way for the next tick instead of waiting the bound out.
+        const test::SilentServer silent(server[0].tcpPort);
+        for (int tick = 0; tick < 3; ++tick) host.Link().SendTimerTimer();
+        EXPECT_EQ(host.Link().Mode(), link::LinkMode::Lost);
+        EXPECT_TRUE(host.messages.empty());
+    }
     server.Start();
     ASSERT_TRUE(loop.RunUntil([&] { return host.chainsCompleted > chains; }, 20s));
     EXPECT_NE(host.Link().Mode(), link::LinkMode::Lost);
