@@ -233,4 +233,23 @@ else
   fi
 fi
 
+# A camera behind a terminal server: ternctl.exe probe on an rfc2217 port of
+# a ser2net on 127.0.0.1 (a configuration of our own, bounded by timeout),
+# its connector a second virtual camera. The serial ports stay masked.
+"$lin/ternctl" simulate > "$work/camera2" &
+camera2_pid=$!
+ser2net_pid=
+trap '[[ -n $ser2net_pid ]] && kill "$ser2net_pid" 2>/dev/null; kill "$camera2_pid" 2>/dev/null; cleanup' EXIT
+for _ in $(seq 100); do [[ -s $work/camera2 ]] && break; sleep 0.1; done
+pty2=$(head -n1 "$work/camera2")
+listening() { grep -qE "(0100007F|00000000):$(printf %04X "$1") 00000000:0000 0A" /proc/net/tcp; }
+netport=$((20000 + RANDOM % 30000))
+while listening "$netport"; do netport=$((netport + 1)); done
+printf '%%YAML 1.1\n---\nconnection: &cam\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
+  "$netport" "$pty2" > "$work/ser2net.yaml"
+timeout 300 ser2net -n -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid" 2> "$work/ser2net.err" &
+ser2net_pid=$!
+for _ in $(seq 100); do listening "$netport" && break; sleep 0.1; done
+run "ternctl.exe probe through ser2net" 0 ctl probe --port "rfc2217://127.0.0.1:$netport"
+grep -q "NTSC" "$work/out" || { echo "[FAILED] probe through ser2net named no TV standard"; cat "$work/out" "$work/err"; status=1; }
 exit $status

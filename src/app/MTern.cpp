@@ -2,6 +2,7 @@
 #include "app/MTern.h"
 
 #include "app/PortWatch.h"
+#include "link/comm_net.h"
 #include "link/ports.h"
 #include "link/version.h"
 
@@ -11,6 +12,7 @@
 #include <QFileDialog>
 #include <QKeySequence>
 #include <QFrame>
+#include <QInputDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -358,7 +360,6 @@ void TFTern::FillConnectMenu() {
     if (ports.empty()) {
         QAction* none = ConnectTo1->addAction("No serial port found: plug in the adapter");
         none->setEnabled(false);
-        return;
     }
     for (const link::SerialPort& p : ports) {
         QString text = QString::fromStdString(link::PortLabel(p));
@@ -372,6 +373,33 @@ void TFTern::FillConnectMenu() {
         const std::string device = p.byIdPath.empty() ? p.device : p.byIdPath;
         connect(a, &QAction::triggered, this, [this, device] { Guard([this, device] { ConnectToPort(device); }); });
     }
+    ConnectTo1->addSeparator();
+    QAction* net = ConnectTo1->addAction("Network port...");
+    net->setObjectName("NetworkPort1");
+    connect(net, &QAction::triggered, this, [this] { Guard([this] { AskNetworkPort(); }); });
+}
+
+void TFTern::AskNetworkPort() {
+    const std::string inUse = DeviceInUse();
+    QString name = QString::fromStdString(link::IsNetworkPortName(inUse) ? inUse : QSettings().value("port/network").toString().toStdString());
+    if (name.isEmpty()) name = QStringLiteral("rfc2217://");
+    bool ok = false;
+    name = QInputDialog::getText(this, QStringLiteral("Network port"),
+                                 QStringLiteral("A camera behind a terminal server:\n"
+                                                "rfc2217://HOST:PORT (the server sets the line) or tcp://HOST:PORT (raw)"),
+                                 QLineEdit::Normal, name, &ok);
+    if (ok) ConnectToNetworkPort(name.trimmed().toStdString());
+}
+
+bool TFTern::ConnectToNetworkPort(const std::string& name) {
+    std::string error;
+    if (!link::ParseNetworkPort(name, &error)) {
+        MessageBox(QString::fromStdString(name + ": " + error), QApplication::applicationName(), true);
+        return false;
+    }
+    QSettings().setValue("port/network", QString::fromStdString(name));
+    ConnectToPort(name);
+    return true;
 }
 
 void TFTern::ConnectToPort(const std::string& device) {

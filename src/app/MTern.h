@@ -89,6 +89,12 @@ public:
     /// Reconnects on `device` (Camera > Connect to): the handshake, then the
     /// page shown is read; the device is remembered for the next start.
     void ConnectToPort(const std::string& device);
+    /// Camera > Connect to > Network port...: asks for rfc2217://HOST:PORT or
+    /// tcp://HOST:PORT, then ConnectToNetworkPort.
+    void AskNetworkPort();
+    /// Connects on a network port (remembered as the last port, and as the
+    /// one the dialog offers next); a malformed name is shown and changes nothing.
+    bool ConnectToNetworkPort(const std::string& name);
     /// The device last chosen with Connect to, empty when none.
     static std::string RememberedPort();
     /// Where Connect to looks for serial devices (a stand-in folder in tests).

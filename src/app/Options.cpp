@@ -83,6 +83,8 @@ std::string AppUsage() {
            "                        Camera > Connect to, else /dev/ttyS0); auto: the first\n"
            "                        port \"ternctl ports\" lists (USB adapters first);\n"
            "                        last: the port last chosen, else auto\n"
+           "                        a camera behind a terminal server: rfc2217://HOST:PORT\n"
+           "                        or tcp://HOST:PORT\n"
            "  --port2 DEV           device for COM2 (default /dev/ttyS1, or COM1's device\n"
            "                        when only --port is given)\n"
            "  --trace FILE          write every byte on the line to FILE, timed, and each\n"

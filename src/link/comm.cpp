@@ -1,6 +1,8 @@
 // What both back ends of TComm share: the exceptions and the port names.
 #include "link/comm.h"
 
+#include "link/comm_net.h"
+
 #include <mutex>
 #include <thread>
 
@@ -45,6 +47,25 @@ std::string TComm::PortDeviceName(unsigned port) const {
     std::lock_guard lk(ioMutex_);
     return devices_.For(port);
 }
+
+bool TComm::OpenNetwork() {
+    if (Networked()) return true;
+    const std::string dev = PortDeviceName(port_.load());
+    if (!IsNetworkPortName(dev)) {
+        net_.reset();  // closed: a serial device now
+        return false;
+    }
+    if (!net_) net_ = std::make_unique<NetComm>(*this);
+    {
+        std::unique_lock lk(ioMutex_);
+        device_ = dev;
+    }
+    lost_.store(false);
+    net_->Open(dev);
+    return true;
+}
+
+bool TComm::Networked() const { return net_ && net_->IsOpen(); }
 
 std::int32_t TComm::EffectiveBaudRate() const {
     const std::int32_t b = baudRate_.load();

@@ -2,7 +2,9 @@
 // mode, whose received bytes are reported through OnCommReceive.
 //
 // Two back ends behind this one header, chosen by CMake: comm_posix.cpp
-// (termios) and comm_win32.cpp (the Win32 communications API). Each maps
+// (termios) and comm_win32.cpp (the Win32 communications API); and a third
+// chosen by the device's name, comm_net.cpp, for a camera behind a terminal
+// server ("rfc2217://HOST:PORT", "tcp://HOST:PORT"). Each maps
 // port n to a device (PortDevices): on Linux COM1 is /dev/ttyS0 and COM2
 // /dev/ttyS1, on Windows \\.\COM1 and \\.\COM2, unless the program gives it
 // another device for that port.
@@ -152,9 +154,13 @@ using TCommNotifyRxTxEvent = std::function<void(TComm& sender, std::uint16_t siz
 using TCommLostEvent = std::function<void(TComm& sender, const std::string& reason)>;
 /// An exception left a handler on the watch thread; the loop goes on.
 using TCommErrorEvent = std::function<void(TComm& sender, const std::string& message)>;
+/// A remark on the line that does not stop it (a terminal server that does
+/// not confirm a setting), said once for the life of the port.
+using TCommNoticeEvent = std::function<void(TComm& sender, const std::string& text)>;
 
 class TCommWatch;
 class LineTrace;
+class NetComm;
 
 class TComm : public CommPort {
 public:
@@ -216,6 +222,8 @@ public:
     TCommNotifyRxTxEvent OnCommTransmit;
     TCommLostEvent OnCommLost;
     TCommErrorEvent OnCommError;
+    /// Without a handler a notice goes to standard error.
+    TCommNoticeEvent OnCommNotice;
 
     // operations ------------------------------------------------------------
     void Open() override;
@@ -233,6 +241,14 @@ public:
 
 private:
     friend class TCommWatch;
+    friend class NetComm;
+    /// Opens a network port (tcp://, rfc2217://; comm_net.h) when the device
+    /// is one: true then. False for a serial device, left to the back end.
+    bool OpenNetwork();
+    /// The connection of a network port, made at its first Open.
+    std::unique_ptr<NetComm> net_;
+    /// Set when net_ is open: the back end's calls go to it.
+    bool Networked() const;
     struct Native;  // what one back end keeps beside the common state
     /// Applies every configuration property to the open port, in the
     /// documented order (BaudRate, ByteSize, ParityBits, StopBits, FlowControls).

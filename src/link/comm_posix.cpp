@@ -48,6 +48,7 @@
 // Destroying the TComm from inside one of its own handlers is not supported
 // (asserted).
 #include "link/comm.h"
+#include "link/comm_net.h"
 
 #include "link/trace.h"
 
@@ -370,9 +371,10 @@ TComm::~TComm() {
     Close();
 }
 
-bool TComm::IsOpen() const { return fd_.load() >= 0; }
+bool TComm::IsOpen() const { return fd_.load() >= 0 || Networked(); }
 
 bool TComm::DsrState() const {
+    if (Networked()) return net_->DsrState();
     std::shared_lock lk(ioMutex_);
     const int fd = fd_.load();
     if (fd < 0 || lost_.load()) return false;
@@ -520,6 +522,7 @@ void TComm::ApplyFlowControls(int fd) {
 // ---- open / close ---------------------------------------------------------------------
 
 void TComm::Open() {
+    if (OpenNetwork()) return;
     std::unique_lock life(lifeMutex_, std::defer_lock);
     if (!LockLifeFromAnyThread(life)) throw ECommOpenError(-1, "the port is being closed");
     if (!OnOwnWatchThread()) JoinRetired();
@@ -619,6 +622,7 @@ void DrainOutput(int fd, std::int32_t baud) {
 }  // namespace
 
 void TComm::Close() {
+    if (net_) net_->Close();
     std::unique_lock life(lifeMutex_, std::defer_lock);
     // From a handler while another thread closes: that Close finishes the job.
     if (!LockLifeFromAnyThread(life)) return;
@@ -675,6 +679,7 @@ int TComm::WaitDevice(int fd, short events, int timeoutMs) const {
 }
 
 std::uint32_t TComm::BytesWaiting() const {
+    if (Networked()) return net_->BytesWaiting();
     std::shared_lock lk(ioMutex_);
     const int fd = fd_.load();
     int n = 0;
@@ -683,6 +688,7 @@ std::uint32_t TComm::BytesWaiting() const {
 }
 
 void TComm::Write(const void* buffer, std::uint32_t count) {
+    if (Networked()) return net_->Write(buffer, count);
     std::shared_lock lk(ioMutex_);
     const int fd = fd_.load();
     if (fd < 0) throw ECommError(kMsgNotStarted);
@@ -719,6 +725,7 @@ void TComm::Write(const void* buffer, std::uint32_t count) {
 }
 
 std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
+    if (Networked()) return net_->Read(buffer, count);
     std::shared_lock lk(ioMutex_);
     const int fd = fd_.load();
     if (fd < 0) throw ECommError(kMsgNotStarted);
@@ -767,6 +774,7 @@ std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
 void TComm::SendString(const std::string& text) { Write(text.data(), static_cast<std::uint32_t>(text.size())); }
 
 void TComm::SendBreak() {
+    if (Networked()) return net_->SendBreak();
     std::shared_lock lk(ioMutex_);
     const int fd = fd_.load();
     if (fd < 0) throw ECommReadWriteError(EBADF, ErrText(EBADF));

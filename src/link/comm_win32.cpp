@@ -35,6 +35,7 @@
 // it; from a handler on the watch thread the thread is kept aside and joined
 // later, as on POSIX.
 #include "link/comm.h"
+#include "link/comm_net.h"
 
 #include <windows.h>
 
@@ -277,9 +278,10 @@ TComm::~TComm() {
     Close();
 }
 
-bool TComm::IsOpen() const { return native_->handle != INVALID_HANDLE_VALUE; }
+bool TComm::IsOpen() const { return native_->handle != INVALID_HANDLE_VALUE || Networked(); }
 
 bool TComm::DsrState() const {
+    if (Networked()) return net_->DsrState();
     std::shared_lock lk(ioMutex_);
     if (!IsOpen() || lost_.load()) return false;
     DWORD status = 0;
@@ -395,6 +397,7 @@ void TComm::JoinRetired() {
 }
 
 void TComm::Open() {
+    if (OpenNetwork()) return;
     std::unique_lock life(lifeMutex_, std::defer_lock);
     if (!LockLifeFromAnyThread(life)) throw ECommOpenError(-1, "the port is being closed");
     if (!OnOwnWatchThread()) JoinRetired();
@@ -456,6 +459,7 @@ void TComm::Open() {
 }
 
 void TComm::Close() {
+    if (net_) net_->Close();
     std::unique_lock life(lifeMutex_, std::defer_lock);
     if (!LockLifeFromAnyThread(life)) return;
     const HANDLE h = native_->handle;
@@ -483,6 +487,7 @@ void TComm::Close() {
 // ---- I/O ----------------------------------------------------------------------------------
 
 std::uint32_t TComm::BytesWaiting() const {
+    if (Networked()) return net_->BytesWaiting();
     std::shared_lock lk(ioMutex_);
     DWORD errors = 0;
     COMSTAT stat{};
@@ -491,6 +496,7 @@ std::uint32_t TComm::BytesWaiting() const {
 }
 
 void TComm::Write(const void* buffer, std::uint32_t count) {
+    if (Networked()) return net_->Write(buffer, count);
     std::shared_lock lk(ioMutex_);
     const HANDLE h = native_->handle;
     if (h == INVALID_HANDLE_VALUE) throw ECommError(kMsgNotStarted);
@@ -516,6 +522,7 @@ void TComm::Write(const void* buffer, std::uint32_t count) {
 }
 
 std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
+    if (Networked()) return net_->Read(buffer, count);
     std::shared_lock lk(ioMutex_);
     const HANDLE h = native_->handle;
     if (h == INVALID_HANDLE_VALUE) throw ECommError(kMsgNotStarted);
@@ -552,6 +559,7 @@ std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
 void TComm::SendString(const std::string& text) { Write(text.data(), static_cast<std::uint32_t>(text.size())); }
 
 void TComm::SendBreak() {
+    if (Networked()) return net_->SendBreak();
     std::shared_lock lk(ioMutex_);
     const HANDLE h = native_->handle;
     if (h == INVALID_HANDLE_VALUE) throw ECommReadWriteError(ERROR_INVALID_HANDLE, WinErrorText(ERROR_INVALID_HANDLE));

@@ -1,5 +1,7 @@
 #include "transfer/Session.h"
 
+#include "link/comm_net.h"
+
 namespace tern::transfer {
 
 Session::Session(link::CommPort& port, link::LinkHost& host)
@@ -19,9 +21,12 @@ void Session::WirePort(link::TComm& comm, std::function<void(const std::string& 
         };
     }
     comm.OnCommLost = [this, onLost = std::move(onLost)](link::TComm& sender, const std::string& reason) {
-        std::string text = "The serial device " + sender.DeviceName() + " went away";
+        const bool net = link::IsNetworkPortName(sender.DeviceName());
+        std::string text = (net ? "The connection to " : "The serial device ") + sender.DeviceName() +
+                           (net ? " was lost" : " went away");
         if (!reason.empty()) text += ": " + reason;
-        text += ".\nPlug it in again: the tool connects again by itself and reads the page shown.";
+        text += net ? ".\nThe tool connects again by itself once the terminal server answers, and reads the page shown."
+                    : ".\nPlug it in again: the tool connects again by itself and reads the page shown.";
         host_.PostToEventThread([this, onLost, text] {
             // Commands are refused from now on, before anything is shown.
             link_->PortLost();

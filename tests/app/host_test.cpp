@@ -245,9 +245,10 @@ TEST(ChoosingAPort, NoCameraAtStartOffersAPortAndKeepsTheWindow) {
         // Camera > Connect to opens; choosing the adapter connects there.
         ASSERT_TRUE(WaitFor([&] { return w.ConnectTo1->isVisible(); }));
         const QList<QAction*> items = w.ConnectTo1->actions();
-        ASSERT_FALSE(items.isEmpty());
-        EXPECT_TRUE(items.back()->text().endsWith("ttyUSB0")) << items.back()->text().toStdString();
-        items.back()->trigger();
+        ASSERT_GE(items.size(), 3);  // the ports, then a separator and Network port...
+        QAction* adapter = items[items.size() - 3];
+        EXPECT_TRUE(adapter->text().endsWith("ttyUSB0")) << adapter->text().toStdString();
+        adapter->trigger();
         w.ConnectTo1->hide();
         ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() == link::LinkMode::Idle && w.LoadStep() == 0; }));
         EXPECT_EQ(w.StatusPanels[0]->toolTip(), "Connected  " + dev.filePath("ttyUSB0"));
@@ -293,7 +294,7 @@ TEST(ChoosingAPort, TheMenuListsThePortsByTheirStableNames) {
     w.FillConnectMenu();
     QStringList items;
     for (QAction* a : w.ConnectTo1->actions()) items << a->text();
-    ASSERT_EQ(items.size(), 2) << items.join(" | ").toStdString();
+    ASSERT_EQ(items.size(), 4) << items.join(" | ").toStdString();  // and a separator, Network port...
     EXPECT_TRUE(items[0].contains("ttyUSB0") && items[0].contains("usb-FTDI_FT232R_A50285BI-if00-port0"))
         << items[0].toStdString();
     EXPECT_TRUE(items[1].contains("ttyUSB1")) << items[1].toStdString();
@@ -304,7 +305,7 @@ TEST(ChoosingAPort, TheMenuListsThePortsByTheirStableNames) {
     // No port at all: the menu says what to do.
     w.DevRoot = dev.filePath("empty").toStdString();
     w.FillConnectMenu();
-    ASSERT_EQ(w.ConnectTo1->actions().size(), 1);
+    ASSERT_EQ(w.ConnectTo1->actions().size(), 3);  // and a separator, Network port...
     EXPECT_FALSE(w.ConnectTo1->actions()[0]->isEnabled());
     w.FormDestroy();
 }
@@ -320,7 +321,7 @@ TEST(ChoosingAPort, TheMenuMarksTheDeviceInUseEvenWhenItIsNoAdapter) {
         w.DevRoot = dev.path().toStdString();
         w.FillConnectMenu();
         const QList<QAction*> items = w.ConnectTo1->actions();
-        ASSERT_EQ(items.size(), 2);
+        ASSERT_EQ(items.size(), 4);  // and a separator, Network port...
         // The pseudo-terminal is no serial port the list looks for; it is in use.
         EXPECT_EQ(items[0]->text(), QString::fromStdString(cam.DevicePath()) + " (in use)");
         EXPECT_TRUE(items[0]->isChecked());
