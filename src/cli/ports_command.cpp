@@ -1,4 +1,5 @@
 #include "cli/ports_command.h"
+#include "cli/output.h"
 
 #include <condition_variable>
 #include <iostream>
@@ -73,21 +74,21 @@ int Ports(const std::vector<std::string>& args) {
     camera::AddNamedValue(app, "--dev", root, "folder", "DIR", "look in DIR instead of /dev");
     const camera::ParseOutcome outcome = camera::ParseCommandLine(app, args);
     if (outcome.help) {
-        std::cout << app.help();
+        Out() << app.help();
         return 0;
     }
     if (!outcome) {
-        std::cerr << "ternctl ports: " << outcome.error << "\n"
+        Err() << "ternctl ports: " << outcome.error << "\n"
                   << "usage: ternctl ports [--probe] [--dev DIR]\n";
         return 2;
     }
     const std::vector<link::SerialPort> ports = link::ListSerialPorts(root);
     if (ports.empty()) {
-        std::cerr << "ternctl ports: no serial ports were found in " << camera::Printable(root) << ": plug in the adapter and run it again\n";
+        Err() << "ternctl ports: no serial ports were found in " << camera::Printable(root) << ": plug in the adapter and run it again\n";
         return 1;
     }
     if (!probe) {
-        std::cout << PortsReport(ports);
+        Out() << PortsReport(ports);
         return 0;
     }
     // All at once: each waits up to kPortProbeWait for its answer.
@@ -96,7 +97,7 @@ int Ports(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < ports.size(); ++i)
         threads.emplace_back([&, i] { found[i] = ProbeForCamera(ports[i].device); });
     for (std::thread& t : threads) t.join();
-    std::cout << PortsReport(ports, &found);
+    Out() << PortsReport(ports, &found);
     return 0;
 }
 

@@ -1,18 +1,30 @@
 #include "cli/settings_commands.h"
+#include "cli/output.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <set>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "camera/command_line.h"
 #include "cli/console_host.h"
+#include "cli/many_cameras.h"
 #include "cli/ports_command.h"
 #include "cli/probe.h"
 #include "link/comm.h"
@@ -21,6 +33,7 @@
 #include "link/trace.h"
 #include "link/version.h"
 #include "transfer/Settings.h"
+#include "transfer/SettingsFile.h"
 
 namespace tern::cli {
 
@@ -53,6 +66,9 @@ public:
         for (int i = 1; i <= static_cast<int>(link::kPayloadSize); ++i) last[i] = Link().CmdPayload(i);
         const transfer::CommonDecoded found = Engine().Trans_end_common(reply, last);
         transfer::CollectSettings(found.updates, values);
+        for (const transfer::ControlUpdate& u : found.updates) {
+            if (u.kind == transfer::ControlUpdate::Kind::Maximum) maxima[u.control] = u.value;
+        }
         lastStatus = reply.Status();
         if (!reply.Accepted()) refusals.push_back({last, reply.Status()});
         ++replies;
@@ -63,6 +79,7 @@ public:
     }
 
     SettingValues values;
+    std::map<std::string, int> maxima;  // the ranges the camera reports
     std::vector<Refusal> refusals;
     std::uint8_t lastStatus = 0;
     int replies = 0;
@@ -86,7 +103,8 @@ public:
             p = reads_[static_cast<std::size_t>(step)].payload;
             return reads_[static_cast<std::size_t>(step)].n;
         };
-        comm_.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host_.Link().OnCommReceiveWatchThread(c, n); };
+        comm_.SetNotifier(&loop_);  // the port reports on this thread: no thread of its own
+        comm_.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host_.Link().OnCommReceive(c, n); };
         comm_.OnCommLost = [this](link::TComm&, const std::string& reason) {
             host_.PostToEventThread([this, reason] { lost_ = "The serial device went away: " + reason; });
         };
@@ -147,12 +165,12 @@ void AddPortHelp(CLI::App& app) {
 std::optional<int> ParseLine(CLI::App& app, const std::vector<std::string>& args, const std::string& cmd) {
     const camera::ParseOutcome outcome = camera::ParseCommandLine(app, args);
     if (outcome.help) {
-        std::cout << app.help();
-        SettingsList(std::cout);
+        Out() << app.help();
+        SettingsList(Out());
         return 0;
     }
     if (!outcome) {
-        std::cerr << "ternctl " << cmd << ": " << outcome.error << "\n"
+        Err() << "ternctl " << cmd << ": " << outcome.error << "\n"
                   << "Run 'ternctl " << cmd << " --help' for its options.\n";
         return 2;
     }
@@ -161,12 +179,13 @@ std::optional<int> ParseLine(CLI::App& app, const std::vector<std::string>& args
 
 /// --port auto resolved and the trace opened; false after the message.
 bool OpenLine(const std::string& cmd, LineOptions& o, std::unique_ptr<link::LineTrace>& trace) {
+    ArgumentsChecked();
     std::optional<std::string> p1, p2;
     if (!o.port.empty()) p1 = o.port;
     if (!o.port2.empty()) p2 = o.port2;
     std::string error;
     if (!ResolveAutoPort(p1, p2, error, nullptr)) {
-        std::cerr << "ternctl " << cmd << ": " << camera::Printable(error) << "\n";
+        Err() << "ternctl " << cmd << ": " << camera::Printable(error) << "\n";
         return false;
     }
     o.port = p1.value_or("");
@@ -175,7 +194,7 @@ bool OpenLine(const std::string& cmd, LineOptions& o, std::unique_ptr<link::Line
     try {
         trace = std::make_unique<link::LineTrace>(o.trace);
     } catch (const std::exception& e) {
-        std::cerr << "ternctl " << cmd << ": " << camera::Printable(e.what()) << "\n";
+        Err() << "ternctl " << cmd << ": " << camera::Printable(e.what()) << "\n";
         return false;
     }
     return true;
@@ -185,7 +204,7 @@ bool OpenLine(const std::string& cmd, LineOptions& o, std::unique_ptr<link::Line
 /// written fails the command.
 int FinishTrace(const std::string& cmd, std::unique_ptr<link::LineTrace>& trace, int rc) {
     if (std::string error; trace && !trace->Close(error)) {
-        std::cerr << "ternctl " << cmd << ": " << camera::Printable(error) << "\n"
+        Err() << "ternctl " << cmd << ": " << camera::Printable(error) << "\n"
                   << "The trace is incomplete: free some space or choose another --trace file.\n";
         return rc == 0 ? 1 : rc;
     }
@@ -231,14 +250,25 @@ std::optional<std::string> TextOf(const Setting& s, const nlohmann::json& v) {
 
 /// Reads NAME=VALUE lines or get's JSON object; false with the reason.
 bool ReadSettingsText(const std::string& path, std::vector<std::pair<std::string, std::string>>& out, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot be read";
-        return false;
+    // As a settings file is read: a regular file only (never a FIFO or a
+    // device), and no larger than one can be.
+    const int fd = transfer::OpenRegularFile(path, error);
+    if (fd < 0) return false;
+    std::string text;
+    char buf[8192];
+    for (;;) {
+        const auto n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+        if (text.size() > transfer::kMaxSettingsFileSize) {
+            ::close(fd);
+            error = path + ": too large for a settings list (more than 1 MiB); give the output of 'ternctl get'";
+            return false;
+        }
     }
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    const std::string text = buffer.str();
+    ::close(fd);
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte-order mark, as some editors write
     if (text.find_first_not_of(" \t\r\n") != std::string::npos && text[text.find_first_not_of(" \t\r\n")] == '{') {
         const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
         if (j.is_discarded() || !j.contains("settings") || !j["settings"].is_object()) {
@@ -272,6 +302,125 @@ bool ReadSettingsText(const std::string& path, std::vector<std::pair<std::string
     return true;
 }
 
+
+bool SamePath(const std::string& a, const std::string& b) {
+    namespace fs = std::filesystem;
+    std::error_code ea, eb;
+    if (fs::exists(a, ea) && fs::exists(b, eb)) return fs::equivalent(a, b, ea);
+    return fs::weakly_canonical(a, ea) == fs::weakly_canonical(b, eb);
+}
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+/// A setting by name, or one cell (1 to 48) of a grid: "BLCCheck07".
+struct Named {
+    const Setting* s = nullptr;
+    int cell = 0;
+    std::string Name() const {
+        if (cell == 0) return std::string(s->name);
+        char digits[4];
+        std::snprintf(digits, sizeof digits, "%02d", cell);
+        return std::string(s->name) + digits;
+    }
+    bool operator==(const Named& o) const { return s == o.s && cell == o.cell; }
+};
+
+/// Names compare without regard to case.
+std::optional<Named> Resolve(std::string_view name) {
+    if (const Setting* s = transfer::SettingByName(name)) return Named{s, 0};
+    const std::string lower = Lower(name);
+    for (const Setting& s : transfer::Settings()) {
+        if (s.kind != SettingKind::Grid) continue;
+        const std::string stem = Lower(s.name);
+        if (lower.size() != stem.size() + 2 || lower.rfind(stem, 0) != 0) continue;
+        const std::string digits = lower.substr(stem.size());
+        if (!std::isdigit(static_cast<unsigned char>(digits[0])) || !std::isdigit(static_cast<unsigned char>(digits[1]))) continue;
+        const int k = std::stoi(digits);
+        if (k >= 1 && k <= transfer::kGridCells) return Named{&s, k};
+    }
+    return std::nullopt;
+}
+
+std::size_t Distance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+/// "unknown setting 'agc_mx'; did you mean AGC_MAX?"
+std::string UnknownName(const std::string& name) {
+    const std::string lower = Lower(name);
+    std::vector<std::pair<std::size_t, std::string>> near;
+    for (const Setting& s : transfer::Settings()) {
+        const std::string n = Lower(s.name);
+        const std::size_t d = Distance(lower, n);
+        const bool prefix = lower.size() >= 3 && n.find(lower) != std::string::npos;
+        if (d <= std::max<std::size_t>(2, n.size() / 3) || prefix) near.emplace_back(prefix ? 0 : d, std::string(s.name));
+    }
+    std::stable_sort(near.begin(), near.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    std::string text = "unknown setting '" + name + "'";
+    if (!near.empty()) {
+        text += "; did you mean ";
+        for (std::size_t i = 0; i < near.size() && i < 3; ++i) text += (i == 0 ? "" : i + 1 == std::min<std::size_t>(near.size(), 3) ? " or " : ", ") + near[i].second;
+        text += "?";
+    } else {
+        text += "; 'ternctl describe' lists the names";
+    }
+    return text;
+}
+
+std::string FrameText(const transfer::SettingCommand& cmd) {
+    std::string text;
+    for (int i = 1; i <= cmd.n; ++i) text += (i > 1 ? " " : "") + link::HexByteText(cmd.payload[i]);
+    return text;
+}
+
+/// The reads that carry `named` (each once, in the pages' order).
+std::vector<transfer::ChainRequest> ReadsFor(const std::vector<const Setting*>& named) {
+    std::vector<transfer::ChainRequest> reads;
+    for (const transfer::ChainRequest& r : transfer::SettingReads()) {
+        if (std::any_of(named.begin(), named.end(), [&](const Setting* s) { return ReadGives(r.payload, *s); })) reads.push_back(r);
+    }
+    return reads;
+}
+
+nlohmann::ordered_json SettingJson(const Setting& s) {
+    nlohmann::ordered_json j;
+    j["name"] = s.name;
+    static constexpr const char* kKinds[] = {"choice", "check", "slider", "text", "grid", "hex byte"};
+    j["type"] = kKinds[static_cast<int>(s.kind)];
+    if (s.kind == SettingKind::Choice) {
+        nlohmann::ordered_json items = nlohmann::ordered_json::array();
+        for (auto i : s.items) items.push_back(std::string(i));
+        j["values"] = items;
+    }
+    if (s.kind == SettingKind::Slider || s.kind == SettingKind::HexByte) {
+        j["min"] = s.min;
+        j["max"] = s.max;
+    }
+    if (s.rangeFromCamera) j["max_from_camera"] = true;
+    j["allowed"] = transfer::AllowedValues(s);
+    j["service"] = s.service;
+    j["read_only"] = s.readOnly;
+    static constexpr const char* kPages[] = {"Adjust", "Debug", "Setup1", "Setup2", "Mask"};
+    j["page"] = kPages[static_cast<int>(transfer::RowOf(s.control).page)];
+    if (!s.label.empty()) j["label"] = std::string(s.label);
+    return j;
+}
+
 }  // namespace
 
 void SettingsList(std::ostream& out) {
@@ -283,6 +432,26 @@ void SettingsList(std::ostream& out) {
     }
 }
 
+
+int Describe(const std::vector<std::string>& args) {
+    bool json = false;
+    CLI::App app("every setting get and set know: its type, the values it takes, whether it needs --service, "
+                 "and the window page that shows it",
+                 "ternctl describe");
+    app.add_flag("--json", json, "one JSON object with a list of settings");
+    if (const auto done = ParseLine(app, args, "describe")) return *done;
+    if (json || JsonMode()) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const Setting& s : transfer::Settings()) list.push_back(SettingJson(s));
+        nlohmann::ordered_json j;
+        j["settings"] = list;
+        Out() << j.dump() << "\n";
+        return 0;
+    }
+    SettingsList(Out());
+    return 0;
+}
+
 int Get(const std::vector<std::string>& args) {
     LineOptions o;
     bool json = false;
@@ -292,36 +461,49 @@ int Get(const std::vector<std::string>& args) {
                  "ternctl get");
     AddLineOptions(app, o.port, o.port2, o.trace);
     app.add_flag("--json", json, "one JSON object: the device, the tool's version, the settings and those not read");
-    app.add_option("NAME", names, "only these settings")->option_text(" ");
+    app.add_option("NAME", names, "only these settings (any case; a grid's cell as BLCCheck07)")->option_text(" ");
     AddPortHelp(app);
     if (const auto done = ParseLine(app, args, "get")) return *done;
+    json = json || JsonMode();
+    std::vector<Named> wanted;
     for (const std::string& n : names) {
-        if (transfer::SettingByName(n) == nullptr) {
-            std::cerr << "ternctl get: unknown setting '" << camera::Printable(n) << "'\n"
-                      << "'ternctl get --help' lists the names.\n";
+        const auto named = Resolve(n);
+        if (!named) {
+            Err() << "ternctl get: " << camera::Printable(UnknownName(n)) << "\n";
             return 2;
         }
+        if (std::find(wanted.begin(), wanted.end(), *named) == wanted.end()) wanted.push_back(*named);
     }
+    if (wanted.empty()) {
+        for (const Setting& s : transfer::Settings()) wanted.push_back({&s, 0});
+    }
+    std::vector<const Setting*> carried;
+    for (const Named& w : wanted) carried.push_back(w.s);
     std::unique_ptr<link::LineTrace> trace;
     if (!OpenLine("get", o, trace)) return 1;
     const int rc = [&] {
-        Camera cam(o.port, o.port2, trace.get(), transfer::SettingReads());
+        // Only the reads that carry the settings asked for.
+        Camera cam(o.port, o.port2, trace.get(), names.empty() ? transfer::SettingReads() : ReadsFor(carried));
         std::string error;
         if (!cam.Connect(error)) {
-            std::cerr << "ternctl get: " << camera::Printable(error) << "\n";
+            Err() << "ternctl get: " << camera::Printable(error) << "\n";
             return 1;
         }
         const SettingsHost& host = cam.Host();
         nlohmann::ordered_json settings = nlohmann::ordered_json::object(), unread = nlohmann::ordered_json::object();
         int missing = 0;
-        for (const Setting& s : transfer::Settings()) {
-            if (!names.empty() && std::find(names.begin(), names.end(), s.name) == names.end()) continue;
-            const std::string name(s.name);
-            if (const auto at = host.values.find(name); at != host.values.end()) {
+        for (const Named& w : wanted) {
+            const Setting& s = *w.s;
+            const std::string name = w.Name();
+            if (const auto at = host.values.find(std::string(s.name)); at != host.values.end()) {
+                const std::string value = w.cell == 0 ? at->second
+                                          : at->second.size() >= static_cast<std::size_t>(w.cell) && at->second[static_cast<std::size_t>(w.cell - 1)] == '1'
+                                              ? "on"
+                                              : "off";
                 if (json) {
-                    settings[name] = JsonValue(s, at->second);
+                    settings[name] = w.cell == 0 ? JsonValue(s, value) : nlohmann::ordered_json(value == "on");
                 } else {
-                    std::cout << name << "=" << at->second << "\n";
+                    Out() << name << "=" << value << "\n";
                 }
                 continue;
             }
@@ -331,7 +513,7 @@ int Get(const std::vector<std::string>& args) {
                 if (ReadGives(r.command, s)) why = "the camera " + StatusWords(r.status);
             }
             if (json) unread[name] = why;
-            std::cerr << "ternctl get: " << name << " was not read: " << why << "\n";
+            Err() << "ternctl get: " << name << " was not read: " << why << "\n";
         }
         if (json) {
             nlohmann::ordered_json j;
@@ -339,7 +521,7 @@ int Get(const std::vector<std::string>& args) {
             j["tool"] = std::string("ternctl ") + link::kVersion;
             j["settings"] = settings;
             j["unread"] = unread;
-            std::cout << j.dump() << "\n";
+            Out() << j.dump() << "\n";
         }
         return missing == 0 ? 0 : 1;
     }();
@@ -349,7 +531,7 @@ int Get(const std::vector<std::string>& args) {
 int Set(const std::vector<std::string>& args) {
     LineOptions o;
     std::string from;
-    bool save = false, service = false;
+    bool save = false, service = false, dryRun = false, changedOnly = false;
     std::vector<std::string> pairs;
     CLI::App app("send settings to the camera by name, each as the window sends it, one exchange at a time; every "
                  "value is checked before anything is sent",
@@ -357,47 +539,97 @@ int Set(const std::vector<std::string>& args) {
     AddLineOptions(app, o.port, o.port2, o.trace);
     camera::AddNamedValue(app, "--from", from, "file", "FILE", "the settings of FILE: the output of 'ternctl get', plain or --json");
     app.add_flag("--save", save, "end with the camera's save command (as SAVE does), once every change was accepted");
-    app.add_flag("--service", service, "also take the settings the window shows only in the service modes");
+    app.add_flag("--service", service, "also take the settings behind the window's service unlock (marked (service))");
+    app.add_flag("--dry-run", dryRun, "check the values and print the frames that would be sent; send nothing (the port "
+                                      "is opened only for --changed-only, to read)");
+    app.add_flag("--changed-only", changedOnly, "read the settings first and send only those that differ");
     app.add_option("NAME=VALUE", pairs, "the settings to change")->option_text(" ");
     AddPortHelp(app);
     if (const auto done = ParseLine(app, args, "set")) return *done;
 
-    std::vector<std::pair<std::string, std::string>> wanted;
+    // What to send, by setting (or grid cell): the command line's values,
+    // then the file's for the settings the command line does not name.
+    struct Wanted {
+        Named n;
+        std::string value;
+        std::string origin;
+    };
+    std::vector<Wanted> wanted;
+    bool bad = false;
+    const auto add = [&](const std::string& name, const std::string& value, const std::string& origin) {
+        const auto named = Resolve(name);
+        if (!named) {
+            Err() << "ternctl set: " << camera::Printable(UnknownName(name)) << "\n";
+            bad = true;
+            return;
+        }
+        const auto at = std::find_if(wanted.begin(), wanted.end(), [&](const Wanted& w) { return w.n == *named; });
+        if (at == wanted.end()) {
+            wanted.push_back({*named, value, origin});
+        } else if (at->value != value && at->origin == origin) {
+            Err() << "ternctl set: " << named->Name() << " is given twice, as " << camera::Printable(at->value) << " and "
+                  << camera::Printable(value) << ": give it once\n";
+            bad = true;
+        } else if (at->value != value) {
+            Err() << "ternctl set: " << named->Name() << "=" << camera::Printable(at->value) << " from the command line is sent, not "
+                  << camera::Printable(origin) << "'s " << camera::Printable(value) << "\n";
+        }
+    };
     for (const std::string& p : pairs) {
         const std::size_t eq = p.find('=');
         if (eq == std::string::npos) {
-            std::cerr << "ternctl set: '" << camera::Printable(p) << "' is not NAME=VALUE\n";
+            Err() << "ternctl set: '" << camera::Printable(p) << "' is not NAME=VALUE\n";
             return 2;
         }
-        wanted.emplace_back(p.substr(0, eq), p.substr(eq + 1));
+        add(p.substr(0, eq), p.substr(eq + 1), "the command line");
     }
     std::vector<std::string> skipped;
     if (!from.empty()) {
+        if (!o.trace.empty() && SamePath(o.trace, from)) {
+            Err() << "ternctl set: the trace file " << camera::Printable(o.trace) << " is the --from file\n"
+                  << "Choose another name for --trace; " << camera::Printable(from) << " is left as it is.\n";
+            return 2;
+        }
         std::string error;
         std::vector<std::pair<std::string, std::string>> read;
         if (!ReadSettingsText(from, read, error)) {
-            std::cerr << "ternctl set: " << camera::Printable(error) << "\n";
+            Err() << "ternctl set: " << camera::Printable(error) << "\n";
             return 1;
         }
-        // In the pages' order, whatever the file's: a JSON object's keys come sorted.
-        const auto rank = [](const std::string& name) {
-            const Setting* s = transfer::SettingByName(name);
-            return s == nullptr ? transfer::Settings().size() : static_cast<std::size_t>(s - transfer::Settings().data());
-        };
-        std::stable_sort(read.begin(), read.end(), [&](const auto& x, const auto& y) { return rank(x.first) < rank(y.first); });
         for (auto& [name, value] : read) {
-            const Setting* s = transfer::SettingByName(name);
-            if (s != nullptr && s->service && !service) {
-                skipped.push_back(name);
+            const auto named = Resolve(name);
+            if (named && named->s->service && !service) {
+                skipped.push_back(named->Name());
                 continue;
             }
-            wanted.emplace_back(name, value);
+            add(name, value, from);
         }
+        // In the pages' order, whatever the file's: a JSON object's keys come sorted.
+        const auto rank = [](const Wanted& w) { return static_cast<std::size_t>(w.n.s - transfer::Settings().data()); };
+        std::stable_sort(wanted.begin(), wanted.end(), [&](const Wanted& x, const Wanted& y) { return rank(x) < rank(y); });
     }
-    if (wanted.empty()) {
-        std::cerr << "ternctl set: no settings to send: give NAME=VALUE or --from FILE\n";
+    if (bad) {
+        Err() << "Nothing was sent.\n";
         return 2;
     }
+    if (wanted.empty()) {
+        Err() << "ternctl set: no settings to send: give NAME=VALUE or --from FILE\n";
+        return 2;
+    }
+    // White balance: wb_sel (the Adjust page's ATW box) and wb_select write
+    // one byte. With both, wb_select's value is sent alone, when they agree.
+    const auto wbSelect = std::find_if(wanted.begin(), wanted.end(), [](const Wanted& w) { return w.n.s->control == transfer::Control::wb_select; });
+    const auto wbSel = std::find_if(wanted.begin(), wanted.end(), [](const Wanted& w) { return w.n.s->control == transfer::Control::wb_sel; });
+    if (wbSelect != wanted.end() && wbSel != wanted.end()) {
+        if ((wbSel->value == "on") != (wbSelect->value == "ATW") && (wbSel->value == "on" || wbSel->value == "off")) {
+            Err() << "ternctl set: wb_sel=" << camera::Printable(wbSel->value) << " and wb_select=" << camera::Printable(wbSelect->value)
+                  << " set one byte of the camera differently: give one of them (wb_sel=on is wb_select=ATW)\n"
+                  << "Nothing was sent.\n";
+            return 2;
+        }
+        wanted.erase(wbSel);
+    }
+
     // Every value is checked before the first byte goes out. A grid's single
     // cells (BLCCheck07=on) change the grid as the camera holds it: its block
     // is read first, and the cells go out together as one grid command.
@@ -408,101 +640,160 @@ int Set(const std::vector<std::string>& args) {
         std::string value;
     };
     std::vector<Change> changes;
-    std::vector<transfer::ChainRequest> gridReads;
-    bool bad = false;
-    for (const auto& [name, value] : wanted) {
-        const Setting* s = transfer::SettingByName(name);
-        const auto control = transfer::ControlByName(name);
-        const bool cell = s == nullptr && control &&
-                          (*control == transfer::Control::BLCArea || *control == transfer::Control::MoArea);
+    std::vector<const Setting*> toRead;
+    for (const Wanted& w : wanted) {
+        const Setting* s = w.n.s;
+        const std::string name = w.n.Name();
         std::string error;
-        if (cell) {
-            s = transfer::SettingByName(*control == transfer::Control::BLCArea ? "BLCCheck" : "MoCheck");
-            if (value != "on" && value != "off") {
-                error = name + ": '" + value + "' is not a value it takes; allowed: on, off";
+        if (s->service && !service) {
+            error = name + " is a service setting (behind the window's unlock): add --service to send it";
+        } else if (w.n.cell > 0) {
+            if (w.value != "on" && w.value != "off") {
+                error = name + ": '" + w.value + "' is not a value it takes; allowed: on, off";
             } else {
-                const int k = std::stoi(name.substr(s->name.size()));
                 auto at = std::find_if(changes.begin(), changes.end(), [&](const Change& c) { return c.s == s && !c.cells.empty(); });
                 if (at == changes.end()) {
                     changes.push_back({s, {}, {}, {}});
                     at = changes.end() - 1;
-                    const transfer::SettingCommand read = transfer::BlockReadCommand(s->block);
-                    gridReads.push_back({read.payload, read.n});
+                    toRead.push_back(s);
                 }
-                at->cells.emplace_back(k, value == "on");
+                at->cells.emplace_back(w.n.cell, w.value == "on");
                 continue;
             }
-        } else if (s == nullptr) {
-            error = "unknown setting '" + name + "'; 'ternctl get --help' lists the names";
-        } else if (s->service && !service) {
-            error = name + " is shown only in the service modes: add --service to send it";
-        } else if (const auto cmd = transfer::SetCommand(*s, value, error)) {
-            changes.push_back({s, *cmd, {}, value});
+        } else if (const auto cmd = transfer::SetCommand(*s, w.value, error)) {
+            changes.push_back({s, *cmd, {}, w.value});
+            if (s->rangeFromCamera || changedOnly) toRead.push_back(s);
             continue;
         }
-        std::cerr << "ternctl set: " << camera::Printable(error) << "\n";
+        Err() << "ternctl set: " << camera::Printable(error) << "\n";
         bad = true;
     }
     if (bad) {
-        std::cerr << "Nothing was sent.\n";
+        Err() << "Nothing was sent.\n";
         return 2;
     }
     if (!skipped.empty()) {
         std::string list;
         for (const std::string& n : skipped) list += (list.empty() ? "" : ", ") + n;
-        std::cerr << "ternctl set: left out the service settings " << list << " (add --service to send them)\n";
+        Err() << "ternctl set: left out the service settings " << list << " (add --service to send them)\n";
+    }
+    nlohmann::ordered_json sentJson = nlohmann::ordered_json::array(), unchangedJson = nlohmann::ordered_json::array(),
+                           refusedJson = nlohmann::ordered_json::object(), framesJson = nlohmann::ordered_json::object();
+    const auto report = [&](int rc) {
+        if (JsonMode()) {
+            nlohmann::ordered_json j;
+            j["dry_run"] = dryRun;
+            if (dryRun) j["frames"] = framesJson;
+            j["sent"] = sentJson;
+            j["unchanged"] = unchangedJson;
+            j["not_accepted"] = refusedJson;
+            Out() << j.dump() << "\n";
+        }
+        return rc;
+    };
+    const auto wouldSend = [&](const std::string& name, const transfer::SettingCommand& cmd) {
+        framesJson[name] = FrameText(cmd);
+        if (!JsonMode()) Out() << name << ": " << FrameText(cmd) << "\n";
+    };
+    const bool needsRead = std::any_of(changes.begin(), changes.end(), [](const Change& c) { return !c.cells.empty(); }) ||
+                           (!toRead.empty() && !dryRun) || changedOnly;
+    if (dryRun && !needsRead) {
+        for (const Change& c : changes) {
+            if (c.s->rangeFromCamera) Err() << "ternctl set: " << c.s->name << ": the camera's range is checked only when it is read (--changed-only)\n";
+            wouldSend(std::string(c.s->name), c.cmd);
+        }
+        ArgumentsChecked();
+        return report(0);
     }
 
     std::unique_ptr<link::LineTrace> trace;
     if (!OpenLine("set", o, trace)) return 1;
     const int rc = [&] {
-        Camera cam(o.port, o.port2, trace.get(), gridReads);
+        Camera cam(o.port, o.port2, trace.get(), ReadsFor(toRead));
         std::string error;
         if (!cam.Connect(error)) {
-            std::cerr << "ternctl set: " << camera::Printable(error) << "\n";
+            Err() << "ternctl set: " << camera::Printable(error) << "\n";
             return 1;
         }
-        std::map<std::string, std::string> grids = cam.Host().values;  // as read, then as sent
+        const SettingsHost& host = cam.Host();
+        // The ranges the camera reports, checked before anything is sent.
+        for (const Change& c : changes) {
+            if (!c.s->rangeFromCamera) continue;
+            const auto max = host.maxima.find(std::string(c.s->name));
+            if (max != host.maxima.end() && std::stoi(c.value) > max->second) {
+                Err() << "ternctl set: " << c.s->name << ": '" << c.value << "' is not a value it takes; this camera allows "
+                      << c.s->min << " to " << max->second << "\n"
+                      << "Nothing was sent.\n";
+                bad = true;
+            }
+        }
+        if (bad) return 2;
+        std::map<std::string, std::string> grids = host.values;  // as read, then as sent
         int notAccepted = 0;
         for (Change& c : changes) {
             const std::string name(c.s->name);
             if (!c.cells.empty()) {
                 std::string& cells = grids[name];
                 if (cells.size() != 48) {
-                    std::cerr << "ternctl set: " << name << ": the camera did not answer the read of its cells, so none was changed\n";
+                    Err() << "ternctl set: " << name << ": the camera did not answer the read of its cells, so none was changed\n";
+                    refusedJson[name] = "its cells were not read";
                     ++notAccepted;
                     continue;
                 }
+                const std::string before = cells;
                 for (const auto& [k, on] : c.cells) cells[static_cast<std::size_t>(k - 1)] = on ? '1' : '0';
                 c.cmd = *transfer::SetCommand(*c.s, cells, error);
-            } else if (c.s->kind == SettingKind::Grid) {
-                grids[name] = c.value;
+                if (changedOnly && cells == before) {
+                    unchangedJson.push_back(name);
+                    continue;
+                }
+            } else if (changedOnly) {
+                const auto at = host.values.find(name);
+                std::string ignored;
+                const auto current = at == host.values.end() ? std::nullopt : transfer::SetCommand(*c.s, at->second, ignored);
+                if (current && current->Bytes() == c.cmd.Bytes()) {
+                    unchangedJson.push_back(name);
+                    continue;
+                }
+            }
+            if (c.s->kind == SettingKind::Grid && c.cells.empty()) grids[name] = c.value;
+            if (dryRun) {
+                wouldSend(name, c.cmd);
+                continue;
             }
             const auto status = cam.Exchange(c.cmd);
             if (!status) {
-                std::cerr << "ternctl set: " << name << ": " << camera::Printable(cam.Lost()) << "\n";
+                Err() << "ternctl set: " << name << ": " << camera::Printable(cam.Lost()) << "\n";
+                refusedJson[name] = cam.Lost();
                 return 1;
             }
             if (*status != link::kStatusAccepted) {
-                std::cerr << "ternctl set: " << name << ": the camera " << StatusWords(*status) << "\n";
+                Err() << "ternctl set: " << name << ": the camera " << StatusWords(*status) << "\n";
+                refusedJson[name] = "the camera " + StatusWords(*status);
                 ++notAccepted;
+                continue;
             }
+            sentJson.push_back(name);
+        }
+        if (changedOnly && !unchangedJson.empty() && !JsonMode()) {
+            Err() << "ternctl set: " << unchangedJson.size() << (unchangedJson.size() == 1 ? " setting was" : " settings were")
+                  << " already as asked and not sent\n";
         }
         if (notAccepted > 0) {
-            if (save) std::cerr << "ternctl set: not saved, as not every change was accepted\n";
+            if (save) Err() << "ternctl set: not saved, as not every change was accepted\n";
             return 1;
         }
-        if (save) {
+        if (save && !dryRun) {
             const auto status = cam.Exchange(*transfer::CommandFor(transfer::Control::Save, 0));
             if (!status || *status != link::kStatusAccepted) {
-                std::cerr << "ternctl set: the save was not accepted: "
-                          << (status ? "the camera " + StatusWords(*status) : camera::Printable(cam.Lost())) << "\n";
+                Err() << "ternctl set: the save was not accepted: "
+                      << (status ? "the camera " + StatusWords(*status) : camera::Printable(cam.Lost())) << "\n";
                 return 1;
             }
         }
         return 0;
     }();
-    return FinishTrace("set", trace, rc);
+    return report(FinishTrace("set", trace, rc));
 }
 
 }  // namespace tern::cli

@@ -19,6 +19,7 @@
 #include "cli/console_host.h"
 #include "cli/copy_commands.h"
 #include "cli/many_cameras.h"
+#include "cli/output.h"
 #include "cli/ports_command.h"
 #include "cli/probe.h"
 #include "cli/settings_commands.h"
@@ -73,19 +74,20 @@ void Usage(std::ostream& out) {
 int Probe(const std::vector<std::string>& args) {
     cli::ProbeOptions options;
     if (const std::string error = cli::ParseProbeArgs(args, options); !error.empty()) {
-        std::cerr << "ternctl probe: " << error << "\n"
+        cli::Err() << "ternctl probe: " << error << "\n"
                   << "Run 'ternctl probe --help' for its options.\n";
         return 2;
     }
     if (!options.help.empty()) {
-        std::cout << options.help;
+        cli::Out() << options.help;
         return 0;
     }
+    cli::ArgumentsChecked();
     std::optional<std::string> port1, port2;
     if (!options.port1.empty()) port1 = options.port1;
     if (!options.port2.empty()) port2 = options.port2;
-    if (std::string error; !cli::ResolveAutoPort(port1, port2, error, &std::cerr)) {
-        std::cerr << "ternctl probe: " << camera::Printable(error) << "\n";
+    if (std::string error; !cli::ResolveAutoPort(port1, port2, error, &cli::Err())) {
+        cli::Err() << "ternctl probe: " << camera::Printable(error) << "\n";
         return 1;
     }
     std::unique_ptr<link::LineTrace> trace;
@@ -93,7 +95,7 @@ int Probe(const std::vector<std::string>& args) {
         try {
             trace = std::make_unique<link::LineTrace>(options.trace);
         } catch (const std::exception& e) {
-            std::cerr << "ternctl probe: " << e.what() << "\n";
+            cli::Err() << "ternctl probe: " << e.what() << "\n";
             return 1;
         }
     }
@@ -122,9 +124,9 @@ int Probe(const std::vector<std::string>& args) {
     // the wait after the handshake); the deadline is only a backstop.
     loop.RunUntil([&] { return cli::ProbeOver(host); }, std::chrono::hours(24));
     host.Link().Close();
-    const int rc = cli::ProbeReport(host, std::cout, std::cerr);
+    const int rc = cli::ProbeReport(host, cli::Out(), cli::Err());
     if (std::string error; trace && !trace->Close(error)) {
-        std::cerr << "ternctl probe: " << error << "\n"
+        cli::Err() << "ternctl probe: " << error << "\n"
                   << "The trace is incomplete: free some space or choose another --trace file.\n";
         return rc == 0 ? 1 : rc;
     }
@@ -184,34 +186,20 @@ int Simulate(const std::vector<std::string>& args) {
 
 #endif
 
-/// A command for more than one camera runs once per camera, at the same
-/// time; nothing when it names one camera (or none).
-std::optional<int> OnManyCameras(const std::string& cmd, const std::vector<std::string>& args) {
-    bool autoAll = false, json = false, help = false;
-    for (const std::string& a : args) {
-        if (a == "--") break;
-        autoAll = autoAll || a == "auto-all" || a == "--port=auto-all";
-        json = json || a == "--json";
-        help = help || a == "--help" || a == "-h";
-    }
-    if (help) return std::nullopt;
-    const std::vector<std::string> devices = cli::PortsNamed(args);
-    if (devices.size() < 2 && !autoAll) return std::nullopt;
-    if (devices.empty()) {
-        std::cerr << "ternctl " << cmd << ": --port auto-all: no camera answered on any serial port\n"
-                  << "'ternctl ports --probe' shows the ports and what answers on each.\n";
-        return 1;
-    }
-    if (cmd == "backup") {
-        bool named = false;
-        for (const std::string& a : args) named = named || a.find("{port}") != std::string::npos || a.find("{n}") != std::string::npos;
-        if (!named) {
-            std::cerr << "ternctl backup: with more than one camera, FILE must hold {port} or {n} "
-                         "(e.g. cam-{port}.dat), one file per camera\n";
-            return 2;
-        }
-    }
-    return cli::RunOnEach("/proc/self/exe", cmd, args, devices, !json);
+using Runner = int (*)(const std::vector<std::string>&);
+
+/// The commands that run on cameras or files (all but simulate).
+std::optional<Runner> Command(const std::string& cmd) {
+    if (cmd == "probe") return &Probe;
+    if (cmd == "ports") return &cli::Ports;
+    if (cmd == "backup") return &cli::Backup;
+    if (cmd == "restore") return &cli::Restore;
+    if (cmd == "show") return &cli::Show;
+    if (cmd == "diff") return &cli::Diff;
+    if (cmd == "get") return &cli::Get;
+    if (cmd == "set") return &cli::Set;
+    if (cmd == "describe") return &cli::Describe;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -228,18 +216,10 @@ int main(int argc, char** argv) {
     }
     const std::string cmd = args[0];
     args.erase(args.begin());
-    if (cmd == "backup" || cmd == "restore" || cmd == "get" || cmd == "set" || cmd == "diff") {
-        if (const std::optional<int> rc = OnManyCameras(cmd, args)) return *rc;
-    }
-    if (cmd == "probe") return Probe(args);
     if (cmd == "simulate") return Simulate(args);
-    if (cmd == "ports") return cli::Ports(args);
-    if (cmd == "backup") return cli::Backup(args);
-    if (cmd == "restore") return cli::Restore(args);
-    if (cmd == "show") return cli::Show(args);
-    if (cmd == "diff") return cli::Diff(args);
-    if (cmd == "get") return cli::Get(args);
-    if (cmd == "set") return cli::Set(args);
+    if (const auto command = Command(cmd)) {
+        return cli::RunCommand(cmd, args, [](const std::string& c, const std::vector<std::string>& a) { return (*Command(c))(a); });
+    }
     std::cerr << "ternctl: unknown command '" << camera::Printable(cmd) << "'\n";
     Usage(std::cerr);
     return 2;

@@ -1,6 +1,7 @@
 #include "transfer/Settings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 
 #include "link/protocol.h"
@@ -62,7 +63,7 @@ const Setting kSettings[] = {
     Slider("BGain", C::BGain, 0, 8, 2),
     Choice("Sync", C::Sync, kSync, 3),
     // The phase bars' maximum is the camera's own; these are the bytes' limits.
-    Slider("v_pha_lvl", C::v_pha_lvl, 0, 0xFFFF, 1),
+    Setting{"v_pha_lvl", C::v_pha_lvl, K::Slider, {}, 0, 0xFFFF, false, 1, true},
     Slider("h_pha_lvl", C::h_pha_lvl, 0, 0xFF, 4),
     Check("MaskA", C::MaskA, 3),
     Check("MaskB", C::MaskB, 3),
@@ -113,6 +114,13 @@ std::span<const Setting> Settings() { return kSettings; }
 const Setting* SettingByName(std::string_view name) {
     for (const Setting& s : kSettings) {
         if (s.name == name) return &s;
+    }
+    const auto lower = [](unsigned char c) { return static_cast<char>(std::tolower(c)); };
+    for (const Setting& s : kSettings) {
+        if (std::equal(s.name.begin(), s.name.end(), name.begin(), name.end(),
+                       [&](char a, char b) { return lower(static_cast<unsigned char>(a)) == lower(static_cast<unsigned char>(b)); })) {
+            return &s;
+        }
     }
     return nullptr;
 }

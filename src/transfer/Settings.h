@@ -29,10 +29,14 @@ struct Setting {
     int min = 0, max = 0;                     ///< Slider: the range; HexByte: the values
     bool service = false;                     ///< shown only in the service modes (Adjust page)
     int block = -1;  ///< the settings block (31 45 b) it is read from; -1: its own read
+    bool rangeFromCamera = false;  ///< Slider: the camera reports its maximum (the bar stops there)
+    bool readOnly = false;         ///< shown, never sent
+    std::string_view label = {};   ///< the caption beside the control on its page, where it has one
 };
 
 /// Every setting, in the order `get` prints them.
 std::span<const Setting> Settings();
+/// By name, without regard to case.
 const Setting* SettingByName(std::string_view name);
 
 /// The values read so far, by setting name.
