@@ -1,6 +1,8 @@
 #include "cli/copy_commands.h"
 #include "cli/output.h"
 
+#include <nlohmann/json.hpp>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -418,6 +420,10 @@ int RestoreOn(Session& s, const Options& o, ProgressPrinter& progress, const tra
     if (differ > 0) {
         return Fail("restore", std::to_string(differ) + " word" + (differ > 1 ? "s differ" : " differs") + " from " + o.files[0]);
     }
+    const MemoryWords named = transfer::WordsOf(script);
+    const auto verified = std::count_if(named.begin(), named.end(), [](std::int32_t w) { return w != transfer::kNoWord; });
+    if (!o.quiet) Err() << verified << " words verified\n";
+    if (JsonMode()) Out() << "{\"verified_words\":" << verified << "}\n";
     return 0;
 }
 
@@ -478,6 +484,10 @@ int Backup(const std::vector<std::string>& args) {
             rc = Fail("backup", Reason(start));
         } else if (const CopyOutcome& out = s.Run(); out.result != CopyResult::Complete) {
             rc = Fail("backup", Reason(out));
+        } else {
+            constexpr int kWords = transfer::kLastWord + 1;
+            if (!o.quiet) Err() << "wrote " << camera::Printable(path) << ": " << kWords << " words\n";
+            if (JsonMode()) Out() << nlohmann::json{{"written", {{"file", path}, {"words", kWords}}}}.dump() << "\n";
         }
     }
     return EndTrace("backup", trace, rc);

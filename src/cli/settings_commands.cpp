@@ -118,8 +118,10 @@ public:
         if (host_.chainsCompleted > 0 && lost_.empty() && !host_.gaveUp) return true;
         error = lost_.empty() ? link::kMsgNotConnected : lost_;
         for (const auto& [text, caption] : host_.messages) {
-            if (caption.empty()) {  // the open error: its first line
-                error += " (" + text.substr(0, text.find('\n')) + ")";
+            if (caption.empty()) {  // the open error, then its device, reason and remedy
+                const std::size_t nl = text.find('\n');
+                error += " (" + text.substr(0, nl) + ")";
+                if (nl != std::string::npos) error += "\n" + text.substr(nl + 1);
                 break;
             }
         }
@@ -150,6 +152,15 @@ private:
     std::vector<transfer::ChainRequest> reads_;
     std::string lost_;
 };
+
+/// A failure: its first line after the command's name, what to do on the lines after it.
+void FailLines(const std::string& cmd, const std::string& text) {
+    std::istringstream lines(text);
+    std::string line;
+    for (bool first = true; std::getline(lines, line); first = false) {
+        Err() << (first ? "ternctl " + cmd + ": " : std::string()) << camera::Printable(line) << "\n";
+    }
+}
 
 /// The options get and set share.
 struct LineOptions {
@@ -486,7 +497,7 @@ int Get(const std::vector<std::string>& args) {
         Camera cam(o.port, o.port2, trace.get(), names.empty() ? transfer::SettingReads() : ReadsFor(carried));
         std::string error;
         if (!cam.Connect(error)) {
-            Err() << "ternctl get: " << camera::Printable(error) << "\n";
+            FailLines("get", error);
             return 1;
         }
         const SettingsHost& host = cam.Host();
@@ -712,7 +723,7 @@ int Set(const std::vector<std::string>& args) {
         Camera cam(o.port, o.port2, trace.get(), ReadsFor(toRead));
         std::string error;
         if (!cam.Connect(error)) {
-            Err() << "ternctl set: " << camera::Printable(error) << "\n";
+            FailLines("set", error);
             return 1;
         }
         const SettingsHost& host = cam.Host();
