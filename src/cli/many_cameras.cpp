@@ -230,23 +230,30 @@ void ArgumentsChecked() {
 }
 
 std::optional<std::vector<std::string>> PortsNamed(const std::vector<std::string>& args, std::string& error) {
+    // A --port with another option after it takes no device: left to run,
+    // it would take that option for the device.
     std::vector<std::string> ports;
+    bool empty = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--") break;
         std::string value;
-        if (args[i] == "--port") {
-            if (i + 1 == args.size() || args[i + 1].empty() || args[i + 1][0] == '-') {
-                error = "--port needs a device after it (--port /dev/ttyUSB0, --port COM3, --port auto)";
+        if (args[i] == "--port" && i + 1 < args.size()) {
+            if (!args[i + 1].empty() && args[i + 1][0] == '-') {
+                error = "--port needs a device after it (--port /dev/ttyUSB0, --port COM3, --port auto), not " + args[i + 1];
                 return std::nullopt;
             }
-            ports.push_back(args[++i]);
+            empty = empty || args[i + 1].empty();
+            if (!args[i + 1].empty()) ports.push_back(args[i + 1]);
+            ++i;
         } else if (IsOption(args[i], "--port", &value)) {
-            if (value.empty()) {
-                error = "--port needs a device after it (--port /dev/ttyUSB0, --port COM3, --port auto)";
-                return std::nullopt;
-            }
-            ports.push_back(value);
+            empty = empty || value.empty();
+            if (!value.empty()) ports.push_back(value);
         }
+    }
+    // An empty device alone is the command's to refuse; beside others it would be lost.
+    if (empty && !ports.empty()) {
+        error = "--port needs a device after it (--port /dev/ttyUSB0, --port COM3, --port auto); one is empty";
+        return std::nullopt;
     }
     std::vector<std::string> devices;
     for (const std::string& p : ports) {

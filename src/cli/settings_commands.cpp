@@ -281,7 +281,29 @@ bool ReadSettingsText(const std::string& path, std::vector<std::pair<std::string
     ::close(fd);
     if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte-order mark, as some editors write
     if (text.find_first_not_of(" \t\r\n") != std::string::npos && text[text.find_first_not_of(" \t\r\n")] == '{') {
-        const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+        // get --json writes one object a camera and a summary, a line each:
+        // the one camera's object is taken.
+        nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+        if (j.is_discarded()) {
+            std::istringstream lines(text);
+            int found = 0;
+            for (std::string line; std::getline(lines, line);) {
+                if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+                const nlohmann::json o = nlohmann::json::parse(line, nullptr, false);
+                if (o.is_discarded()) {
+                    found = -1;
+                    break;
+                }
+                if (o.is_object() && o.contains("settings")) {
+                    j = o;
+                    ++found;
+                }
+            }
+            if (found > 1) {
+                error = path + ": holds the settings of " + std::to_string(found) + " cameras: keep the line of the one to copy";
+                return false;
+            }
+        }
         if (j.is_discarded() || !j.contains("settings") || !j["settings"].is_object()) {
             error = path + ": not the JSON of 'ternctl get --json' (an object with \"settings\")";
             return false;
@@ -488,6 +510,10 @@ int Get(const std::vector<std::string>& args) {
     if (wanted.empty()) {
         for (const Setting& s : transfer::Settings()) wanted.push_back({&s, 0});
     }
+    // In the pages' order, as the whole list is printed.
+    std::stable_sort(wanted.begin(), wanted.end(), [](const Named& x, const Named& y) {
+        return x.s != y.s ? x.s < y.s : x.cell < y.cell;
+    });
     std::vector<const Setting*> carried;
     for (const Named& w : wanted) carried.push_back(w.s);
     std::unique_ptr<link::LineTrace> trace;

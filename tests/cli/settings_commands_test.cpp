@@ -51,7 +51,7 @@ struct Camera {
 };
 
 /// The settings of one `get --json` object.
-json Settings(const std::string& line) { return json::parse(line).at("settings"); }
+json Settings(const std::string& out) { return json::parse(out.substr(0, out.find('\n'))).at("settings"); }
 
 /// The JSON objects of a run on many cameras, by device.
 std::map<std::string, json> ByDevice(const std::string& out) {
@@ -59,7 +59,7 @@ std::map<std::string, json> ByDevice(const std::string& out) {
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
         const json j = json::parse(line);
-        objects[j.at("device").get<std::string>()] = j;
+        if (j.at("type") == "camera") objects[j.at("device").get<std::string>()] = j;
     }
     return objects;
 }
@@ -162,7 +162,7 @@ TEST(TernctlSettings, RefusalsAreNamedAndACameraThatIsGoneFailsAlone) {
     // A read answered with an error is reported, not invented.
     const Outcome g = Ctl(dir, "get --json" + picky.Port());
     EXPECT_EQ(g.rc, 1);
-    const json j = json::parse(g.out);
+    const json j = json::parse(g.out.substr(0, g.out.find('\n')));
     EXPECT_FALSE(j["settings"].contains("pwm_ref"));
     EXPECT_EQ(j["unread"]["pwm_ref"], "the camera answered it with an error (E0)");
     EXPECT_EQ(j["settings"]["Sync"], "INT") << "read through its block; the refused change left it as it was";
