@@ -457,14 +457,15 @@ nlohmann::ordered_json SettingJson(const Setting& s) {
 }  // namespace
 
 void SettingsList(std::ostream& out) {
-    out << "\nSettings (NAME=VALUE, as the window shows them):\n";
+    out << "\nSettings (NAME=VALUE, as the window shows them; names in any case; (service): behind the window's\n"
+           "service unlock, sent only with --service):\n";
     for (const Setting& s : transfer::Settings()) {
         std::string name(s.name);
         if (s.service) name += " (service)";
-        out << "  " << name << std::string(name.size() < 24 ? 24 - name.size() : 1, ' ') << transfer::AllowedValues(s) << "\n";
+        if (s.readOnly) name += " (read-only)";
+        out << "  " << name << std::string(name.size() < 26 ? 26 - name.size() : 2, ' ') << transfer::AllowedValues(s) << "\n";
     }
 }
-
 
 int Describe(const std::vector<std::string>& args) {
     bool json = false;

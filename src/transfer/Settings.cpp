@@ -62,7 +62,7 @@ const Setting kSettings[] = {
     Slider("Rgain", C::Rgain, 0, 8, 2),
     Slider("BGain", C::BGain, 0, 8, 2),
     Choice("Sync", C::Sync, kSync, 3),
-    // The phase bars' maximum is the camera's own; these are the bytes' limits.
+    // The vertical phase bar's maximum is the camera's own (read with it); 0xFFFF is the word's limit.
     Setting{"v_pha_lvl", C::v_pha_lvl, K::Slider, {}, 0, 0xFFFF, false, 1, true},
     Slider("h_pha_lvl", C::h_pha_lvl, 0, 0xFF, 4),
     Check("MaskA", C::MaskA, 3),
@@ -159,7 +159,9 @@ std::string AllowedValues(const Setting& s) {
     switch (s.kind) {
         case K::Choice: return Joined(s.items);
         case K::Check: return "on, off";
-        case K::Slider: return std::to_string(s.min) + " to " + std::to_string(s.max);
+        case K::Slider:
+            if (s.rangeFromCamera) return std::to_string(s.min) + " to the maximum the camera reports (its bar stops there)";
+            return std::to_string(s.min) + " to " + std::to_string(s.max);
         case K::Text: return "up to 12 title characters (A-Z, a-z, 0-9, space and : ( ) < > - . ` @ ? ; * + / ,)";
         case K::Grid:
             return "48 digits 0 or 1, cell 1 first; or one cell: " + std::string(s.name) + "01 to " + std::string(s.name) +

@@ -328,6 +328,23 @@ TEST(TernctlSite, DescribeListsEverySettingForScripts) {
     for (const transfer::Setting& s : transfer::Settings()) EXPECT_EQ(described.count(std::string(s.name)), 1u) << s.name;
 }
 
+// Completion offers the commands, the setting names and a setting's values.
+TEST(TernctlSite, BashCompletionOffersCommandsNamesAndValues) {
+    TempDir dir;
+    const std::string ctl = TERNCTL_PATH;
+    const std::string script = "source " TERN_SOURCE_DIR "/src/cli/ternctl.bash; complete() { :; }; "
+                               "t() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); _ternctl; echo \"${COMPREPLY[*]}\"; }; "
+                               "t " + ctl + " des; t " + ctl + " set Sy; t " + ctl + " set Sync=; t " + ctl + " get --dry; t " + ctl + " set --dry";
+    Put(dir.File("c.sh"), script);
+    FILE* pipe = ::popen(("bash " + dir.File("c.sh") + " 2>&1").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, pipe)) out += buf;
+    ::pclose(pipe);
+    EXPECT_EQ(out, "describe\nSync=\nSync=INT Sync=LINE Sync=VBS\n\n--dry-run\n");
+}
+
 // A site's inventory and one change on every camera, read back as JSON,
 // with a refusing, a gone and an always-corrupt camera among them.
 TEST(TernctlSite, InventoryAndChangeOfASiteWithFaultyCamerasEndInATrueSummary) {
