@@ -61,7 +61,7 @@ void Usage(std::ostream& out) {
            "  device's name made safe for a file name (/dev/ttyUSB0: ttyUSB0). The exit status is\n"
            "  0 only when every camera succeeded.\n"
            "\n"
-           "  --json (every command but simulate): one JSON object a line on stdout for each camera,\n"
+           "  With --json (every command but simulate), stdout holds one JSON object a line for each camera,\n"
            "  also for those that failed, then a summary object; human text stays on stderr.\n"
            "  The objects are described in the JSON section of this page and in docs/ternctl-json.md.\n";
     out << "\n"
