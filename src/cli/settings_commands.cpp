@@ -226,6 +226,7 @@ int FinishTrace(const std::string& cmd, std::unique_ptr<link::LineTrace>& trace,
 bool ReadGives(const link::Payload& read, const Setting& s) {
     if (read[2] == link::kItemBlock) return read[3] == s.block;
     if (s.block >= 0) return false;
+    if (s.control == transfer::Control::Delay) return read[2] == link::kItemDelay;
     return s.control == transfer::Control::wb_sel ? read[2] == link::kItemWhiteBalance && read[3] == 0
                                                   : read[2] == link::kItemPwmRef;
 }
@@ -433,7 +434,7 @@ std::vector<transfer::ChainRequest> ReadsFor(const std::vector<const Setting*>& 
 nlohmann::ordered_json SettingJson(const Setting& s) {
     nlohmann::ordered_json j;
     j["name"] = s.name;
-    static constexpr const char* kKinds[] = {"choice", "check", "slider", "text", "grid", "hex byte"};
+    static constexpr const char* kKinds[] = {"choice", "check", "slider", "text", "grid", "hex byte", "hex digit"};
     j["type"] = kKinds[static_cast<int>(s.kind)];
     if (s.kind == SettingKind::Choice) {
         nlohmann::ordered_json items = nlohmann::ordered_json::array();
@@ -676,6 +677,7 @@ int Set(const std::vector<std::string>& args) {
         transfer::SettingCommand cmd;
         std::vector<std::pair<int, bool>> cells;  // cell k (1..48), on
         std::string value;
+        SettingValues digits;  // the digits of a shared word that change, by name
     };
     std::vector<Change> changes;
     std::vector<const Setting*> toRead;
@@ -691,15 +693,28 @@ int Set(const std::vector<std::string>& args) {
             } else {
                 auto at = std::find_if(changes.begin(), changes.end(), [&](const Change& c) { return c.s == s && !c.cells.empty(); });
                 if (at == changes.end()) {
-                    changes.push_back({s, {}, {}, {}});
+                    changes.push_back({s, {}, {}, {}, {}});
                     at = changes.end() - 1;
                     toRead.push_back(s);
                 }
                 at->cells.emplace_back(w.n.cell, w.value == "on");
                 continue;
             }
+        } else if (s->kind == SettingKind::Digit && transfer::SetCommand(*s, w.value, error)) {
+            // A digit of a shared word: the word is read first and sent whole, once.
+            const Setting* word = transfer::DigitsOfWord(*s).front();
+            auto at = std::find_if(changes.begin(), changes.end(), [&](const Change& c) { return c.s == word && !c.digits.empty(); });
+            if (at == changes.end()) {
+                changes.push_back({word, {}, {}, {}, {}});
+                at = changes.end() - 1;
+                toRead.push_back(word);
+            }
+            std::string digit = w.value;
+            for (char& ch : digit) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            at->digits[std::string(s->name)] = digit;
+            continue;
         } else if (const auto cmd = transfer::SetCommand(*s, w.value, error)) {
-            changes.push_back({s, *cmd, {}, w.value});
+            changes.push_back({s, *cmd, {}, w.value, {}});
             if (s->rangeFromCamera || changedOnly) toRead.push_back(s);
             continue;
         }
@@ -733,7 +748,7 @@ int Set(const std::vector<std::string>& args) {
         framesJson[name] = FrameText(cmd);
         if (!JsonMode()) Out() << name << ": " << FrameText(cmd) << "\n";
     };
-    const bool needsRead = std::any_of(changes.begin(), changes.end(), [](const Change& c) { return !c.cells.empty(); }) ||
+    const bool needsRead = std::any_of(changes.begin(), changes.end(), [](const Change& c) { return !c.cells.empty() || !c.digits.empty(); }) ||
                            (!toRead.empty() && !dryRun) || changedOnly;
     if (dryRun && !needsRead) {
         for (const Change& c : changes) {
@@ -770,7 +785,26 @@ int Set(const std::vector<std::string>& args) {
         int notAccepted = 0;
         for (Change& c : changes) {
             const std::string name(c.s->name);
-            if (!c.cells.empty()) {
+            if (!c.digits.empty()) {
+                SettingValues word = host.values;
+                for (const auto& [digit, value] : c.digits) word[digit] = value;
+                const auto cmd = transfer::DigitsCommand(*c.s, word, error);
+                if (!cmd) {
+                    Err() << "ternctl set: " << name << ": the camera did not answer the read of its word, so it was not changed\n";
+                    refusedJson[name] = "its word was not read";
+                    ++notAccepted;
+                    continue;
+                }
+                c.cmd = *cmd;
+                const bool same = std::all_of(c.digits.begin(), c.digits.end(), [&](const auto& d) {
+                    const auto at = host.values.find(d.first);
+                    return at != host.values.end() && at->second == d.second;
+                });
+                if (changedOnly && same) {
+                    for (const auto& d : c.digits) unchangedJson.push_back(d.first);
+                    continue;
+                }
+            } else if (!c.cells.empty()) {
                 std::string& cells = grids[name];
                 if (cells.size() != 48) {
                     Err() << "ternctl set: " << name << ": the camera did not answer the read of its cells, so none was changed\n";
@@ -811,7 +845,11 @@ int Set(const std::vector<std::string>& args) {
                 ++notAccepted;
                 continue;
             }
-            sentJson.push_back(name);
+            if (c.digits.empty()) {
+                sentJson.push_back(name);
+            } else {
+                for (const auto& d : c.digits) sentJson.push_back(d.first);
+            }
         }
         if (changedOnly && !unchangedJson.empty() && !JsonMode()) {
             Err() << "ternctl set: " << unchangedJson.size() << (unchangedJson.size() == 1 ? " setting was" : " settings were")

@@ -64,7 +64,7 @@ const Setting kSettings[] = {
     Choice("Sync", C::Sync, kSync, 3),
     // The vertical phase bar's maximum is the camera's own (read with it); 0xFFFF is the word's limit.
     Setting{"v_pha_lvl", C::v_pha_lvl, K::Slider, {}, 0, 0xFFFF, false, 1, true},
-    Slider("h_pha_lvl", C::h_pha_lvl, 0, 0xFF, 4),
+    Setting{"h_pha_lvl", C::h_pha_lvl, K::Slider, {}, 0, 0xFF, false, 4, true},
     Check("MaskA", C::MaskA, 3),
     Check("MaskB", C::MaskB, 3),
     Check("MaskC", C::MaskC, 3),
@@ -92,6 +92,11 @@ const Setting kSettings[] = {
     Choice("shut_disp_sel", C::shut_disp_sel, kUse, 4, true),
     Choice("sync_disp_sel", C::sync_disp_sel, kUse, 4, true),
     Choice("Peak_disp_sel", C::Peak_disp_sel, kUse, 4, true),
+    // The CCD delays: four digits of one word, in the order the command takes them.
+    Setting{"rg_width", C::Delay, K::Digit, {}, 0x0, 0xF, true, -1},
+    Setting{"shd_delay", C::Delay, K::Digit, {}, 0x0, 0xF, true, -1},
+    Setting{"shp_delay", C::Delay, K::Digit, {}, 0x0, 0xF, true, -1},
+    Setting{"rg_delay", C::Delay, K::Digit, {}, 0x0, 0xF, true, -1},
 };
 
 std::optional<int> Integer(std::string_view text) {
@@ -167,6 +172,7 @@ std::string AllowedValues(const Setting& s) {
             return "48 digits 0 or 1, cell 1 first; or one cell: " + std::string(s.name) + "01 to " + std::string(s.name) +
                    "48 = on, off";
         case K::HexByte: return "two hexadecimal digits, 00 to FF";
+        case K::Digit: return "one hexadecimal digit, 0 to F";
     }
     return {};
 }
@@ -214,8 +220,39 @@ std::optional<SettingCommand> SetCommand(const Setting& s, std::string_view valu
             if (!cmd) return refuse();
             return cmd;
         }
+        case K::Digit: {
+            // Checked alone; sent with its word's other digits (DigitsCommand).
+            SettingValues values;
+            for (const Setting* d : DigitsOfWord(s)) values[std::string(d->name)] = "0";
+            values[std::string(s.name)] = std::string(value);
+            if (value.size() != 1 || !DigitsCommand(s, values, error)) return refuse();
+            return DigitsCommand(s, values, error);
+        }
     }
     return refuse();
+}
+
+std::vector<const Setting*> DigitsOfWord(const Setting& s) {
+    std::vector<const Setting*> digits;
+    for (const Setting& d : kSettings) {
+        if (d.kind == K::Digit && d.control == s.control) digits.push_back(&d);
+    }
+    return digits;
+}
+
+std::optional<SettingCommand> DigitsCommand(const Setting& s, const SettingValues& values, std::string& error) {
+    const std::vector<const Setting*> digits = DigitsOfWord(s);
+    std::vector<std::string> text;
+    for (const Setting* d : digits) {
+        const auto at = values.find(std::string(d->name));
+        if (at == values.end()) {
+            error = std::string(d->name) + " is not known";
+            return std::nullopt;
+        }
+        text.push_back(at->second);
+    }
+    if (s.control != C::Delay || text.size() != 4) return std::nullopt;
+    return DelayCommand(text[0], text[1], text[2], text[3]);
 }
 
 std::vector<ChainRequest> SettingReads() {

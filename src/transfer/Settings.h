@@ -19,7 +19,9 @@
 
 namespace tern::transfer {
 
-enum class SettingKind { Choice, Check, Slider, Text, Grid, HexByte };
+/// Digit: one hexadecimal digit of a word that several settings share (the
+/// CCD delays): sent together with the others, as the camera holds them.
+enum class SettingKind { Choice, Check, Slider, Text, Grid, HexByte, Digit };
 
 struct Setting {
     std::string_view name;  ///< the control's objectName (a grid: its cells' stem)
@@ -51,6 +53,11 @@ std::string AllowedValues(const Setting& s);
 /// The command that sets `s` to `value`, or nothing when the value is not one
 /// the window's control could hold (then `error` names the allowed values).
 std::optional<SettingCommand> SetCommand(const Setting& s, std::string_view value, std::string& error);
+
+/// The Digit settings that share `s`'s word, in the order the command takes them.
+std::vector<const Setting*> DigitsOfWord(const Setting& s);
+/// The command that sends the shared word with each Digit setting's value (by name).
+std::optional<SettingCommand> DigitsCommand(const Setting& s, const SettingValues& values, std::string& error);
 
 /// The read requests `get` sends: the Setup1, Setup2 and Adjust chains, each
 /// request once.

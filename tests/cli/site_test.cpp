@@ -287,6 +287,15 @@ TEST(TernctlSite, NamesValuesAndRangesAreCheckedAsTheWindowWould) {
     EXPECT_EQ(r.rc, 2);
     EXPECT_NE(r.err.find("this camera allows 0 to "), std::string::npos) << r.err;
     EXPECT_EQ(a.Item(link::kItemSync), syncs);
+    // Digits of one word (the CCD delays): the word is read, and sent whole once.
+    const std::string before = Ctl(dir, "get" + a.Port() + "rg_width shd_delay").out;
+    const std::uint64_t delays = a.Item(link::kItemDelay);
+    ASSERT_EQ(Ctl(dir, "set --service" + a.Port() + "shp_delay=a RG_DELAY=3").rc, 0);
+    EXPECT_EQ(a.Item(link::kItemDelay), delays + 2) << "one read, one write";
+    EXPECT_EQ(Ctl(dir, "set" + a.Port() + "shp_delay=4").rc, 2) << "behind the service unlock";
+    EXPECT_EQ(Ctl(dir, "set --service" + a.Port() + "shp_delay=G").rc, 2);
+    EXPECT_EQ(a.Item(link::kItemDelay), delays + 2);
+    EXPECT_EQ(Ctl(dir, "get" + a.Port() + "rg_width shd_delay shp_delay rg_delay").out, before + "shp_delay=A\nrg_delay=3\n");
     // Why a port will not open.
     r = Ctl(dir, "get --port " + dir.File("gone") + " Sync");
     EXPECT_EQ(r.rc, 1);
@@ -322,8 +331,12 @@ TEST(TernctlSite, DescribeListsEverySettingForScripts) {
     const json parsed = json::parse(first);
     for (const json& s : parsed.at("settings")) {
         described.insert(s.at("name").get<std::string>());
-        if (s.at("name") == "v_pha_lvl") EXPECT_EQ(s.at("max_from_camera"), true);
-        if (s.at("name") == "shut_disp_sel") EXPECT_EQ(s.at("service"), true);
+        if (s.at("name") == "v_pha_lvl") {
+            EXPECT_EQ(s.at("max_from_camera"), true);
+        }
+        if (s.at("name") == "shut_disp_sel") {
+            EXPECT_EQ(s.at("service"), true);
+        }
     }
     for (const transfer::Setting& s : transfer::Settings()) EXPECT_EQ(described.count(std::string(s.name)), 1u) << s.name;
 }
