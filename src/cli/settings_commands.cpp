@@ -487,6 +487,78 @@ int Describe(const std::vector<std::string>& args) {
     return 0;
 }
 
+int DiffSettings(const std::vector<std::string>& args) {
+    LineOptions o;
+    bool byName = false, quiet = false;
+    std::vector<std::string> files;
+    CLI::App app("the settings that differ, by name, between two outputs of 'ternctl get' (plain or --json), or "
+                 "between FILE and the camera on --port (name, first, second); exit 1 when any do",
+                 "ternctl diff --settings");
+    app.add_flag("--settings", byName, "compare settings by name, not memory words");
+    AddLineOptions(app, o.port, o.port2, o.trace);
+    app.add_flag("-q,--quiet", quiet, "no progress on stderr");
+    app.add_option("FILE", files, "two outputs of 'ternctl get', or FILE with --port")->option_text(" ");
+    app.footer("Exit status: 0 the same, 1 some settings differ, 2 trouble or a usage error.");
+    if (const auto done = ParseLine(app, args, "diff")) return *done;
+    const bool withCamera = !o.port.empty();
+    if (files.size() != (withCamera ? 1u : 2u)) {
+        Err() << "ternctl diff: --settings compares two files, or one FILE and --port DEV\n";
+        return 2;
+    }
+    // Each side by setting: its value as set would send it.
+    const auto load = [](const std::string& path, SettingValues& out) {
+        std::vector<std::pair<std::string, std::string>> read;
+        std::string error;
+        if (!ReadSettingsText(path, read, error)) {
+            Err() << "ternctl diff: " << camera::Printable(error) << "\n";
+            return false;
+        }
+        for (const auto& [name, value] : read) {
+            const auto named = Resolve(name);
+            if (!named || named->cell != 0) {
+                Err() << "ternctl diff: " << camera::Printable(path) << ": " << camera::Printable(UnknownName(name)) << "\n";
+                return false;
+            }
+            out[std::string(named->s->name)] = value;
+        }
+        return true;
+    };
+    SettingValues a, b;
+    if (!load(files[0], a)) return 2;
+    std::unique_ptr<link::LineTrace> trace;
+    if (withCamera) {
+        std::vector<const Setting*> named;
+        for (const auto& [name, value] : a) named.push_back(transfer::SettingByName(name));
+        if (!OpenLine("diff", o, trace)) return 2;
+        Camera cam(o.port, o.port2, trace.get(), ReadsFor(named));
+        std::string error;
+        if (!cam.Connect(error)) {
+            FailLines("diff", error);
+            return FinishTrace("diff", trace, 2);
+        }
+        b = cam.Host().values;
+    } else if (!load(files[1], b)) {
+        return 2;
+    }
+    const auto same = [](const Setting& s, const std::string& x, const std::string& y) {
+        std::string ignored;
+        const auto cx = transfer::SetCommand(s, x, ignored), cy = transfer::SetCommand(s, y, ignored);
+        return cx && cy ? cx->Bytes() == cy->Bytes() : x == y;
+    };
+    nlohmann::ordered_json differences = nlohmann::ordered_json::array();
+    for (const Setting& s : transfer::Settings()) {
+        const std::string name(s.name);
+        const auto x = a.find(name), y = b.find(name);
+        if (x == a.end() && (withCamera || y == b.end())) continue;
+        const std::string first = x == a.end() ? "----" : x->second, second = y == b.end() ? "----" : y->second;
+        if (x != a.end() && y != b.end() && same(s, first, second)) continue;
+        differences.push_back({{"name", name}, {"first", first}, {"second", second}});
+        if (!JsonMode()) Out() << name << "  " << camera::Printable(first) << "  " << camera::Printable(second) << "\n";
+    }
+    if (JsonMode()) Out() << nlohmann::ordered_json{{"differences", differences}}.dump() << "\n";
+    return FinishTrace("diff", trace, differences.empty() ? 0 : 1);
+}
+
 int Get(const std::vector<std::string>& args) {
     LineOptions o;
     bool json = false;

@@ -3,6 +3,7 @@
 //   ternctl ports [--probe] [--dev DIR]
 //   ternctl simulate [--link PATH] [camera options]
 //   ternctl backup / restore / show / diff (copy_commands.h)
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -51,6 +52,8 @@ void Usage(std::ostream& out) {
            "                   NAME=VALUE... | --from FILE\n"
            "         send settings by name, each checked first; --from takes get's output;\n"
            "         --dry-run prints the frames instead; --changed-only sends only what differs\n"
+           "       ternctl diff --settings A B | ternctl diff --settings FILE --port DEV\n"
+           "         the settings that differ by name (name, first, second); A and B are get's output\n"
            "       ternctl describe [--json]\n"
            "         every setting: its type, the values it takes, service or not, its window page\n"
            "\n"
@@ -229,7 +232,10 @@ int main(int argc, char** argv) {
     args.erase(args.begin());
     if (cmd == "simulate") return Simulate(args);
     if (const auto command = Command(cmd)) {
-        return cli::RunCommand(cmd, args, [](const std::string& c, const std::vector<std::string>& a) { return (*Command(c))(a); });
+        return cli::RunCommand(cmd, args, [](const std::string& c, const std::vector<std::string>& a) {
+            const bool bySetting = c == "diff" && std::find(a.begin(), a.end(), "--settings") != a.end();
+            return bySetting ? cli::DiffSettings(a) : (*Command(c))(a);
+        });
     }
     std::cerr << "ternctl: unknown command '" << camera::Printable(cmd) << "'\n";
     Usage(std::cerr);

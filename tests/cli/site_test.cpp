@@ -318,6 +318,24 @@ TEST(TernctlSite, DryRunSendsNothingAndTheDefaultPortIsTernPort) {
     EXPECT_EQ(cli::RememberedPort(dir.File("none.conf")), "");
 }
 
+// Two cameras, or a camera and a file, compared by setting name.
+TEST(TernctlSite, DiffBySettingNamesTheSettingsThatDiffer) {
+    TempDir dir;
+    Camera a, b;
+    ASSERT_EQ(Ctl(dir, "set" + a.Port() + "Sync=LINE AGC_MAX=3").rc, 0);
+    Put(dir.File("a.json"), Ctl(dir, "get --json" + a.Port()).out);
+    Put(dir.File("b.txt"), Ctl(dir, "get" + b.Port()).out);
+    for (const std::string& args : {"diff --settings " + dir.File("a.json") + " " + dir.File("b.txt"),
+                                    "diff --settings " + dir.File("a.json") + b.Port()}) {
+        const Outcome r = Ctl(dir, args);
+        EXPECT_EQ(r.rc, 1) << args << "\n" << r.err;
+        EXPECT_EQ(r.out, "AGC_MAX  3  6\nSync  LINE  INT\n") << args;
+    }
+    const Outcome same = Ctl(dir, "diff --json --settings " + dir.File("a.json") + a.Port());
+    EXPECT_EQ(same.rc, 0) << same.err;
+    EXPECT_EQ(Objects(same.out).at(a.Dev()).at("differences"), json::array());
+}
+
 TEST(TernctlSite, DescribeListsEverySettingForScripts) {
     TempDir dir;
     const Outcome r = Ctl(dir, "describe --json");
