@@ -32,6 +32,7 @@
 #include "link/protocol.h"
 #include "link/trace.h"
 #include "link/version.h"
+#include "transfer/DebugCommands.h"
 #include "transfer/Settings.h"
 #include "transfer/SettingsFile.h"
 
@@ -68,6 +69,14 @@ public:
         transfer::CollectSettings(found.updates, values);
         for (const transfer::ControlUpdate& u : found.updates) {
             if (u.kind == transfer::ControlUpdate::Kind::Maximum) maxima[u.control] = u.value;
+        }
+        if (reply.Accepted()) {
+            if (const auto raw = transfer::debug::DecodeRead(reply)) {
+                char name[16];
+                std::snprintf(name, sizeof name, raw->kind == transfer::debug::ReadAnswer::Register ? "reg:%02X" : "mem:%03X",
+                              raw->where);
+                values[name] = raw->text;
+            }
         }
         lastStatus = reply.Status();
         if (!reply.Accepted()) refusals.push_back({last, reply.Status()});
@@ -379,6 +388,35 @@ std::optional<Named> Resolve(std::string_view name) {
     return std::nullopt;
 }
 
+/// A register ("reg:2C", 00 to FF) or a memory word ("mem:01A", 000 to 1FF),
+/// as the Debug page reads and writes them.
+struct Raw {
+    bool reg = true;
+    int where = 0;
+    std::string Name() const {
+        char name[16];
+        std::snprintf(name, sizeof name, reg ? "reg:%02X" : "mem:%03X", where);
+        return name;
+    }
+    transfer::ChainRequest Read() const {
+        return {reg ? transfer::debug::DspRead(where) : transfer::debug::EepRead(where), reg ? 3 : 4};
+    }
+    transfer::SettingCommand Write(int value) const {
+        return {reg ? transfer::debug::DspWrite(where, value, false) : transfer::debug::EepWrite(where, value, false), reg ? 5 : 6};
+    }
+};
+
+std::optional<Raw> ResolveRaw(std::string_view name) {
+    const std::string lower = Lower(name);
+    const bool reg = lower.rfind("reg:", 0) == 0;
+    if (!reg && lower.rfind("mem:", 0) != 0) return std::nullopt;
+    const std::string digits = lower.substr(4);
+    if (digits.empty() || digits.size() > 3 || digits.find_first_not_of("0123456789abcdef") != std::string::npos) return std::nullopt;
+    const int where = std::stoi(digits, nullptr, 16);
+    if (where > (reg ? 0xFF : transfer::kLastWord)) return std::nullopt;
+    return Raw{reg, where};
+}
+
 std::size_t Distance(const std::string& a, const std::string& b) {
     std::vector<std::size_t> row(b.size() + 1);
     for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
@@ -466,6 +504,8 @@ void SettingsList(std::ostream& out) {
         if (s.readOnly) name += " (read-only)";
         out << "  " << name << std::string(name.size() < 26 ? 26 - name.size() : 2, ' ') << transfer::AllowedValues(s) << "\n";
     }
+    out << "  reg:XX (Debug page)       register 00 to FF: four hexadecimal digits; set only with --service\n"
+           "  mem:XXX (Debug page)      memory word 000 to 1FF: four hexadecimal digits; set only with --service\n";
 }
 
 int Describe(const std::vector<std::string>& args) {
@@ -573,7 +613,12 @@ int Get(const std::vector<std::string>& args) {
     if (const auto done = ParseLine(app, args, "get")) return *done;
     json = json || JsonMode();
     std::vector<Named> wanted;
+    std::vector<Raw> raws;
     for (const std::string& n : names) {
+        if (const auto raw = ResolveRaw(n)) {
+            raws.push_back(*raw);
+            continue;
+        }
         const auto named = Resolve(n);
         if (!named) {
             Err() << "ternctl get: " << camera::Printable(UnknownName(n)) << "\n";
@@ -581,7 +626,7 @@ int Get(const std::vector<std::string>& args) {
         }
         if (std::find(wanted.begin(), wanted.end(), *named) == wanted.end()) wanted.push_back(*named);
     }
-    if (wanted.empty()) {
+    if (wanted.empty() && raws.empty()) {
         for (const Setting& s : transfer::Settings()) wanted.push_back({&s, 0});
     }
     // In the pages' order, as the whole list is printed.
@@ -594,7 +639,9 @@ int Get(const std::vector<std::string>& args) {
     if (!OpenLine("get", o, trace)) return 1;
     const int rc = [&] {
         // Only the reads that carry the settings asked for.
-        Camera cam(o.port, o.port2, trace.get(), names.empty() ? transfer::SettingReads() : ReadsFor(carried));
+        std::vector<transfer::ChainRequest> reads = names.empty() ? transfer::SettingReads() : ReadsFor(carried);
+        for (const Raw& r : raws) reads.push_back(r.Read());
+        Camera cam(o.port, o.port2, trace.get(), reads);
         std::string error;
         if (!cam.Connect(error)) {
             FailLines("get", error);
@@ -622,6 +669,26 @@ int Get(const std::vector<std::string>& args) {
             std::string why = "no answer";
             for (const Refusal& r : host.refusals) {
                 if (ReadGives(r.command, s)) why = "the camera " + StatusWords(r.status);
+            }
+            if (json) unread[name] = why;
+            Err() << "ternctl get: " << name << " was not read: " << why << "\n";
+        }
+        for (const Raw& r : raws) {
+            const std::string name = r.Name();
+            if (const auto at = host.values.find(name); at != host.values.end()) {
+                if (json) {
+                    settings[name] = at->second;
+                } else {
+                    Out() << name << "=" << at->second << "\n";
+                }
+                continue;
+            }
+            ++missing;
+            std::string why = "no answer";
+            for (const Refusal& f : host.refusals) {
+                if (f.command[2] == r.Read().payload[2] && f.command[3] == r.Read().payload[3] && f.command[4] == r.Read().payload[4]) {
+                    why = "the camera " + StatusWords(f.status);
+                }
             }
             if (json) unread[name] = why;
             Err() << "ternctl get: " << name << " was not read: " << why << "\n";
@@ -686,11 +753,36 @@ int Set(const std::vector<std::string>& args) {
                   << camera::Printable(origin) << "'s " << camera::Printable(value) << "\n";
         }
     };
+    // Registers and memory words: four hex digits each, only with --service.
+    struct RawChange {
+        Raw raw;
+        std::string value;
+        transfer::SettingCommand cmd;
+    };
+    std::vector<RawChange> rawChanges;
     for (const std::string& p : pairs) {
         const std::size_t eq = p.find('=');
         if (eq == std::string::npos) {
             Err() << "ternctl set: '" << camera::Printable(p) << "' is not NAME=VALUE\n";
             return 2;
+        }
+        if (const auto raw = ResolveRaw(p.substr(0, eq))) {
+            std::string value = p.substr(eq + 1);
+            for (char& c : value) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            const auto v = transfer::debug::CompleteHexValue(value);
+            if (!service) {
+                Err() << "ternctl set: " << raw->Name() << " is read-only without --service (as on the window's Debug page)\n";
+                bad = true;
+            } else if (!v) {
+                Err() << "ternctl set: " << raw->Name() << ": '" << camera::Printable(value) << "' is not a value it takes; allowed: four hexadecimal digits, 0000 to FFFF\n";
+                bad = true;
+            } else if (std::any_of(rawChanges.begin(), rawChanges.end(), [&](const RawChange& c) { return c.raw.Name() == raw->Name() && c.value != value; })) {
+                Err() << "ternctl set: " << raw->Name() << " is given twice: give it once\n";
+                bad = true;
+            } else {
+                rawChanges.push_back({*raw, value, raw->Write(*v)});
+            }
+            continue;
         }
         add(p.substr(0, eq), p.substr(eq + 1), "the command line");
     }
@@ -723,7 +815,7 @@ int Set(const std::vector<std::string>& args) {
         Err() << "Nothing was sent.\n";
         return 2;
     }
-    if (wanted.empty()) {
+    if (wanted.empty() && rawChanges.empty()) {
         Err() << "ternctl set: no settings to send: give NAME=VALUE or --from FILE\n";
         return 2;
     }
@@ -822,7 +914,12 @@ int Set(const std::vector<std::string>& args) {
     };
     const bool needsRead = std::any_of(changes.begin(), changes.end(), [](const Change& c) { return !c.cells.empty() || !c.digits.empty(); }) ||
                            (!toRead.empty() && !dryRun) || changedOnly;
+    std::vector<transfer::ChainRequest> reads = ReadsFor(toRead);
+    if (changedOnly) {
+        for (const RawChange& c : rawChanges) reads.push_back(c.raw.Read());
+    }
     if (dryRun && !needsRead) {
+        for (const RawChange& c : rawChanges) wouldSend(c.raw.Name(), c.cmd);
         for (const Change& c : changes) {
             if (c.s->rangeFromCamera) Err() << "ternctl set: " << c.s->name << ": the camera's range is checked only when it is read (--changed-only)\n";
             wouldSend(std::string(c.s->name), c.cmd);
@@ -834,7 +931,7 @@ int Set(const std::vector<std::string>& args) {
     std::unique_ptr<link::LineTrace> trace;
     if (!OpenLine("set", o, trace)) return 1;
     const int rc = [&] {
-        Camera cam(o.port, o.port2, trace.get(), ReadsFor(toRead));
+        Camera cam(o.port, o.port2, trace.get(), reads);
         std::string error;
         if (!cam.Connect(error)) {
             FailLines("set", error);
@@ -922,6 +1019,33 @@ int Set(const std::vector<std::string>& args) {
             } else {
                 for (const auto& d : c.digits) sentJson.push_back(d.first);
             }
+        }
+        for (const RawChange& c : rawChanges) {
+            const std::string name = c.raw.Name();
+            if (changedOnly) {
+                const auto at = host.values.find(name);
+                if (at != host.values.end() && at->second == c.value) {
+                    unchangedJson.push_back(name);
+                    continue;
+                }
+            }
+            if (dryRun) {
+                wouldSend(name, c.cmd);
+                continue;
+            }
+            const auto status = cam.Exchange(c.cmd);
+            if (!status) {
+                Err() << "ternctl set: " << name << ": " << camera::Printable(cam.Lost()) << "\n";
+                refusedJson[name] = cam.Lost();
+                return 1;
+            }
+            if (*status != link::kStatusAccepted) {
+                Err() << "ternctl set: " << name << ": the camera " << StatusWords(*status) << "\n";
+                refusedJson[name] = "the camera " + StatusWords(*status);
+                ++notAccepted;
+                continue;
+            }
+            sentJson.push_back(name);
         }
         if (changedOnly && !unchangedJson.empty() && !JsonMode()) {
             Err() << "ternctl set: " << unchangedJson.size() << (unchangedJson.size() == 1 ? " setting was" : " settings were")

@@ -318,6 +318,26 @@ TEST(TernctlSite, DryRunSendsNothingAndTheDefaultPortIsTernPort) {
     EXPECT_EQ(cli::RememberedPort(dir.File("none.conf")), "");
 }
 
+// Registers and memory words as the Debug page reads and writes them: read
+// by anyone, written only with --service.
+TEST(TernctlSite, RegistersAndMemoryWordsByAddress) {
+    TempDir dir;
+    Camera a;
+    a.cam.WithModel([](camera::CameraModel& m) { m.SetMemoryWord(0x1A, 0x0BEE); });
+    EXPECT_EQ(Ctl(dir, "get" + a.Port() + "mem:1a Sync").out, "Sync=INT\nmem:01A=0BEE\n");
+    const std::uint64_t before = a.Commands();
+    const Outcome refused = Ctl(dir, "set" + a.Port() + "reg:2C=0123");
+    EXPECT_EQ(refused.rc, 2);
+    EXPECT_NE(refused.err.find("reg:2C is read-only without --service"), std::string::npos) << refused.err;
+    EXPECT_EQ(Ctl(dir, "set --service" + a.Port() + "reg:2C=12345").rc, 2);
+    EXPECT_EQ(a.Commands(), before);
+    ASSERT_EQ(Ctl(dir, "set --service" + a.Port() + "reg:2c=0123 mem:01A=abcd").rc, 0);
+    EXPECT_EQ(Ctl(dir, "get" + a.Port() + "reg:2C mem:01A").out, "reg:2C=0123\nmem:01A=ABCD\n");
+    const Outcome again = Ctl(dir, "set --json --changed-only --service" + a.Port() + "reg:2C=0123 mem:01A=ABCE");
+    EXPECT_EQ(Objects(again.out).at(a.Dev()).at("unchanged"), json::array({"reg:2C"}));
+    EXPECT_EQ(Objects(again.out).at(a.Dev()).at("sent"), json::array({"mem:01A"}));
+}
+
 // Two cameras, or a camera and a file, compared by setting name.
 TEST(TernctlSite, DiffBySettingNamesTheSettingsThatDiffer) {
     TempDir dir;
