@@ -220,7 +220,8 @@ void PrintJson(const nlohmann::ordered_json& j) {
 }
 
 bool TakesPort(const std::string& cmd) {
-    return cmd == "backup" || cmd == "restore" || cmd == "get" || cmd == "set" || cmd == "diff" || cmd == "probe";
+    return cmd == "backup" || cmd == "restore" || cmd == "get" || cmd == "set" || cmd == "diff" || cmd == "probe" ||
+           cmd == "describe";
 }
 
 }  // namespace
@@ -414,8 +415,8 @@ int RunCommand(const std::string& cmd, const std::vector<std::string>& given, co
             if (json) PrintJson(SummaryObject(cmd, {}, 1));
             return 1;
         }
-        // diff without --port compares two files.
-        if (devices.empty() && cmd != "diff") {
+        // diff without --port compares two files; describe without it reads no camera.
+        if (devices.empty() && cmd != "diff" && cmd != "describe") {
             devices.push_back(DefaultPort());
             args.insert(args.begin(), {"--port", devices.front()});
         }

@@ -510,21 +510,51 @@ void SettingsList(std::ostream& out) {
 
 int Describe(const std::vector<std::string>& args) {
     bool json = false;
+    LineOptions o;
     CLI::App app("every setting get and set know: its type, the values it takes, whether it needs --service, "
-                 "and the window page that shows it",
+                 "and the window page that shows it; with --port also its value on that camera",
                  "ternctl describe");
     app.add_flag("--json", json, "one JSON object with a list of settings");
+    AddLineOptions(app, o.port, o.port2, o.trace);
     if (const auto done = ParseLine(app, args, "describe")) return *done;
-    if (json || JsonMode()) {
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const Setting& s : transfer::Settings()) list.push_back(SettingJson(s));
-        nlohmann::ordered_json j;
-        j["settings"] = list;
-        Out() << j.dump() << "\n";
-        return 0;
+    json = json || JsonMode();
+    SettingValues values;
+    std::unique_ptr<link::LineTrace> trace;
+    if (!o.port.empty()) {
+        if (!OpenLine("describe", o, trace)) return 1;
+        Camera cam(o.port, o.port2, trace.get(), transfer::SettingReads());
+        std::string error;
+        if (!cam.Connect(error)) {
+            FailLines("describe", error);
+            return FinishTrace("describe", trace, 1);
+        }
+        values = cam.Host().values;
+        for (const auto& [name, max] : cam.Host().maxima) {
+            if (const Setting* s = transfer::SettingByName(name); s != nullptr && s->rangeFromCamera) values[name + "#max"] = std::to_string(max);
+        }
     }
-    SettingsList(Out());
-    return 0;
+    if (!json) {
+        SettingsList(Out());
+        if (!o.port.empty()) {
+            Out() << "\nOn " << camera::Printable(o.port) << ":\n";
+            for (const Setting& s : transfer::Settings()) {
+                const auto at = values.find(std::string(s.name));
+                Out() << "  " << s.name << "=" << (at == values.end() ? "(not read)" : at->second) << "\n";
+            }
+        }
+        return FinishTrace("describe", trace, 0);
+    }
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const Setting& s : transfer::Settings()) {
+        nlohmann::ordered_json j = SettingJson(s);
+        if (const auto max = values.find(std::string(s.name) + "#max"); max != values.end()) j["max"] = std::stoi(max->second);
+        if (const auto at = values.find(std::string(s.name)); at != values.end()) j["value"] = JsonValue(s, at->second);
+        list.push_back(j);
+    }
+    nlohmann::ordered_json j;
+    j["settings"] = list;
+    Out() << j.dump() << "\n";
+    return FinishTrace("describe", trace, 0);
 }
 
 int DiffSettings(const std::vector<std::string>& args) {

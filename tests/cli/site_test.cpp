@@ -377,6 +377,17 @@ TEST(TernctlSite, DescribeListsEverySettingForScripts) {
         }
     }
     for (const transfer::Setting& s : transfer::Settings()) EXPECT_EQ(described.count(std::string(s.name)), 1u) << s.name;
+
+    // With a camera: each setting's value, and the range the camera reports.
+    Camera a;
+    const Outcome withCamera = Ctl(dir, "describe --json" + a.Port());
+    ASSERT_EQ(withCamera.rc, 0) << withCamera.err;
+    for (const json& s : Objects(withCamera.out).at(a.Dev()).at("settings")) {
+        EXPECT_TRUE(s.contains("value")) << s;
+        if (s.at("name") == "v_pha_lvl") {
+            EXPECT_EQ(s.at("max"), 262) << "the NTSC camera's own maximum";
+        }
+    }
 }
 
 // Completion offers the commands, the setting names and a setting's values.
