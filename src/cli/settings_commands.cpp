@@ -76,6 +76,12 @@ public:
                 std::snprintf(name, sizeof name, raw->kind == transfer::debug::ReadAnswer::Register ? "reg:%02X" : "mem:%03X",
                               raw->where);
                 values[name] = raw->text;
+                // A hue bar's position is its register's signed magnitude.
+                for (const Setting& h : transfer::Settings()) {
+                    if (raw->kind == transfer::debug::ReadAnswer::Register && transfer::HueRegister(h.control) == raw->where) {
+                        values[std::string(h.name)] = std::to_string(transfer::HuePosition(std::stoi(raw->text, nullptr, 16)));
+                    }
+                }
             }
         }
         lastStatus = reply.Status();
@@ -236,6 +242,7 @@ bool ReadGives(const link::Payload& read, const Setting& s) {
     if (read[2] == link::kItemBlock) return read[3] == s.block;
     if (s.block >= 0) return false;
     if (s.control == transfer::Control::Delay) return read[2] == link::kItemDelay;
+    if (const auto reg = transfer::HueRegister(s.control)) return read[1] == link::kGroupRead && read[2] == link::kItemRegister && read[3] == *reg;
     return s.control == transfer::Control::wb_sel ? read[2] == link::kItemWhiteBalance && read[3] == 0
                                                   : read[2] == link::kItemPwmRef;
 }
@@ -466,7 +473,22 @@ std::vector<transfer::ChainRequest> ReadsFor(const std::vector<const Setting*>& 
     for (const transfer::ChainRequest& r : transfer::SettingReads()) {
         if (std::any_of(named.begin(), named.end(), [&](const Setting* s) { return ReadGives(r.payload, *s); })) reads.push_back(r);
     }
+    // The hue bars' registers, read as the Debug page reads a register.
+    for (const Setting* s : named) {
+        const auto reg = transfer::HueRegister(s->control);
+        if (!reg) continue;
+        const transfer::ChainRequest r{transfer::debug::DspRead(*reg), 3};
+        const bool seen = std::any_of(reads.begin(), reads.end(), [&](const transfer::ChainRequest& q) { return q.n == r.n && q.payload.b == r.payload.b; });
+        if (!seen) reads.push_back(r);
+    }
     return reads;
+}
+
+/// Every setting's reads.
+std::vector<transfer::ChainRequest> AllReads() {
+    std::vector<const Setting*> all;
+    for (const Setting& s : transfer::Settings()) all.push_back(&s);
+    return ReadsFor(all);
 }
 
 nlohmann::ordered_json SettingJson(const Setting& s) {
@@ -522,7 +544,7 @@ int Describe(const std::vector<std::string>& args) {
     std::unique_ptr<link::LineTrace> trace;
     if (!o.port.empty()) {
         if (!OpenLine("describe", o, trace)) return 1;
-        Camera cam(o.port, o.port2, trace.get(), transfer::SettingReads());
+        Camera cam(o.port, o.port2, trace.get(), AllReads());
         std::string error;
         if (!cam.Connect(error)) {
             FailLines("describe", error);
@@ -669,7 +691,7 @@ int Get(const std::vector<std::string>& args) {
     if (!OpenLine("get", o, trace)) return 1;
     const int rc = [&] {
         // Only the reads that carry the settings asked for.
-        std::vector<transfer::ChainRequest> reads = names.empty() ? transfer::SettingReads() : ReadsFor(carried);
+        std::vector<transfer::ChainRequest> reads = names.empty() ? AllReads() : ReadsFor(carried);
         for (const Raw& r : raws) reads.push_back(r.Read());
         Camera cam(o.port, o.port2, trace.get(), reads);
         std::string error;
@@ -909,7 +931,7 @@ int Set(const std::vector<std::string>& args) {
             continue;
         } else if (const auto cmd = transfer::SetCommand(*s, w.value, error)) {
             changes.push_back({s, *cmd, {}, w.value, {}});
-            if (s->rangeFromCamera || changedOnly) toRead.push_back(s);
+            if (s->rangeFromCamera || changedOnly || transfer::HueRegister(s->control)) toRead.push_back(s);
             continue;
         }
         Err() << "ternctl set: " << camera::Printable(error) << "\n";
@@ -1015,6 +1037,22 @@ int Set(const std::vector<std::string>& args) {
                 for (const auto& [k, on] : c.cells) cells[static_cast<std::size_t>(k - 1)] = on ? '1' : '0';
                 c.cmd = *transfer::SetCommand(*c.s, cells, error);
                 if (changedOnly && cells == before) {
+                    unchangedJson.push_back(name);
+                    continue;
+                }
+            } else if (const auto reg = transfer::HueRegister(c.s->control)) {
+                // The register's other bits as the camera holds them.
+                char regName[16];
+                std::snprintf(regName, sizeof regName, "reg:%02X", *reg);
+                const auto shadow = host.values.find(regName);
+                if (shadow == host.values.end()) {
+                    Err() << "ternctl set: " << name << ": the camera did not answer the read of its register, so it was not changed\n";
+                    refusedJson[name] = "its register was not read";
+                    ++notAccepted;
+                    continue;
+                }
+                c.cmd = *transfer::HueCommand(c.s->control, transfer::HueWord(std::stoi(shadow->second, nullptr, 16), std::stoi(c.value)));
+                if (changedOnly && host.values.count(name) > 0 && std::stoi(host.values.at(name)) == std::stoi(c.value)) {
                     unchangedJson.push_back(name);
                     continue;
                 }

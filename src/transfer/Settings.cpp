@@ -92,6 +92,11 @@ const Setting kSettings[] = {
     Choice("shut_disp_sel", C::shut_disp_sel, kUse, 4, true),
     Choice("sync_disp_sel", C::sync_disp_sel, kUse, 4, true),
     Choice("Peak_disp_sel", C::Peak_disp_sel, kUse, 4, true),
+    // The hue bars: each a register's signed magnitude; the register's other bits are kept.
+    Setting{"RYP", C::RYP, K::Slider, {}, -kHueMax, kHueMax, true, -1, false, false, "RY+"},
+    Setting{"BYP", C::BYP, K::Slider, {}, -kHueMax, kHueMax, true, -1, false, false, "BY+"},
+    Setting{"RYN", C::RYN, K::Slider, {}, -kHueMax, kHueMax, true, -1, false, false, "RY-"},
+    Setting{"BYN", C::BYN, K::Slider, {}, -kHueMax, kHueMax, true, -1, false, false, "BY-"},
     // The CCD delays: four digits of one word, in the order the command takes them.
     Setting{"rg_width", C::Delay, K::Digit, {}, 0x0, 0xF, true, -1},
     Setting{"shd_delay", C::Delay, K::Digit, {}, 0x0, 0xF, true, -1},
@@ -195,6 +200,8 @@ std::optional<SettingCommand> SetCommand(const Setting& s, std::string_view valu
             const auto v = Integer(value);
             if (!v || *v < s.min || *v > s.max) return refuse();
             if (s.control == C::ZoomBar) return ZoomLevelCommand(link::HexByteText(static_cast<std::uint8_t>(*v)), true);
+            // A hue bar alone: its register's other bits as zero (HueSettingCommand keeps them).
+            if (HueRegister(s.control)) return HueCommand(s.control, HueWord(0, *v));
             return CommandFor(s.control, *v);
         }
         case K::Text: {

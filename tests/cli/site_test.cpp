@@ -333,6 +333,11 @@ TEST(TernctlSite, RegistersAndMemoryWordsByAddress) {
     EXPECT_EQ(a.Commands(), before);
     ASSERT_EQ(Ctl(dir, "set --service" + a.Port() + "reg:2c=0123 mem:01A=abcd").rc, 0);
     EXPECT_EQ(Ctl(dir, "get" + a.Port() + "reg:2C mem:01A").out, "reg:2C=0123\nmem:01A=ABCD\n");
+    // A hue bar is its register's signed magnitude; the register's other bits stay.
+    ASSERT_EQ(Ctl(dir, "set --service" + a.Port() + "reg:2C=FE20").rc, 0);
+    ASSERT_EQ(Ctl(dir, "set --service" + a.Port() + "ryp=-17").rc, 0);
+    EXPECT_EQ(Ctl(dir, "get" + a.Port() + "RYP reg:2C").out, "RYP=-17\nreg:2C=FF11\n");
+    ASSERT_EQ(Ctl(dir, "set --service" + a.Port() + "reg:2C=0123").rc, 0);
     const Outcome again = Ctl(dir, "set --json --changed-only --service" + a.Port() + "reg:2C=0123 mem:01A=ABCE");
     EXPECT_EQ(Objects(again.out).at(a.Dev()).at("unchanged"), json::array({"reg:2C"}));
     EXPECT_EQ(Objects(again.out).at(a.Dev()).at("sent"), json::array({"mem:01A"}));
