@@ -240,7 +240,7 @@ int FinishTrace(const std::string& cmd, std::unique_ptr<link::LineTrace>& trace,
 /// Which read a setting's value comes from, for the words of a refusal.
 bool ReadGives(const link::Payload& read, const Setting& s) {
     if (read[2] == link::kItemBlock) return read[3] == s.block;
-    if (s.block >= 0) return false;
+    if (s.block >= 0 || s.writeOnly) return false;
     if (s.control == transfer::Control::Delay) return read[2] == link::kItemDelay;
     if (const auto reg = transfer::HueRegister(s.control)) return read[1] == link::kGroupRead && read[2] == link::kItemRegister && read[3] == *reg;
     return s.control == transfer::Control::wb_sel ? read[2] == link::kItemWhiteBalance && read[3] == 0
@@ -509,6 +509,7 @@ nlohmann::ordered_json SettingJson(const Setting& s) {
     j["allowed"] = transfer::AllowedValues(s);
     j["service"] = s.service;
     j["read_only"] = s.readOnly;
+    j["write_only"] = s.writeOnly;
     static constexpr const char* kPages[] = {"Adjust", "Debug", "Setup1", "Setup2", "Mask"};
     j["page"] = kPages[static_cast<int>(transfer::RowOf(s.control).page)];
     if (!s.label.empty()) j["label"] = std::string(s.label);
@@ -518,12 +519,13 @@ nlohmann::ordered_json SettingJson(const Setting& s) {
 }  // namespace
 
 void SettingsList(std::ostream& out) {
-    out << "\nSettings (NAME=VALUE, as the window shows them; names in any case; (service): behind the window's\n"
-           "service unlock, sent only with --service):\n";
+    out << "\nSettings (NAME=VALUE, as the window shows them; names in any case; (service): the Adjust page's,\n"
+           "for the service modes, sent only with --service; (write-only): never reported by the camera):\n";
     for (const Setting& s : transfer::Settings()) {
         std::string name(s.name);
         if (s.service) name += " (service)";
         if (s.readOnly) name += " (read-only)";
+        if (s.writeOnly) name += " (write-only)";
         out << "  " << name << std::string(name.size() < 26 ? 26 - name.size() : 2, ' ') << transfer::AllowedValues(s) << "\n";
     }
     out << "  reg:XX (Debug page)       register 00 to FF: four hexadecimal digits; set only with --service\n"
@@ -678,8 +680,16 @@ int Get(const std::vector<std::string>& args) {
         }
         if (std::find(wanted.begin(), wanted.end(), *named) == wanted.end()) wanted.push_back(*named);
     }
+    for (const Named& w : wanted) {
+        if (w.s->writeOnly) {
+            Err() << "ternctl get: " << w.s->name << " is never reported by the camera: it can be set, not read\n";
+            return 2;
+        }
+    }
     if (wanted.empty() && raws.empty()) {
-        for (const Setting& s : transfer::Settings()) wanted.push_back({&s, 0});
+        for (const Setting& s : transfer::Settings()) {
+            if (!s.writeOnly) wanted.push_back({&s, 0});
+        }
     }
     // In the pages' order, as the whole list is printed.
     std::stable_sort(wanted.begin(), wanted.end(), [](const Named& x, const Named& y) {
@@ -769,7 +779,7 @@ int Set(const std::vector<std::string>& args) {
     AddLineOptions(app, o.port, o.port2, o.trace);
     camera::AddNamedValue(app, "--from", from, "file", "FILE", "the settings of FILE: the output of 'ternctl get', plain or --json");
     app.add_flag("--save", save, "end with the camera's save command (as SAVE does), once every change was accepted");
-    app.add_flag("--service", service, "also take the settings behind the window's service unlock (marked (service))");
+    app.add_flag("--service", service, "also take the Adjust page's settings, which the window keeps for the service modes (marked (service))");
     app.add_flag("--dry-run", dryRun, "check the values and print the frames that would be sent; send nothing (the port "
                                       "is opened only for --changed-only, to read)");
     app.add_flag("--changed-only", changedOnly, "read the settings first and send only those that differ");
@@ -902,7 +912,7 @@ int Set(const std::vector<std::string>& args) {
         const std::string name = w.n.Name();
         std::string error;
         if (s->service && !service) {
-            error = name + " is a service setting (behind the window's unlock): add --service to send it";
+            error = name + " is a service setting (the Adjust page's, for the service modes): add --service to send it";
         } else if (w.n.cell > 0) {
             if (w.value != "on" && w.value != "off") {
                 error = name + ": '" + w.value + "' is not a value it takes; allowed: on, off";

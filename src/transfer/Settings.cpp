@@ -30,6 +30,7 @@ constexpr SV kFreezeType[] = {"Field", "Frame"};
 constexpr SV kMoTime[] = {"10sec", "30sec", "60sec"};
 constexpr SV kGamma[] = {"0.45", "1.00"};
 constexpr SV kUse[] = {"Use", "No use"};
+constexpr SV kHvPhase[] = {"V Phase", "H Phase"};
 
 constexpr Setting Choice(SV name, C c, std::span<const SV> items, int block, bool service = false) {
     return Setting{name, c, K::Choice, items, 0, static_cast<int>(items.size()) - 1, service, block};
@@ -89,9 +90,13 @@ const Setting kSettings[] = {
 
     Check("wb_sel", C::wb_sel, -1, true),
     Setting{"pwm_ref", C::pwm_ref, K::HexByte, {}, 0x00, 0xFF, true, -1},
-    Choice("shut_disp_sel", C::shut_disp_sel, kUse, 4, true),
-    Choice("sync_disp_sel", C::sync_disp_sel, kUse, 4, true),
-    Choice("Peak_disp_sel", C::Peak_disp_sel, kUse, 4, true),
+    // The use selectors: kept on the Adjust page but never shown there.
+    Setting{"shut_disp_sel", C::shut_disp_sel, K::Choice, kUse, 0, 1, true, 4, false, false, "Shutter"},
+    Setting{"sync_disp_sel", C::sync_disp_sel, K::Choice, kUse, 0, 1, true, 4, false, false, "EXT SYNC"},
+    Setting{"Peak_disp_sel", C::Peak_disp_sel, K::Choice, kUse, 0, 1, true, 4, false, false, "Peak"},
+    // Never reported by the camera: sent, not read.
+    Setting{"Sens_disp_sel", C::Sens_disp_sel, K::Choice, kUse, 0, 1, true, -1, false, false, "Sense up", true},
+    Setting{"hvpha_disp_sel", C::hvpha_disp_sel, K::Choice, kHvPhase, 0, 1, true, -1, false, false, "H/V Phase", true},
     // The hue bars: each a register's signed magnitude; the register's other bits are kept.
     Setting{"RYP", C::RYP, K::Slider, {}, -kHueMax, kHueMax, true, -1, false, false, "RY+"},
     Setting{"BYP", C::BYP, K::Slider, {}, -kHueMax, kHueMax, true, -1, false, false, "BY+"},

@@ -29,11 +29,12 @@ struct Setting {
     SettingKind kind;
     std::span<const std::string_view> items;  ///< Choice: the captions by index
     int min = 0, max = 0;                     ///< Slider: the range; HexByte: the values
-    bool service = false;                     ///< shown only in the service modes (Adjust page)
+    bool service = false;                     ///< an Adjust page setting: the service modes only
     int block = -1;  ///< the settings block (31 45 b) it is read from; -1: its own read
     bool rangeFromCamera = false;  ///< Slider: the camera reports its maximum (the bar stops there)
     bool readOnly = false;         ///< shown, never sent
     std::string_view label = {};   ///< the caption beside the control on its page, where it has one
+    bool writeOnly = false;        ///< the camera never reports it: sent, never read
 };
 
 /// Every setting, in the order `get` prints them.

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -64,13 +65,16 @@ int ProcessesIn(pid_t pgid) {
     return n;
 }
 
-/// Runs ternctl with `args` (split at spaces) in a process group of its own,
+/// Runs ternctl with `args` (split at spaces; "~" is a space inside one) in a process group of its own,
 /// with `env` added, watched: more than a handful of processes in the group,
 /// or a run past the bound, ends the whole group.
 Outcome Ctl(const TempDir& dir, const std::string& args, const std::vector<std::string>& env = {}) {
     std::vector<std::string> argv = {TERNCTL_PATH};
     std::istringstream words(args);
-    for (std::string w; words >> w;) argv.push_back(w);
+    for (std::string w; words >> w;) {
+        std::replace(w.begin(), w.end(), '~', ' ');  // "~" stands for a space inside an argument
+        argv.push_back(w);
+    }
     const std::string outPath = dir.File("stdout.txt"), errPath = dir.File("stderr.txt");
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -296,6 +300,13 @@ TEST(TernctlSite, NamesValuesAndRangesAreCheckedAsTheWindowWould) {
     EXPECT_EQ(Ctl(dir, "set --service" + a.Port() + "shp_delay=G").rc, 2);
     EXPECT_EQ(a.Item(link::kItemDelay), delays + 2);
     EXPECT_EQ(Ctl(dir, "get" + a.Port() + "rg_width shd_delay shp_delay rg_delay").out, before + "shp_delay=A\nrg_delay=3\n");
+    // A selector the camera never reports is sent, and get says it cannot read it.
+    const std::uint64_t uses = a.Item(link::kItemUse);
+    EXPECT_EQ(Ctl(dir, "set --service" + a.Port() + "hvpha_disp_sel=H~Phase").rc, 0);
+    EXPECT_EQ(a.Item(link::kItemUse), uses + 1);
+    r = Ctl(dir, "get" + a.Port() + "hvpha_disp_sel");
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(r.err.find("never reported by the camera"), std::string::npos) << r.err;
     // Why a port will not open.
     r = Ctl(dir, "get --port " + dir.File("gone") + " Sync");
     EXPECT_EQ(r.rc, 1);
