@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <sstream>
@@ -88,7 +89,9 @@ TEST(TernctlSettings, SetChangesExactlyTheNamedSettingsOnEachCameraAndGetReadsTh
     ASSERT_EQ(objects.size(), 2u) << first.out;
     const json oldA = objects[a.Dev()]["settings"], oldB = objects[b.Dev()]["settings"];
     EXPECT_EQ(oldA["CName"], "CAMERA");
-    EXPECT_EQ(oldA.size(), transfer::Settings().size()) << "every setting read";
+    const auto readable = std::count_if(transfer::Settings().begin(), transfer::Settings().end(),
+                                        [](const transfer::Setting& s) { return !s.writeOnly; });
+    EXPECT_EQ(static_cast<long>(oldA.size()), readable) << "every setting the camera reports read";
     EXPECT_NE(oldA["v_pha_lvl"], oldB["v_pha_lvl"]) << "NTSC and PAL cameras differ";
     EXPECT_EQ(SummaryOf(first.err, a.Dev()), "ok") << first.err;
 
