@@ -70,6 +70,11 @@ public:
         for (const transfer::ControlUpdate& u : found.updates) {
             if (u.kind == transfer::ControlUpdate::Kind::Maximum) maxima[u.control] = u.value;
         }
+        if (reply.Accepted() && found.mask) {
+            const transfer::CameraRect& r = found.mask->camera;
+            values[std::string("mask:") + static_cast<char>('A' + found.mask->mask)] =
+                std::to_string(r.x1) + "," + std::to_string(r.y1) + "," + std::to_string(r.x2) + "," + std::to_string(r.y2);
+        }
         if (reply.Accepted()) {
             if (const auto raw = transfer::debug::DecodeRead(reply)) {
                 char name[16];
@@ -396,32 +401,58 @@ std::optional<Named> Resolve(std::string_view name) {
 }
 
 /// A register ("reg:2C", 00 to FF) or a memory word ("mem:01A", 000 to 1FF),
-/// as the Debug page reads and writes them.
+/// as the Debug page reads and writes them; or a mask's rectangle ("mask:A",
+/// x1,y1,x2,y2 in the camera's units) as the mask window does.
 struct Raw {
-    bool reg = true;
+    enum Kind { Reg, Mem, Mask } kind = Reg;
     int where = 0;
     std::string Name() const {
         char name[16];
-        std::snprintf(name, sizeof name, reg ? "reg:%02X" : "mem:%03X", where);
+        if (kind == Mask) return std::string("mask:") + static_cast<char>('A' + where);
+        std::snprintf(name, sizeof name, kind == Reg ? "reg:%02X" : "mem:%03X", where);
         return name;
     }
     transfer::ChainRequest Read() const {
-        return {reg ? transfer::debug::DspRead(where) : transfer::debug::EepRead(where), reg ? 3 : 4};
+        if (kind == Mask) {
+            const transfer::SettingCommand c = *transfer::MaskReadCommand(where);
+            return {c.payload, c.n};
+        }
+        return {kind == Reg ? transfer::debug::DspRead(where) : transfer::debug::EepRead(where), kind == Reg ? 3 : 4};
     }
-    transfer::SettingCommand Write(int value) const {
-        return {reg ? transfer::debug::DspWrite(where, value, false) : transfer::debug::EepWrite(where, value, false), reg ? 5 : 6};
+    /// The command for `value`; nothing (with `error`) when it is not one it takes.
+    std::optional<transfer::SettingCommand> Write(const std::string& value, std::string& error) const {
+        if (kind == Mask) {
+            int v[4] = {-1, -1, -1, -1};
+            char end = 0;
+            if (std::sscanf(value.c_str(), "%d,%d,%d,%d%c", &v[0], &v[1], &v[2], &v[3], &end) != 4 ||
+                std::any_of(std::begin(v), std::end(v), [](int x) { return x < 0 || x > 255; }) || v[0] > v[2] || v[1] > v[3]) {
+                error = Name() + ": '" + value + "' is not a value it takes; allowed: x1,y1,x2,y2, each 0 to 255, x1 <= x2, y1 <= y2";
+                return std::nullopt;
+            }
+            return transfer::MaskWriteCommand(where, {v[0], v[1], v[2], v[3]});
+        }
+        const auto v = transfer::debug::CompleteHexValue(value);
+        if (!v) {
+            error = Name() + ": '" + value + "' is not a value it takes; allowed: four hexadecimal digits, 0000 to FFFF";
+            return std::nullopt;
+        }
+        return transfer::SettingCommand{kind == Reg ? transfer::debug::DspWrite(where, *v, false) : transfer::debug::EepWrite(where, *v, false),
+                                        kind == Reg ? 5 : 6};
     }
 };
 
 std::optional<Raw> ResolveRaw(std::string_view name) {
     const std::string lower = Lower(name);
+    if (lower.size() == 6 && lower.rfind("mask:", 0) == 0 && lower[5] >= 'a' && lower[5] < 'a' + transfer::kMaskCount) {
+        return Raw{Raw::Mask, lower[5] - 'a'};
+    }
     const bool reg = lower.rfind("reg:", 0) == 0;
     if (!reg && lower.rfind("mem:", 0) != 0) return std::nullopt;
     const std::string digits = lower.substr(4);
     if (digits.empty() || digits.size() > 3 || digits.find_first_not_of("0123456789abcdef") != std::string::npos) return std::nullopt;
     const int where = std::stoi(digits, nullptr, 16);
     if (where > (reg ? 0xFF : transfer::kLastWord)) return std::nullopt;
-    return Raw{reg, where};
+    return Raw{reg ? Raw::Reg : Raw::Mem, where};
 }
 
 std::size_t Distance(const std::string& a, const std::string& b) {
@@ -529,7 +560,8 @@ void SettingsList(std::ostream& out) {
         out << "  " << name << std::string(name.size() < 26 ? 26 - name.size() : 2, ' ') << transfer::AllowedValues(s) << "\n";
     }
     out << "  reg:XX (Debug page)       register 00 to FF: four hexadecimal digits; set only with --service\n"
-           "  mem:XXX (Debug page)      memory word 000 to 1FF: four hexadecimal digits; set only with --service\n";
+           "  mem:XXX (Debug page)      memory word 000 to 1FF: four hexadecimal digits; set only with --service\n"
+           "  mask:A to mask:D          the mask's rectangle (the mask window): x1,y1,x2,y2, each 0 to 255\n";
 }
 
 int Describe(const std::vector<std::string>& args) {
@@ -829,20 +861,22 @@ int Set(const std::vector<std::string>& args) {
             return 2;
         }
         if (const auto raw = ResolveRaw(p.substr(0, eq))) {
-            std::string value = p.substr(eq + 1);
-            for (char& c : value) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            const auto v = transfer::debug::CompleteHexValue(value);
-            if (!service) {
+            std::string value = p.substr(eq + 1), error;
+            if (raw->kind != Raw::Mask) {
+                for (char& c : value) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            }
+            const auto cmd = raw->Write(value, error);
+            if (!service && raw->kind != Raw::Mask) {
                 Err() << "ternctl set: " << raw->Name() << " is read-only without --service (as on the window's Debug page)\n";
                 bad = true;
-            } else if (!v) {
-                Err() << "ternctl set: " << raw->Name() << ": '" << camera::Printable(value) << "' is not a value it takes; allowed: four hexadecimal digits, 0000 to FFFF\n";
+            } else if (!cmd) {
+                Err() << "ternctl set: " << camera::Printable(error) << "\n";
                 bad = true;
             } else if (std::any_of(rawChanges.begin(), rawChanges.end(), [&](const RawChange& c) { return c.raw.Name() == raw->Name() && c.value != value; })) {
                 Err() << "ternctl set: " << raw->Name() << " is given twice: give it once\n";
                 bad = true;
             } else {
-                rawChanges.push_back({*raw, value, raw->Write(*v)});
+                rawChanges.push_back({*raw, value, *cmd});
             }
             continue;
         }

@@ -331,7 +331,7 @@ TEST(TernctlSite, DryRunSendsNothingAndTheDefaultPortIsTernPort) {
 
 // Registers and memory words as the Debug page reads and writes them: read
 // by anyone, written only with --service.
-TEST(TernctlSite, RegistersAndMemoryWordsByAddress) {
+TEST(TernctlSite, RegistersMemoryWordsAndMaskRectanglesByAddress) {
     TempDir dir;
     Camera a;
     a.cam.WithModel([](camera::CameraModel& m) { m.SetMemoryWord(0x1A, 0x0BEE); });
@@ -344,6 +344,11 @@ TEST(TernctlSite, RegistersAndMemoryWordsByAddress) {
     EXPECT_EQ(a.Commands(), before);
     ASSERT_EQ(Ctl(dir, "set --service" + a.Port() + "reg:2c=0123 mem:01A=abcd").rc, 0);
     EXPECT_EQ(Ctl(dir, "get" + a.Port() + "reg:2C mem:01A").out, "reg:2C=0123\nmem:01A=ABCD\n");
+    // A mask's rectangle, as the mask window reads and writes it.
+    ASSERT_EQ(Ctl(dir, "set" + a.Port() + "mask:b=10,20,30,40").rc, 0);
+    EXPECT_EQ(Ctl(dir, "get" + a.Port() + "MASK:B").out, "mask:B=10,20,30,40\n");
+    EXPECT_EQ(Ctl(dir, "set" + a.Port() + "mask:B=30,20,10,40").rc, 2) << "x1 beyond x2";
+    EXPECT_EQ(Ctl(dir, "get" + a.Port() + "mask:B").out, "mask:B=10,20,30,40\n");
     // A hue bar is its register's signed magnitude; the register's other bits stay.
     ASSERT_EQ(Ctl(dir, "set --service" + a.Port() + "reg:2C=FE20").rc, 0);
     ASSERT_EQ(Ctl(dir, "set --service" + a.Port() + "ryp=-17").rc, 0);
