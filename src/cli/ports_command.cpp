@@ -1,6 +1,8 @@
 #include "cli/ports_command.h"
 #include "cli/output.h"
 
+#include <nlohmann/json.hpp>
+
 #include <condition_variable>
 #include <iostream>
 #include <mutex>
@@ -87,7 +89,22 @@ int Ports(const std::vector<std::string>& args) {
         Err() << "ternctl ports: no serial ports were found in " << camera::Printable(root) << ": plug in the adapter and run it again\n";
         return 1;
     }
+    const auto json = [&](const std::vector<std::string>* probes) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            nlohmann::ordered_json p;
+            p["device"] = ports[i].device;
+            p["by_id"] = ports[i].byIdPath.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(ports[i].byIdPath);
+            p["kind"] = ports[i].kind == link::PortKind::Usb ? "usb" : "built-in";
+            p["accessible"] = ports[i].accessible;
+            if (probes != nullptr) p["probe"] = (*probes)[i];
+            list.push_back(p);
+        }
+        Out() << nlohmann::ordered_json{{"ports", list}}.dump() << "\n";
+        return 0;
+    };
     if (!probe) {
+        if (JsonMode()) return json(nullptr);
         Out() << PortsReport(ports);
         return 0;
     }
@@ -97,6 +114,7 @@ int Ports(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < ports.size(); ++i)
         threads.emplace_back([&, i] { found[i] = ProbeForCamera(ports[i].device); });
     for (std::thread& t : threads) t.join();
+    if (JsonMode()) return json(&found);
     Out() << PortsReport(ports, &found);
     return 0;
 }
