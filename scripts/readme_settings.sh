@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Brings the README's list of setting names up to date from the catalogue,
-# as `ternctl get --help` prints it (the man page shows the same list).
+# as `ternctl describe` prints it (the help and the man page show the same list).
 #   bash scripts/readme_settings.sh [path/to/ternctl]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ternctl=${1:-build/ternctl}
-list=$("$ternctl" get --help | sed -n '/^Settings (NAME=VALUE/,$p')
+list=$("$ternctl" describe | sed -n '/^Settings (NAME=VALUE/,$p')
 python3 - "$list" <<'PY'
 import re, sys
 block = "```text\n" + sys.argv[1].rstrip("\n") + "\n```"

@@ -1,4 +1,7 @@
 #include "cli/copy_commands.h"
+#include "cli/output.h"
+
+#include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +17,7 @@
 
 #include "camera/command_line.h"
 #include "cli/console_host.h"
+#include "cli/many_cameras.h"
 #include "cli/probe.h"
 #include "cli/ports_command.h"
 #include "link/comm.h"
@@ -77,7 +81,7 @@ public:
 class ProgressPrinter {
 public:
     using Clock = std::chrono::steady_clock;
-    ProgressPrinter(bool quiet, std::string label) : quiet_(quiet), tty_(::isatty(STDERR_FILENO) == 1), label_(std::move(label)) {}
+    ProgressPrinter(bool quiet, std::string label) : quiet_(quiet), tty_(ErrIsTerminal()), label_(std::move(label)) {}
     ~ProgressPrinter() { End(); }
 
     /// `done` of `total`; `step` is the unit counted ("words") or, when
@@ -188,11 +192,11 @@ std::optional<int> ParseOptions(const std::string& cmd, CommandKind kind, const 
         ->option_text(" ");
     const camera::ParseOutcome outcome = camera::ParseCommandLine(app, args);
     if (outcome.help) {
-        std::cout << app.help();
+        Out() << app.help();
         return 0;
     }
     if (!outcome) {
-        std::cerr << "ternctl " << cmd << ": " << outcome.error << "\n"
+        Err() << "ternctl " << cmd << ": " << outcome.error << "\n"
                   << "Run 'ternctl " << cmd << " --help' for its options; put -- before a file name that starts with -.\n";
         return 2;
     }
@@ -293,17 +297,17 @@ constexpr const char* kCheckTheLine =
 
 /// A failure: one line of its own, then what to do (if anything) on the lines after it.
 int Fail(const std::string& cmd, const std::string& why, const std::string& todo = "") {
-    std::cerr << "ternctl " << cmd << ": " << camera::Printable(OneLine(why)) << "\n";
+    Err() << "ternctl " << cmd << ": " << camera::Printable(OneLine(why)) << "\n";
     // No answer at all: what to check, as the window's box says it.
     const bool noAnswer = why.rfind(link::kMsgNotConnected, 0) == 0;
     std::istringstream lines(todo.empty() && noAnswer ? std::string(kCheckTheLine) : todo);
-    for (std::string line; std::getline(lines, line);) std::cerr << camera::Printable(line) << "\n";
+    for (std::string line; std::getline(lines, line);) Err() << camera::Printable(line) << "\n";
     return 1;
 }
 
 /// A remark that is no failure: said once, before the work.
 void Note(const std::string& cmd, const std::string& note) {
-    if (!note.empty()) std::cerr << "ternctl " << cmd << ": " << OneLine(note) << "\n";
+    if (!note.empty()) Err() << "ternctl " << cmd << ": " << OneLine(note) << "\n";
 }
 
 /// Whether two paths name the same file: the same inode when both exist,
@@ -334,8 +338,9 @@ int FailToConnect(const std::string& cmd, const std::string& why, const std::str
 
 /// "--port auto" resolved and the trace file opened; false after the message.
 bool PrepareLine(const std::string& cmd, Options& o, std::unique_ptr<link::LineTrace>& trace) {
+    ArgumentsChecked();
     std::string error;
-    if (!ResolveAutoPort(o.port, o.port2, error, o.quiet ? nullptr : &std::cerr)) {
+    if (!ResolveAutoPort(o.port, o.port2, error, o.quiet ? nullptr : &Err())) {
         Fail(cmd, error);
         return false;
     }
@@ -387,7 +392,7 @@ int ListDifferences(const MemoryWords& a, const MemoryWords& b, bool onlyNamedIn
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (onlyNamedInA && a[i] == transfer::kNoWord) continue;
         if (a[i] == b[i]) continue;
-        std::cout << Hex3(static_cast<int>(i)) << "  " << WordText(a[i]) << "  " << WordText(b[i]) << "\n";
+        Out() << Hex3(static_cast<int>(i)) << "  " << WordText(a[i]) << "  " << WordText(b[i]) << "\n";
         ++n;
     }
     return n;
@@ -421,6 +426,10 @@ int RestoreOn(Session& s, const Options& o, ProgressPrinter& progress, const tra
     if (differ > 0) {
         return Fail("restore", std::to_string(differ) + " word" + (differ > 1 ? "s differ" : " differs") + " from " + o.files[0]);
     }
+    const MemoryWords named = transfer::WordsOf(script);
+    const auto verified = std::count_if(named.begin(), named.end(), [](std::int32_t w) { return w != transfer::kNoWord; });
+    if (!o.quiet) Err() << verified << " words verified\n";
+    if (JsonMode()) Out() << "{\"verified_words\":" << verified << "}\n";
     return 0;
 }
 
@@ -453,10 +462,11 @@ int Backup(const std::vector<std::string>& args) {
     Options o;
     if (const auto done = ParseOptions("backup", CommandKind::Backup, args, o)) return *done;
     if (o.files.size() != 1) {
-        std::cerr << "ternctl backup: one FILE is needed\n";
+        Err() << "ternctl backup: one FILE is needed\n";
         return 2;
     }
     const std::string& path = o.files[0];
+    ArgumentsChecked();
     // The file first: a target that cannot be written is known before the
     // port is opened, not after 512 reads.
     auto file = std::make_unique<transfer::PendingFile>();
@@ -480,6 +490,10 @@ int Backup(const std::vector<std::string>& args) {
             rc = Fail("backup", Reason(start));
         } else if (const CopyOutcome& out = s.Run(); out.result != CopyResult::Complete) {
             rc = Fail("backup", Reason(out));
+        } else {
+            constexpr int kWords = transfer::kLastWord + 1;
+            if (!o.quiet) Err() << "wrote " << camera::Printable(path) << ": " << kWords << " words\n";
+            if (JsonMode()) Out() << nlohmann::json{{"written", {{"file", path}, {"words", kWords}}}}.dump() << "\n";
         }
     }
     return EndTrace("backup", trace, rc);
@@ -489,7 +503,7 @@ int Restore(const std::vector<std::string>& args) {
     Options o;
     if (const auto done = ParseOptions("restore", CommandKind::Restore, args, o)) return *done;
     if (o.files.size() != 1 || o.single == o.batch) {
-        std::cerr << "ternctl restore: one FILE and one of --single and --batch are needed\n";
+        Err() << "ternctl restore: one FILE and one of --single and --batch are needed\n";
         return 2;
     }
     const std::string& path = o.files[0];
@@ -518,7 +532,7 @@ int Show(const std::vector<std::string>& args) {
     Options o;
     if (const auto done = ParseOptions("show", CommandKind::Show, args, o)) return *done;
     if (o.files.size() != 1) {
-        std::cerr << "ternctl show: one FILE is needed\n";
+        Err() << "ternctl show: one FILE is needed\n";
         return 2;
     }
     transfer::SettingsScript script;
@@ -532,29 +546,29 @@ int Show(const std::vector<std::string>& args) {
             r == script.records.size() || (p < script.problems.size() && script.problems[p].line < script.records[r].line);
         if (takeProblem) {
             const auto& bad = script.problems[p++];
-            std::cout << "line " << bad.line << ": not a record: " << bad.what << "\n";
+            Out() << "line " << bad.line << ": not a record: " << bad.what << "\n";
             continue;
         }
         const auto& rec = script.records[r++];
         if (rec.IsWordWrite() && rec.Address() <= transfer::kLastWord) {
-            std::cout << Hex3(rec.Address()) << "  " << link::HexWordText(rec.Value()) << "\n";
+            Out() << Hex3(rec.Address()) << "  " << link::HexWordText(rec.Value()) << "\n";
         } else if (rec.IsWordWrite()) {
-            std::cout << "line " << rec.line << ": word " << link::HexWordText(static_cast<std::uint16_t>(rec.Address()))
+            Out() << "line " << rec.line << ": word " << link::HexWordText(static_cast<std::uint16_t>(rec.Address()))
                       << " is beyond the memory\n";
         } else if (rec.IsReset()) {
-            std::cout << "line " << rec.line << ": reset\n";
+            Out() << "line " << rec.line << ": reset\n";
         } else {
             std::string digits;
             for (int i = 1; i <= rec.digits / 2; ++i) digits += (i > 1 ? " " : "") + link::HexByteText(rec.payload[i]);
-            std::cout << "line " << rec.line << ": command " << digits << "\n";
+            Out() << "line " << rec.line << ": command " << digits << "\n";
         }
     }
     for (const transfer::ConflictingWord& c : transfer::ConflictingWords(script)) {
-        std::cout << "word " << Hex3(c.address) << " is written with different values on lines";
-        for (std::size_t i = 0; i < c.lines.size(); ++i) std::cout << (i == 0 ? " " : i + 1 == c.lines.size() ? " and " : ", ") << c.lines[i];
-        std::cout << "; line " << c.lines.back() << "'s value is used\n";
+        Out() << "word " << Hex3(c.address) << " is written with different values on lines";
+        for (std::size_t i = 0; i < c.lines.size(); ++i) Out() << (i == 0 ? " " : i + 1 == c.lines.size() ? " and " : ", ") << c.lines[i];
+        Out() << "; line " << c.lines.back() << "'s value is used\n";
     }
-    if (const std::string z = script.CtrlZNote(); !z.empty()) std::cout << z << "\n";
+    if (const std::string z = script.CtrlZNote(); !z.empty()) Out() << z << "\n";
     if (!script.Ok()) {
         const std::size_t n = script.problems.size();
         return Fail("show", o.files[0] + ": " + std::to_string(n) + (n > 1 ? " lines are" : " line is") + " not well-formed");
@@ -567,7 +581,7 @@ int Diff(const std::vector<std::string>& args) {
     if (const auto done = ParseOptions("diff", CommandKind::Diff, args, o)) return *done;
     const bool withCamera = o.port.has_value();
     if (o.files.size() != (withCamera ? 1u : 2u)) {
-        std::cerr << "ternctl diff: two files, or one FILE and --port DEV, are needed\n";
+        Err() << "ternctl diff: two files, or one FILE and --port DEV, are needed\n";
         return 2;
     }
     transfer::SettingsScript a;

@@ -1,4 +1,7 @@
 #include "cli/ports_command.h"
+#include "cli/output.h"
+
+#include <nlohmann/json.hpp>
 
 #include <condition_variable>
 #include <iostream>
@@ -73,21 +76,36 @@ int Ports(const std::vector<std::string>& args) {
     camera::AddNamedValue(app, "--dev", root, "folder", "DIR", "look in DIR instead of /dev");
     const camera::ParseOutcome outcome = camera::ParseCommandLine(app, args);
     if (outcome.help) {
-        std::cout << app.help();
+        Out() << app.help();
         return 0;
     }
     if (!outcome) {
-        std::cerr << "ternctl ports: " << outcome.error << "\n"
+        Err() << "ternctl ports: " << outcome.error << "\n"
                   << "usage: ternctl ports [--probe] [--dev DIR]\n";
         return 2;
     }
     const std::vector<link::SerialPort> ports = link::ListSerialPorts(root);
     if (ports.empty()) {
-        std::cerr << "ternctl ports: no serial ports were found in " << camera::Printable(root) << ": plug in the adapter and run it again\n";
+        Err() << "ternctl ports: no serial ports were found in " << camera::Printable(root) << ": plug in the adapter and run it again\n";
         return 1;
     }
+    const auto json = [&](const std::vector<std::string>* probes) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            nlohmann::ordered_json p;
+            p["device"] = ports[i].device;
+            p["by_id"] = ports[i].byIdPath.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(ports[i].byIdPath);
+            p["kind"] = ports[i].kind == link::PortKind::Usb ? "usb" : "built-in";
+            p["accessible"] = ports[i].accessible;
+            if (probes != nullptr) p["probe"] = (*probes)[i];
+            list.push_back(p);
+        }
+        Out() << nlohmann::ordered_json{{"ports", list}}.dump() << "\n";
+        return 0;
+    };
     if (!probe) {
-        std::cout << PortsReport(ports);
+        if (JsonMode()) return json(nullptr);
+        Out() << PortsReport(ports);
         return 0;
     }
     // All at once: each waits up to kPortProbeWait for its answer.
@@ -96,7 +114,8 @@ int Ports(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < ports.size(); ++i)
         threads.emplace_back([&, i] { found[i] = ProbeForCamera(ports[i].device); });
     for (std::thread& t : threads) t.join();
-    std::cout << PortsReport(ports, &found);
+    if (JsonMode()) return json(&found);
+    Out() << PortsReport(ports, &found);
     return 0;
 }
 

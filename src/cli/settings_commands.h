@@ -14,6 +14,10 @@ namespace tern::cli {
 
 int Get(const std::vector<std::string>& args);
 int Set(const std::vector<std::string>& args);
+/// ternctl diff --settings A B | --settings --port DEV FILE: settings by name.
+int DiffSettings(const std::vector<std::string>& args);
+/// ternctl describe [--json]: every setting, its type, values, service flag and page.
+int Describe(const std::vector<std::string>& args);
 
 /// The setting names with their values, one a line, for the help and the README.
 void SettingsList(std::ostream& out);

@@ -3,6 +3,7 @@
 //   ternctl ports [--probe] [--dev DIR]
 //   ternctl simulate [--link PATH] [camera options]
 //   ternctl backup / restore / show / diff (copy_commands.h)
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -19,6 +20,7 @@
 #include "cli/console_host.h"
 #include "cli/copy_commands.h"
 #include "cli/many_cameras.h"
+#include "cli/output.h"
 #include "cli/ports_command.h"
 #include "cli/probe.h"
 #include "cli/settings_commands.h"
@@ -45,21 +47,35 @@ void Usage(std::ostream& out) {
     cli::CopyUsage(out);
     out << "       ternctl get [--port DEV|auto] [--json] [NAME...]\n"
            "         read the camera's settings as the Setup1, Setup2 and Adjust pages do and print\n"
-           "         them by name (NAME=VALUE; --json: one object)\n"
-           "       ternctl set [--port DEV|auto] [--save] [--service] NAME=VALUE... | --from FILE\n"
-           "         send settings by name, each checked first; --from takes get's output\n"
+           "         them by name (NAME=VALUE); with NAMEs only the blocks that hold them are read\n"
+           "       ternctl set [--port DEV|auto] [--save] [--service] [--dry-run] [--changed-only]\n"
+           "                   NAME=VALUE... | --from FILE\n"
+           "         send settings by name, each checked first; --from takes get's output;\n"
+           "         --dry-run prints the frames instead; --changed-only sends only what differs\n"
+           "       ternctl diff --settings A B | ternctl diff --settings FILE --port DEV\n"
+           "         the settings that differ by name (name, first, second); A and B are get's output\n"
+           "       ternctl describe [--json]\n"
+           "         every setting: its type, the values it takes, service or not, its window page\n"
            "\n"
-           "  backup, restore, get, set and diff take --port more than once, or --port auto-all\n"
+           "  backup, restore, get, set, diff and probe take --port more than once, or --port auto-all\n"
            "  (every port a camera answers on): each camera on its own link at the same time,\n"
-           "  lines prefixed with the device, a summary table at the end; backup's FILE then\n"
-           "  holds {port} or {n}. The exit status is 0 only when every camera succeeded.\n";
+           "  lines prefixed with the device, a summary table at the end. A file the command writes\n"
+           "  (backup's FILE, --trace) then holds {port} or {n}, one file per camera; {port} is the\n"
+           "  device's name made safe for a file name (/dev/ttyUSB0: ttyUSB0). The exit status is\n"
+           "  0 only when every camera succeeded.\n"
+           "\n"
+           "  With --json (every command but simulate), stdout holds one JSON object a line for each camera,\n"
+           "  also for those that failed, then a summary object; human text stays on stderr.\n"
+           "  The objects are described in the JSON section of this page and in docs/ternctl-json.md.\n";
     out << "\n"
            "  Each command's --help lists its own options; -- ends the options (a file named -x.dat),\n"
            "  and --opt=value works wherever --opt value does.\n"
            "\n"
-           "  --port DEV    device for COM1 (default " << link::DefaultPortName(1) << "); auto: the first port that\n"
-           "                \"ternctl ports\" lists (USB adapters first), and the second for COM2\n"
-           "  --port2 DEV   device for COM2 (default " << link::DefaultPortName(2) << ", or COM1's device when --port is given)\n"
+           "  --port DEV    device for COM1; without it: $TERN_PORT, else the port the window used\n"
+           "                last, else the first serial port. auto: the first port that\n"
+           "                \"ternctl ports\" lists (USB adapters first), and the second for COM2;\n"
+           "                rfc2217://HOST:PORT or tcp://HOST:PORT: a terminal server's port\n"
+           "  --port2 DEV   device for COM2 (default COM1's device)\n"
            "  --trace FILE  write every byte on the line to FILE, with a timestamp, and each\n"
            "                frame decoded in words (for a support request)\n"
            "  --link PATH   also make a symbolic link PATH to the camera's device\n"
@@ -73,19 +89,20 @@ void Usage(std::ostream& out) {
 int Probe(const std::vector<std::string>& args) {
     cli::ProbeOptions options;
     if (const std::string error = cli::ParseProbeArgs(args, options); !error.empty()) {
-        std::cerr << "ternctl probe: " << error << "\n"
+        cli::Err() << "ternctl probe: " << error << "\n"
                   << "Run 'ternctl probe --help' for its options.\n";
         return 2;
     }
     if (!options.help.empty()) {
-        std::cout << options.help;
+        cli::Out() << options.help;
         return 0;
     }
+    cli::ArgumentsChecked();
     std::optional<std::string> port1, port2;
     if (!options.port1.empty()) port1 = options.port1;
     if (!options.port2.empty()) port2 = options.port2;
-    if (std::string error; !cli::ResolveAutoPort(port1, port2, error, &std::cerr)) {
-        std::cerr << "ternctl probe: " << camera::Printable(error) << "\n";
+    if (std::string error; !cli::ResolveAutoPort(port1, port2, error, &cli::Err())) {
+        cli::Err() << "ternctl probe: " << camera::Printable(error) << "\n";
         return 1;
     }
     std::unique_ptr<link::LineTrace> trace;
@@ -93,7 +110,7 @@ int Probe(const std::vector<std::string>& args) {
         try {
             trace = std::make_unique<link::LineTrace>(options.trace);
         } catch (const std::exception& e) {
-            std::cerr << "ternctl probe: " << e.what() << "\n";
+            cli::Err() << "ternctl probe: " << e.what() << "\n";
             return 1;
         }
     }
@@ -122,9 +139,9 @@ int Probe(const std::vector<std::string>& args) {
     // the wait after the handshake); the deadline is only a backstop.
     loop.RunUntil([&] { return cli::ProbeOver(host); }, std::chrono::hours(24));
     host.Link().Close();
-    const int rc = cli::ProbeReport(host, std::cout, std::cerr);
+    const int rc = cli::ProbeReport(host, cli::Out(), cli::Err());
     if (std::string error; trace && !trace->Close(error)) {
-        std::cerr << "ternctl probe: " << error << "\n"
+        cli::Err() << "ternctl probe: " << error << "\n"
                   << "The trace is incomplete: free some space or choose another --trace file.\n";
         return rc == 0 ? 1 : rc;
     }
@@ -184,34 +201,20 @@ int Simulate(const std::vector<std::string>& args) {
 
 #endif
 
-/// A command for more than one camera runs once per camera, at the same
-/// time; nothing when it names one camera (or none).
-std::optional<int> OnManyCameras(const std::string& cmd, const std::vector<std::string>& args) {
-    bool autoAll = false, json = false, help = false;
-    for (const std::string& a : args) {
-        if (a == "--") break;
-        autoAll = autoAll || a == "auto-all" || a == "--port=auto-all";
-        json = json || a == "--json";
-        help = help || a == "--help" || a == "-h";
-    }
-    if (help) return std::nullopt;
-    const std::vector<std::string> devices = cli::PortsNamed(args);
-    if (devices.size() < 2 && !autoAll) return std::nullopt;
-    if (devices.empty()) {
-        std::cerr << "ternctl " << cmd << ": --port auto-all: no camera answered on any serial port\n"
-                  << "'ternctl ports --probe' shows the ports and what answers on each.\n";
-        return 1;
-    }
-    if (cmd == "backup") {
-        bool named = false;
-        for (const std::string& a : args) named = named || a.find("{port}") != std::string::npos || a.find("{n}") != std::string::npos;
-        if (!named) {
-            std::cerr << "ternctl backup: with more than one camera, FILE must hold {port} or {n} "
-                         "(e.g. cam-{port}.dat), one file per camera\n";
-            return 2;
-        }
-    }
-    return cli::RunOnEach("/proc/self/exe", cmd, args, devices, !json);
+using Runner = int (*)(const std::vector<std::string>&);
+
+/// The commands that run on cameras or files (all but simulate).
+std::optional<Runner> Command(const std::string& cmd) {
+    if (cmd == "probe") return &Probe;
+    if (cmd == "ports") return &cli::Ports;
+    if (cmd == "backup") return &cli::Backup;
+    if (cmd == "restore") return &cli::Restore;
+    if (cmd == "show") return &cli::Show;
+    if (cmd == "diff") return &cli::Diff;
+    if (cmd == "get") return &cli::Get;
+    if (cmd == "set") return &cli::Set;
+    if (cmd == "describe") return &cli::Describe;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -229,18 +232,13 @@ int TernctlMain(int argc, char** argv) {
     }
     const std::string cmd = args[0];
     args.erase(args.begin());
-    if (cmd == "backup" || cmd == "restore" || cmd == "get" || cmd == "set" || cmd == "diff") {
-        if (const std::optional<int> rc = OnManyCameras(cmd, args)) return *rc;
-    }
-    if (cmd == "probe") return Probe(args);
     if (cmd == "simulate") return Simulate(args);
-    if (cmd == "ports") return cli::Ports(args);
-    if (cmd == "backup") return cli::Backup(args);
-    if (cmd == "restore") return cli::Restore(args);
-    if (cmd == "show") return cli::Show(args);
-    if (cmd == "diff") return cli::Diff(args);
-    if (cmd == "get") return cli::Get(args);
-    if (cmd == "set") return cli::Set(args);
+    if (const auto command = Command(cmd)) {
+        return cli::RunCommand(cmd, args, [](const std::string& c, const std::vector<std::string>& a) {
+            const bool bySetting = c == "diff" && std::find(a.begin(), a.end(), "--settings") != a.end();
+            return bySetting ? cli::DiffSettings(a) : (*Command(c))(a);
+        });
+    }
     std::cerr << "ternctl: unknown command '" << camera::Printable(cmd) << "'\n";
     Usage(std::cerr);
     return 2;

@@ -1,6 +1,7 @@
 #include "transfer/Settings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 
 #include "link/protocol.h"
@@ -29,6 +30,7 @@ constexpr SV kFreezeType[] = {"Field", "Frame"};
 constexpr SV kMoTime[] = {"10sec", "30sec", "60sec"};
 constexpr SV kGamma[] = {"0.45", "1.00"};
 constexpr SV kUse[] = {"Use", "No use"};
+constexpr SV kHvPhase[] = {"V Phase", "H Phase"};
 
 constexpr Setting Choice(SV name, C c, std::span<const SV> items, int block, bool service = false) {
     return Setting{name, c, K::Choice, items, 0, static_cast<int>(items.size()) - 1, service, block};
@@ -61,9 +63,9 @@ const Setting kSettings[] = {
     Slider("Rgain", C::Rgain, 0, 8, 2),
     Slider("BGain", C::BGain, 0, 8, 2),
     Choice("Sync", C::Sync, kSync, 3),
-    // The phase bars' maximum is the camera's own; these are the bytes' limits.
-    Slider("v_pha_lvl", C::v_pha_lvl, 0, 0xFFFF, 1),
-    Slider("h_pha_lvl", C::h_pha_lvl, 0, 0xFF, 4),
+    // The vertical phase bar's maximum is the camera's own (read with it); 0xFFFF is the word's limit.
+    Setting{"v_pha_lvl", C::v_pha_lvl, K::Slider, {}, 0, 0xFFFF, false, 1, true},
+    Setting{"h_pha_lvl", C::h_pha_lvl, K::Slider, {}, 0, 0xFF, false, 4, true},
     Check("MaskA", C::MaskA, 3),
     Check("MaskB", C::MaskB, 3),
     Check("MaskC", C::MaskC, 3),
@@ -88,9 +90,23 @@ const Setting kSettings[] = {
 
     Check("wb_sel", C::wb_sel, -1, true),
     Setting{"pwm_ref", C::pwm_ref, K::HexByte, {}, 0x00, 0xFF, true, -1},
-    Choice("shut_disp_sel", C::shut_disp_sel, kUse, 4, true),
-    Choice("sync_disp_sel", C::sync_disp_sel, kUse, 4, true),
-    Choice("Peak_disp_sel", C::Peak_disp_sel, kUse, 4, true),
+    // The use selectors: kept on the Adjust page but never shown there.
+    Setting{"shut_disp_sel", C::shut_disp_sel, K::Choice, kUse, 0, 1, true, 4, false, false, "Shutter"},
+    Setting{"sync_disp_sel", C::sync_disp_sel, K::Choice, kUse, 0, 1, true, 4, false, false, "EXT SYNC"},
+    Setting{"Peak_disp_sel", C::Peak_disp_sel, K::Choice, kUse, 0, 1, true, 4, false, false, "Peak"},
+    // Never reported by the camera: sent, not read.
+    Setting{"Sens_disp_sel", C::Sens_disp_sel, K::Choice, kUse, 0, 1, true, -1, false, false, "Sense up", true},
+    Setting{"hvpha_disp_sel", C::hvpha_disp_sel, K::Choice, kHvPhase, 0, 1, true, -1, false, false, "H/V Phase", true},
+    // The hue bars: each a register's signed magnitude; the register's other bits are kept.
+    Setting{"RYP", C::RYP, K::Slider, {}, -kHueMax, kHueMax, true, -1, false, false, "RY+"},
+    Setting{"BYP", C::BYP, K::Slider, {}, -kHueMax, kHueMax, true, -1, false, false, "BY+"},
+    Setting{"RYN", C::RYN, K::Slider, {}, -kHueMax, kHueMax, true, -1, false, false, "RY-"},
+    Setting{"BYN", C::BYN, K::Slider, {}, -kHueMax, kHueMax, true, -1, false, false, "BY-"},
+    // The CCD delays: four digits of one word, in the order the command takes them.
+    Setting{"rg_width", C::Delay, K::Digit, {}, 0x0, 0xF, true, -1},
+    Setting{"shd_delay", C::Delay, K::Digit, {}, 0x0, 0xF, true, -1},
+    Setting{"shp_delay", C::Delay, K::Digit, {}, 0x0, 0xF, true, -1},
+    Setting{"rg_delay", C::Delay, K::Digit, {}, 0x0, 0xF, true, -1},
 };
 
 std::optional<int> Integer(std::string_view text) {
@@ -113,6 +129,13 @@ std::span<const Setting> Settings() { return kSettings; }
 const Setting* SettingByName(std::string_view name) {
     for (const Setting& s : kSettings) {
         if (s.name == name) return &s;
+    }
+    const auto lower = [](unsigned char c) { return static_cast<char>(std::tolower(c)); };
+    for (const Setting& s : kSettings) {
+        if (std::equal(s.name.begin(), s.name.end(), name.begin(), name.end(),
+                       [&](char a, char b) { return lower(static_cast<unsigned char>(a)) == lower(static_cast<unsigned char>(b)); })) {
+            return &s;
+        }
     }
     return nullptr;
 }
@@ -151,12 +174,15 @@ std::string AllowedValues(const Setting& s) {
     switch (s.kind) {
         case K::Choice: return Joined(s.items);
         case K::Check: return "on, off";
-        case K::Slider: return std::to_string(s.min) + " to " + std::to_string(s.max);
+        case K::Slider:
+            if (s.rangeFromCamera) return std::to_string(s.min) + " to the maximum the camera reports (its bar stops there)";
+            return std::to_string(s.min) + " to " + std::to_string(s.max);
         case K::Text: return "up to 12 title characters (A-Z, a-z, 0-9, space and : ( ) < > - . ` @ ? ; * + / ,)";
         case K::Grid:
             return "48 digits 0 or 1, cell 1 first; or one cell: " + std::string(s.name) + "01 to " + std::string(s.name) +
                    "48 = on, off";
         case K::HexByte: return "two hexadecimal digits, 00 to FF";
+        case K::Digit: return "one hexadecimal digit, 0 to F";
     }
     return {};
 }
@@ -179,6 +205,8 @@ std::optional<SettingCommand> SetCommand(const Setting& s, std::string_view valu
             const auto v = Integer(value);
             if (!v || *v < s.min || *v > s.max) return refuse();
             if (s.control == C::ZoomBar) return ZoomLevelCommand(link::HexByteText(static_cast<std::uint8_t>(*v)), true);
+            // A hue bar alone: its register's other bits as zero (HueSettingCommand keeps them).
+            if (HueRegister(s.control)) return HueCommand(s.control, HueWord(0, *v));
             return CommandFor(s.control, *v);
         }
         case K::Text: {
@@ -204,8 +232,39 @@ std::optional<SettingCommand> SetCommand(const Setting& s, std::string_view valu
             if (!cmd) return refuse();
             return cmd;
         }
+        case K::Digit: {
+            // Checked alone; sent with its word's other digits (DigitsCommand).
+            SettingValues values;
+            for (const Setting* d : DigitsOfWord(s)) values[std::string(d->name)] = "0";
+            values[std::string(s.name)] = std::string(value);
+            if (value.size() != 1 || !DigitsCommand(s, values, error)) return refuse();
+            return DigitsCommand(s, values, error);
+        }
     }
     return refuse();
+}
+
+std::vector<const Setting*> DigitsOfWord(const Setting& s) {
+    std::vector<const Setting*> digits;
+    for (const Setting& d : kSettings) {
+        if (d.kind == K::Digit && d.control == s.control) digits.push_back(&d);
+    }
+    return digits;
+}
+
+std::optional<SettingCommand> DigitsCommand(const Setting& s, const SettingValues& values, std::string& error) {
+    const std::vector<const Setting*> digits = DigitsOfWord(s);
+    std::vector<std::string> text;
+    for (const Setting* d : digits) {
+        const auto at = values.find(std::string(d->name));
+        if (at == values.end()) {
+            error = std::string(d->name) + " is not known";
+            return std::nullopt;
+        }
+        text.push_back(at->second);
+    }
+    if (s.control != C::Delay || text.size() != 4) return std::nullopt;
+    return DelayCommand(text[0], text[1], text[2], text[3]);
 }
 
 std::vector<ChainRequest> SettingReads() {

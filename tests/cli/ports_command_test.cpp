@@ -3,6 +3,7 @@
 // devices (one with the virtual camera behind it), plain files the ones that
 // are no terminal at all.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <sys/wait.h>
 
@@ -123,6 +124,15 @@ TEST(TernctlPorts, ListsAndProbesThePorts) {
     EXPECT_EQ(out, d + "/ttyUSB0  usb-Camera_Cable-if00-port0  read/write  camera answers\n" +  //
                        d + "/ttyUSB1  -  read/write  no answer\n" +                            //
                        d + "/ttyUSB2  -  read/write  cannot open: Inappropriate ioctl for device\n");
+    out.clear();
+    rc = RunCommand(std::string(TERNCTL_PATH) + " ports --json --probe --dev " + d + " 2>/dev/null", out);
+    EXPECT_EQ(WEXITSTATUS(rc), 0) << out;
+    const nlohmann::json ports = nlohmann::json::parse(out.substr(0, out.find('\n'))).at("ports");
+    ASSERT_EQ(ports.size(), 3u) << out;
+    EXPECT_EQ(ports[0].at("probe"), "camera answers");
+    EXPECT_NE(ports[0].at("by_id").get<std::string>().find("usb-Camera_Cable-if00-port0"), std::string::npos);
+    EXPECT_EQ(ports[1].at("by_id"), nullptr);
+    EXPECT_EQ(ports[2].at("accessible"), true);
 }
 
 TEST(TernctlPorts, NoPortsSaysWhatToDo) {
