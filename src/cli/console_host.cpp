@@ -39,6 +39,15 @@ void ConsoleHost::ChangesDropped(const std::vector<std::string>& names) {
 void ConsoleHost::ShowMessage(const std::string& text, const std::string& caption) {
     messages.emplace_back(text, caption);
     if (!quiet) std::cerr << caption << ": " << text << "\n";
+    if (text == link::kMsgDrOff) {
+        // The camera answered ENQ but its DSR line is off: nothing is read,
+        // so nothing would ever end the command. Say what to check and stop.
+        if (!quiet) {
+            std::cerr << "The camera answers but the port's DSR line is off: check that the cable carries DSR "
+                         "(a three-wire cable does not) and that the camera is powered.\n";
+        }
+        Terminate();
+    }
 }
 
 void ConsoleHost::ShowException(const std::exception& e) {

@@ -75,6 +75,18 @@ TEST_F(ProbeTest, CameraSilentAfterTheHandshakeEndsWithTheGiveUpWithinTheWatch) 
     EXPECT_NE(err.str().find(link::kMsgNotConnected), std::string::npos) << err.str();
 }
 
+// A camera that answers ENQ on a line whose DSR is off: the read never
+// starts, so the command ends at the DR OFF message instead of waiting.
+TEST_F(ProbeTest, DsrOffAfterTheHandshakeEndsTheCommand) {
+    port.dsr = false;
+    host.Link().Trans_Create();
+    Feed({link::ACK});
+    ASSERT_TRUE(cli::ProbeOver(host));
+    EXPECT_EQ(Report(), 1);
+    ASSERT_FALSE(host.messages.empty());
+    EXPECT_EQ(host.messages.back().first, link::kMsgDrOff);
+}
+
 TEST_F(ProbeTest, CameraThatStopsAfterTheFirstReplyEndsToo) {
     Connect();
     Feed({link::ACK});
