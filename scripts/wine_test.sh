@@ -147,6 +147,9 @@ expect "get did not read Sync=LINE back" "$work/out" "^Sync=LINE"
 run "ternctl.exe diff after set" 1 ctl diff "$file" --port COM1
 run "ternctl.exe restore --single" 0 ctl restore --single --quiet --port COM1 "$file"
 run "ternctl.exe diff after restore --single" 0 ctl diff "$file" --port COM1
+# Two cameras at once in one ternctl.exe: a line for each, then the summary.
+run "ternctl.exe get on two cameras at once" 0 ctl get --port COM1 --port COM2 Sync
+[[ $(grep -c 'Sync=' "$work/out") == 2 ]] || { echo "[FAILED] get on two cameras did not print Sync for both"; cat "$work/out" "$work/err"; status=1; }
 
 # Names Windows keeps for devices are refused as files before anything is sent.
 for name in NUL COM1 nul.dat 'C:\aux.txt'; do

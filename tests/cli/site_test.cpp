@@ -140,6 +140,13 @@ std::size_t Count(const std::string& text, const std::string& what) {
 
 }  // namespace
 
+#if defined(__SANITIZE_ADDRESS__)
+// LeakSanitizer checks at exit from a task of its own in the process's group.
+constexpr int kOwnProcesses = 2;
+#else
+constexpr int kOwnProcesses = 1;
+#endif
+
 // A --port without a device once made every run start copies of ternctl
 // without end. Now every camera runs in this one process.
 TEST(TernctlSite, PortWithoutADeviceIsAUsageErrorAndCamerasShareOneProcess) {
@@ -148,13 +155,13 @@ TEST(TernctlSite, PortWithoutADeviceIsAUsageErrorAndCamerasShareOneProcess) {
     for (const char* args : {"set --port --port --port /nonexistent AGC_MAX=3", "get --json --port --port --port --port",
                              "backup --port --port2 x.dat"}) {
         const Outcome r = Ctl(dir, args);
-        EXPECT_EQ(r.mostProcesses <= 1, true) << args << ": " << r.mostProcesses << " processes";
+        EXPECT_EQ(r.mostProcesses <= kOwnProcesses, true) << args << ": " << r.mostProcesses << " processes";
         EXPECT_EQ(r.rc, 2) << args << "\n" << r.err;
         EXPECT_NE(r.err.find("--port needs a device after it"), std::string::npos) << r.err;
     }
     const Outcome r = Ctl(dir, "get" + a.Port() + b.Port() + "Sync");
     EXPECT_EQ(r.rc, 0) << r.err;
-    EXPECT_EQ(r.mostProcesses, 1);
+    EXPECT_LE(r.mostProcesses, kOwnProcesses);
     EXPECT_NE(r.out.find(a.Dev() + ": Sync=INT"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(b.Dev() + ": Sync=INT"), std::string::npos) << r.out;
 }
@@ -403,7 +410,8 @@ TEST(TernctlSite, DescribeListsEverySettingForScripts) {
     Camera a;
     const Outcome withCamera = Ctl(dir, "describe --json" + a.Port());
     ASSERT_EQ(withCamera.rc, 0) << withCamera.err;
-    for (const json& s : Objects(withCamera.out).at(a.Dev()).at("settings")) {
+    const auto objects = Objects(withCamera.out);
+    for (const json& s : objects.at(a.Dev()).at("settings")) {
         EXPECT_TRUE(s.contains("value")) << s;
         if (s.at("name") == "v_pha_lvl") {
             EXPECT_EQ(s.at("max"), 262) << "the NTSC camera's own maximum";
