@@ -215,16 +215,17 @@ int main(int argc, char** argv) {
     Row("first ENQ on the wire", "ms", minimal.enqMs, blank.enqMs, ternab.enqMs);
     Row("resident memory", "KiB", minimal.rssKiB, blank.rssKiB, ternab.rssKiB);
     std::printf("  event-thread wake-ups a second, over %lld s: minimal idle %.1f; ternab idle and connected %.1f,\n"
-                "  device gone %.1f (SendTimer accounts for %.2f)\n",
+                "  device gone %.1f (SendTimer's retry of the device accounts for %.2f)\n",
                 static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(kWakeWindow).count()), minimalWake,
                 idleWake, lostWake, 1000.0 / 1500.0);
 
     const double enqRatio = Median(ternab.enqMs) / Median(minimal.enqMs);
     const double memRatio = Median(ternab.rssKiB) / Median(minimal.rssKiB);
-    // Beyond the baseline's own wake-ups and SendTimer's tick; half a wake-up
-    // a second of slack for the display's and the kernel's.
+    // Beyond the baseline's own wake-ups (and, with the device gone, SendTimer's
+    // tick that retries it; connected and idle, SendTimer does not run); half a
+    // wake-up a second of slack for the display's and the kernel's.
     const double sendTimer = 1000.0 / 1500.0;
-    const double idleBeyond = std::max(0.0, idleWake - minimalWake - sendTimer);
+    const double idleBeyond = std::max(0.0, idleWake - minimalWake);
     const double lostBeyond = std::max(0.0, lostWake - minimalWake - sendTimer);
     auto verdict = [](bool met) { return met ? "goal met" : "GOAL MISSED"; };
     std::printf("time to the first ENQ: %.2fx the minimal program (goal at most 2x): %s\n", enqRatio, verdict(enqRatio <= 2.0));
@@ -232,7 +233,8 @@ int main(int argc, char** argv) {
                 verdict(memRatio <= 1.3));
     std::printf("  (against the blank window: first ENQ %.2fx, memory %.2fx)\n",
                 Median(ternab.enqMs) / Median(blank.enqMs), Median(ternab.rssKiB) / Median(blank.rssKiB));
-    std::printf("wake-ups beyond SendTimer's: %.1f/s idle, %.1f/s device gone (goal 0): %s\n", idleBeyond, lostBeyond,
-                verdict(idleBeyond < 0.5 && lostBeyond < 0.5));
+    std::printf("wake-ups beyond the minimal window's: %.1f/s idle and connected, %.1f/s device gone beyond its retry"
+                " (goal 0): %s\n",
+                idleBeyond, lostBeyond, verdict(idleBeyond < 0.5 && lostBeyond < 0.5));
     return 0;
 }

@@ -352,6 +352,8 @@ private:
     std::set<transfer::Control> unknownControls_;
     /// The model's generation the controls show.
     std::uint64_t shownGeneration_ = 0;
+    /// The enabling rules' inputs the controls show.
+    std::optional<transfer::EnablingInputs> shownInputs_;
     /// Reads of the page started again by themselves after a give-up, since the last whole read.
     int rereadsAfterGiveUp_ = 0;
     bool cursorBusy_ = false;

@@ -231,6 +231,7 @@ void TFTern::ShowSettingStates() {
     // Most replies (a copy's, a register's) change nothing the controls say.
     if (model.Generation() == shownGeneration_) return;
     shownGeneration_ = model.Generation();
+    shownInputs_.reset();  // a control enabled again here gets the rules' word
     for (const transfer::Setting& s : transfer::Settings()) {
         if (s.kind == transfer::SettingKind::Grid) continue;  // a grid's cells each stay the user's
         QWidget* w = controls_.Find(s.name);
@@ -266,6 +267,10 @@ void TFTern::ShowSettingStates() {
 void TFTern::Trans_cstm_hidden() {
     const transfer::EnablingInputs in =
         transfer::EnablingInputsFrom([this](std::string_view name) { return widgets::ControlValue(controls_, name); });
+    // A reply that changed none of the rules' inputs (a copy's words, a
+    // register) leaves every control as the rules last set it.
+    if (shownInputs_ == in) return;
+    shownInputs_ = in;
     for (const transfer::Enabling& rule : transfer::EnablingRules(in)) {
         if (QWidget* w = controls_.Find(rule.control)) w->setEnabled(rule.enabled);
     }

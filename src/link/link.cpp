@@ -688,14 +688,17 @@ void Link::RetryLostPort() {
     }
 }
 
-void Link::UpdateSendTimer() {
+void Link::UpdateSendTimer(bool mayStop) {
     // Ticks are needed to connect, to retry a lost device, to watch for an
     // answer, to write a frame again and to send what waits for the link.
     // Connecting at start ends with the third tick: the tool gives up.
     const bool need = mode_ == LinkMode::Connecting
                           ? everConnected_ || connectTry_ < 3
                           : mode_ == LinkMode::Lost || replyTimer_ != -1 || writeFailed_ || !waiting_.empty();
-    if (need == sendTimerOn_) return;
+    // Started as soon as something waits; stopped only by a tick that finds
+    // nothing waiting, so a run of exchanges does not start and stop it for
+    // each one, and an idle link has one tick more at most.
+    if (need == sendTimerOn_ || (!need && !mayStop)) return;
     sendTimerOn_ = need;
     host_.EnableTimer(LinkTimer::Send, need);
 }
@@ -703,7 +706,7 @@ void Link::UpdateSendTimer() {
 void Link::SendTimerTimer() {
     struct Update {
         Link& l;
-        ~Update() { l.UpdateSendTimer(); }
+        ~Update() { l.UpdateSendTimer(true); }
     } update{*this};
     if (dispatching_ || holds_ > 0) {
         // A box is up; the tick runs once it is over.

@@ -275,7 +275,7 @@ private:
     /// SendTimer is running (the link asked for it).
     bool sendTimerOn_ = true;  // the hosts run it from the start
     /// Runs SendTimer only while something waits on it.
-    void UpdateSendTimer();
+    void UpdateSendTimer(bool mayStop = false);
     /// Event thread: takes what the watch thread has read and dispatches it.
     void TakeInbox();
     /// Drops bytes read from an earlier opening (after the port is closed).

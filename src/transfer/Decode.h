@@ -127,6 +127,7 @@ struct EnablingInputs {
     int MoDetect = kNoSelection;
     bool MoPre = false;
     bool Freeze = false;
+    bool operator==(const EnablingInputs&) const = default;
 };
 
 /// The inputs read through the page's own lookup: `valueOf(name)` gives a

@@ -651,7 +651,8 @@ TEST_F(LinkTest, SendTimerRunsOnlyWhileSomethingWaitsOnIt) {
     link.Trans_Create();
     EXPECT_TRUE(host.Timer(LinkTimer::Send)) << "connecting";
     Feed(ACK);
-    EXPECT_FALSE(host.Timer(LinkTimer::Send)) << "connected, nothing in flight";
+    Ticks(1);
+    EXPECT_FALSE(host.Timer(LinkTimer::Send)) << "connected, nothing in flight: stopped by its next tick";
     link.SW_push(1);
     EXPECT_TRUE(host.Timer(LinkTimer::Send)) << "a frame in flight";
     link.SendWhenFree(this, "Mirror", [this] { link.SW_push(2); });
@@ -661,6 +662,7 @@ TEST_F(LinkTest, SendTimerRunsOnlyWhileSomethingWaitsOnIt) {
     EXPECT_TRUE(host.Timer(LinkTimer::Send)) << "the waiting change went out";
     Feed(ACK);
     Feed(ReplyFrame({0xA0, 0x32, 0x02}));
+    Ticks(1);
     EXPECT_FALSE(host.Timer(LinkTimer::Send));
     link.PortLost();
     EXPECT_TRUE(host.Timer(LinkTimer::Send)) << "the lost device is retried";
