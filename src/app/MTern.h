@@ -167,6 +167,9 @@ public:
     void PageControl1Change();
     /// A copy has ended: the page switched to while it ran is read now.
     void CopyEnded();
+    /// During a copy the panels and the progress bar it changes with every
+    /// reply are painted at a few times a second (their texts stay current).
+    void PaceCopyPainting(bool copying);
     void Reset1Click();
     void ExitClick();
     void FormDestroy();
@@ -352,6 +355,8 @@ private:
     std::set<transfer::Control> unknownControls_;
     /// The model's generation the controls show.
     std::uint64_t shownGeneration_ = 0;
+    /// Paints the paced widgets while a copy runs; null otherwise.
+    QTimer* copyPaint_ = nullptr;
     /// The enabling rules' inputs the controls show.
     std::optional<transfer::EnablingInputs> shownInputs_;
     /// Reads of the page started again by themselves after a give-up, since the last whole read.

@@ -1,6 +1,7 @@
 // The page switch, the reset, the exit, the service unlock and the routing
 // of every reply to the page shown.
 #include <QApplication>
+#include <QProgressBar>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -8,6 +9,8 @@
 #include <QTimer>
 
 #include <algorithm>
+
+#include <array>
 
 #include "app/DebugPage.h"
 #include "app/MTern.h"
@@ -64,7 +67,36 @@ void TFTern::PageControl1Change() {
     ReLoadClick();
 }
 
+void TFTern::PaceCopyPainting(bool copying) {
+    if (copying == (copyPaint_ != nullptr)) return;
+    // While a copy runs, its progress and the frame panels change with every
+    // reply, 24 times a second at 9600 baud: their texts change at once, but
+    // they are painted a few times a second, so the window costs little more
+    // than the line itself.
+    const std::array<QWidget*, 3> paced{StatusPanels[1], StatusPanels[2], copy_->ProgressBar3};
+    if (copying) {
+        copyPaint_ = new QTimer(this);
+        copyPaint_->setObjectName("CopyPaintTimer");
+        copyPaint_->setTimerType(Qt::PreciseTimer);
+        copyPaint_->setInterval(200);
+        connect(copyPaint_, &QTimer::timeout, this, [paced] {
+            for (QWidget* w : paced) {
+                w->setUpdatesEnabled(true);
+                w->repaint();
+                w->setUpdatesEnabled(false);
+            }
+        });
+        for (QWidget* w : paced) w->setUpdatesEnabled(false);
+        copyPaint_->start();
+        return;
+    }
+    delete copyPaint_;
+    copyPaint_ = nullptr;
+    for (QWidget* w : paced) w->setUpdatesEnabled(true);
+}
+
 void TFTern::CopyEnded() {
+    PaceCopyPainting(false);
     if (!readAfterCopy_) return;
     readAfterCopy_ = false;
     QTimer::singleShot(0, this, [this] {
@@ -203,6 +235,7 @@ void TFTern::Trans_end() {
     ShowSettingStates();
     Trans_cstm_hidden();
     defect_->PlaceCursorDot();
+    PaceCopyPainting(copy_->Copier().Active());
     if (OnReply) OnReply();
 }
 
