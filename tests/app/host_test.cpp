@@ -3,6 +3,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include <QApplication>
 #include <QDir>
@@ -411,6 +415,47 @@ TEST(CameraGone, TheToolWaitsForTheDeviceAndReadsThePageOnceItIsBack) {
     w.FormDestroy();
     second.Stop();
     first.Stop();
+    ::unlink(name.c_str());
+}
+
+// The adapter pulled and plugged in again and again, at once each time: every
+// time the page shown is read whole (TERN_REPLUGS sets how many times).
+TEST(CameraGone, EveryReplugReadsThePageWhole) {
+    const std::string name = "/tmp/ternab-replug-" + std::to_string(::getpid());
+    auto cam = std::make_unique<camera::PtyCamera>();
+    cam->Start();
+    ASSERT_TRUE(cam->MakeLink(name));
+    TFTern w(link::ToolMode::Apl, link::PortDevices{name, "/nonexistent/ternab-com2"}, AutoClose);
+    // SendTimer, hurried: the device is opened again within a tenth of a second.
+    const auto ticking = [&w](const std::function<bool()>& done) {
+        for (int t = 0; t < 150; ++t) {
+            if (WaitFor(done, 100)) return true;
+            w.SendTimerTimer();
+        }
+        return false;
+    };
+    const std::uint64_t pageFrames = [&] {
+        EXPECT_TRUE(WaitFor([&] { return w.Link().EverConnected() && w.LoadStep() == 0 && !w.Link().LinkBusy(); }));
+        return cam->PeerStatistics().framesReceived;
+    }();
+    ASSERT_GE(pageFrames, 5u);
+    const char* env = std::getenv("TERN_REPLUGS");
+    const int replugs = env != nullptr ? std::atoi(env) : 20;
+    std::vector<std::unique_ptr<camera::PtyCamera>> pulled;
+    for (int i = 0; i < replugs; ++i) {
+        cam->HangUp();
+        ASSERT_TRUE(WaitFor([&] { return w.Link().Mode() == link::LinkMode::Lost; })) << "replug " << i;
+        auto next = std::make_unique<camera::PtyCamera>();
+        next->Start();
+        ASSERT_TRUE(next->MakeLink(name));
+        // The pulled one is kept until the end: stopping it would take the name away.
+        pulled.push_back(std::exchange(cam, std::move(next)));
+        ASSERT_TRUE(ticking([&] {
+            return cam->PeerStatistics().framesReceived >= pageFrames && w.LoadStep() == 0 && !w.Link().LinkBusy();
+        })) << "replug " << i << ": " << cam->PeerStatistics().framesReceived << " of " << pageFrames << " frames, "
+           << cam->PeerStatistics().enqs << " ENQ, link mode " << static_cast<int>(w.Link().Mode());
+    }
+    w.FormDestroy();
     ::unlink(name.c_str());
 }
 
