@@ -410,8 +410,8 @@ TEST(TernctlSite, DescribeListsEverySettingForScripts) {
     Camera a;
     const Outcome withCamera = Ctl(dir, "describe --json" + a.Port());
     ASSERT_EQ(withCamera.rc, 0) << withCamera.err;
-    const auto objects = Objects(withCamera.out);
-    for (const json& s : objects.at(a.Dev()).at("settings")) {
+    const auto cameraObjects = Objects(withCamera.out);
+    for (const json& s : cameraObjects.at(a.Dev()).at("settings")) {
         EXPECT_TRUE(s.contains("value")) << s;
         if (s.at("name") == "v_pha_lvl") {
             EXPECT_EQ(s.at("max"), 262) << "the NTSC camera's own maximum";
