@@ -18,13 +18,13 @@ bool Sender::Idle() const { return host_.Link().Trans_chk(); }
 
 bool Sender::LoadRunning() const { return host_.Engine().LoadStep() != 0; }
 
-void Sender::Send(const transfer::SettingCommand& cmd) {
+void Sender::Send(const transfer::SettingCommand& cmd, std::optional<std::uint64_t> change) {
     link::Link& link = host_.Link();
     link.StxCommand(cmd.payload, cmd.n);
     // The frame went out (StxCommand leaves CmdFrame as it was when it refuses).
     const auto sent = std::span(link.CmdFrame()).subspan(1, static_cast<std::size_t>(cmd.n));
     if (link.LinkBusy() && std::equal(sent.begin(), sent.end(), cmd.payload.b.begin() + 1)) {
-        host_.Engine().Model().Sent(cmd.payload);
+        host_.Engine().Model().Sent(cmd.payload, change);
     }
 }
 
@@ -63,11 +63,11 @@ void Sender::User(transfer::Control c, std::function<void()> handler) {
     dropped_.reset();
     // The control shows the user's value until it is sent: reads meanwhile
     // change only what the tool knows of the camera.
-    host_.Engine().Model().Want(c);
+    const std::uint64_t change = host_.Engine().Model().Want(c);
     if (auto cmd = std::exchange(droppedCmd_, std::nullopt)) {
         // The value as it was when the user chose it: a later change of the
         // same control after a command button goes out after that button.
-        host_.Link().SendWhenFree(Key(c), std::string(transfer::ControlName(c)), [this, cmd = *cmd] { Send(cmd); });
+        host_.Link().SendWhenFree(Key(c), std::string(transfer::ControlName(c)), [this, cmd = *cmd, change] { Send(cmd, change); });
         return;
     }
     Later(c, std::move(handler));

@@ -3,6 +3,7 @@
 // continuous controls run on the window's timers.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -28,7 +29,9 @@ public:
     /// A load chain runs (LoadStep non-zero): a change arms no timer.
     bool LoadRunning() const;
     /// Hands a payload to StxCommand (which drops it while a frame is in flight).
-    void Send(const transfer::SettingCommand& cmd);
+    /// `change`: the user's change this frame carries, when it was queued
+    /// (SettingsModel::Want); a newer change of the same setting then still waits.
+    void Send(const transfer::SettingCommand& cmd, std::optional<std::uint64_t> change = std::nullopt);
     /// An immediate command: sent only when idle. A change that finds the
     /// link busy is remembered as dropped, so that the user's own signal that
     /// follows it (User) can let it wait for the link.

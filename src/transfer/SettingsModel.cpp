@@ -73,11 +73,12 @@ std::optional<std::string> SentWords(Control c, const link::Payload& p) {
 
 }  // namespace
 
-void SettingsModel::Want(Control c) {
+std::uint64_t SettingsModel::Want(Control c) {
     Entry& e = At(c);
     e.wanted = true;
     e.wantedAt = ++changes_;
     e.state = SettingState::Writing;
+    return e.wantedAt;
 }
 
 bool SettingsModel::Wanted(Control c) const {
@@ -85,11 +86,11 @@ bool SettingsModel::Wanted(Control c) const {
     return e != nullptr && e->wanted;
 }
 
-void SettingsModel::Sent(const link::Payload& payload) {
+void SettingsModel::Sent(const link::Payload& payload, std::optional<std::uint64_t> change) {
     const auto c = ControlOfCommand(payload);
     if (!c) return;
     Entry& e = At(*c);
-    e.sentAt = changes_;
+    e.sentAt = change.value_or(changes_);
     e.state = SettingState::Writing;
 }
 

@@ -49,12 +49,15 @@ public:
     // ---- the user ------------------------------------------------------------------------
     /// The user changed the control of c: until the camera acknowledges the
     /// value, reads change its camera value only, never the control.
-    void Want(Control c);
+    /// Returns the change's number, for Sent.
+    std::uint64_t Want(Control c);
     bool Wanted(Control c) const;
 
     // ---- the wire --------------------------------------------------------------------------
     /// A command frame went out (its control, if any, is being written).
-    void Sent(const link::Payload& payload);
+    /// `change`: the user's change it carries (Want's number); without it,
+    /// the newest change of that control.
+    void Sent(const link::Payload& payload, std::optional<std::uint64_t> change = std::nullopt);
     /// The camera answered the command `sent` with `status`. Returns the
     /// refused control, if the camera refused a setting.
     std::optional<Control> Answered(const link::Payload& sent, std::uint8_t status);

@@ -1173,8 +1173,13 @@ TEST_F(SetupCamera, ScriptedSessionEndsWithScreenModelAndCameraAgreeing) {
         }
         for (int k = 0, n = 1 + next() % 4; k < n; ++k) actions[static_cast<std::size_t>(next()) % actions.size()](next());
         QTest::qWait(next() % 150);
+        // A technician sees the tool busy and lets it catch up before pressing on.
+        ASSERT_TRUE(WaitFor([&] { return w.Link().WaitingChanges() < 4; }, 30000)) << w.Link().WaitingChanges();
     }
-    ASSERT_TRUE(WaitFor([&] { return Settled(0) && w.Link().WaitingChanges() == 0 && ArmedTimers().empty(); }, 60000));
+    ASSERT_TRUE(WaitFor([&] { return Settled(0) && w.Link().WaitingChanges() == 0 && ArmedTimers().empty(); }, 60000))
+        << "step " << w.LoadStep() << ", busy " << w.Link().LinkBusy() << ", mode " << static_cast<int>(w.Link().Mode())
+        << ", waiting " << w.Link().WaitingChanges() << ", armed " << ArmedTimers().size() << ", trans_chk "
+        << w.Link().Trans_chk() << ", defect lock " << w.DefectLock() << ", guard " << w.LoadGuard();
     // The model's camera values are the screen's, and nothing waits or failed.
     const auto shown = ShownWords(w);
     const transfer::SettingsModel& model = w.Engine().Model();
