@@ -445,6 +445,10 @@ TEST(TernctlSite, InventoryAndChangeOfASiteWithFaultyCamerasEndInATrueSummary) {
     refusing.refuseItems = {link::kItemAgc};
     corrupt.corruptAll = true;
     Camera good, picky(refusing), gone, noisy(corrupt);
+    // Its device stays taken while gone: a pseudo-terminal freed whole could
+    // be handed to another test's camera, which ternctl would then reach.
+    const int goneKept = ::open(gone.Dev().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(goneKept, 0);
     gone.cam.HangUp();
     const std::string all = good.Port() + picky.Port() + gone.Port() + noisy.Port();
 
@@ -487,6 +491,7 @@ TEST(TernctlSite, InventoryAndChangeOfASiteWithFaultyCamerasEndInATrueSummary) {
     EXPECT_EQ(again.rc, 0) << again.err;
     EXPECT_EQ(Objects(again.out).at(good.Dev()).at("sent"), json::array());
     EXPECT_EQ(good.Item(link::kItemAgc), agc);
+    ::close(goneKept);
 }
 
 #endif
