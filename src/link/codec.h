@@ -47,7 +47,7 @@ inline constexpr std::uint8_t kBlockTag = 0x73;
 using FrameBytes = std::array<std::uint8_t, kCmdFrameSize>;
 using BlockBytes = std::array<std::uint8_t, kBlockFrameSize>;
 
-/// A command payload, numbered 1 to 15 as the camera's documents count it;
+/// A command payload, numbered 1 to 15 as the camera counts its bytes;
 /// index 0 is unused. Senders fill one apart from the link's frame, so a
 /// send that is refused leaves the frame in flight untouched.
 struct Payload {

@@ -251,7 +251,7 @@ private:
     bool Networked() const;
     struct Native;  // what one back end keeps beside the common state
     /// Applies every configuration property to the open port, in the
-    /// documented order (BaudRate, ByteSize, ParityBits, StopBits, FlowControls).
+    /// order BaudRate, ByteSize, ParityBits, StopBits, FlowControls.
     void ApplyAll(int fd);
     /// Reports `waiting` received bytes, just counted by the watch loop.
     void NotifyReceive(std::uint32_t waiting);

@@ -1,6 +1,6 @@
 // TComm on POSIX termios (Linux). See comm.h.
 //
-// Port layer notes (where the Win32 original has something Linux lacks):
+// Port layer notes (where the Win32 back end has something Linux lacks):
 // - Queue sizes (InQueueSize, OutQueueSize) cannot be set on Linux: the tty
 //   layer's buffers are fixed. The values are kept; OutQueueSize still bounds
 //   Write. ReceiveNotifySize / SendNotifySize (the XOFF / XON limits) have no

@@ -11,8 +11,8 @@ namespace {
 // so window coordinates can be negative).
 int Shrink(int v, int percent) { return v * percent / 100; }
 
-// Camera to window: the factors 1/0.86 and 1/0.68 as the camera's documents
-// give them, truncated toward zero.
+// Camera to window: the factors 1/0.86 and 1/0.68 as the camera uses them,
+// truncated toward zero.
 constexpr double kGrowY = 1.1627906976744187;
 constexpr double kGrowX = 1.4705882352941175;
 int Grow(int v, double factor) { return static_cast<int>(static_cast<double>(v) * factor); }

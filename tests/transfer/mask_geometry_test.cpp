@@ -68,8 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ShowRow{"ntsc_y_1", kNtscHigh, {11, 1}, {11, 1}},
                       ShowRow{"low_x_limit", kNtscLow, {196, 1}, {288, 1}},
                       ShowRow{"low_x_11", kNtscLow, {11, 1}, {16, 1}},
-                      // The documented factor 1.4705882352941175 lies just below 1/0.68.
-                      ShowRow{"low_x_68_documented_factor", kNtscLow, {68, 1}, {99, 1}}));
+                      // The factor 1.4705882352941175 lies just below 1/0.68.
+                      ShowRow{"low_x_68_truncated_factor", kNtscLow, {68, 1}, {99, 1}}));
 
 TEST(MaskShown, ShowingThenDrawingTheSameRectangleGivesItBack) {
     for (MaskVideo v : {kNtscHigh, kNtscLow, kPalHigh, kPalLow}) {
