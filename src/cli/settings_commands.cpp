@@ -1048,6 +1048,23 @@ int Set(const std::vector<std::string>& args) {
         if (bad) return 2;
         std::map<std::string, std::string> grids = host.values;  // as read, then as sent
         int notAccepted = 0;
+        // One frame; the camera's answer said and kept for the JSON object.
+        enum class Sent { Accepted, Refused, Lost };
+        const auto sendOne = [&](const std::string& name, const transfer::SettingCommand& cmd) {
+            const auto status = cam.Exchange(cmd);
+            if (!status) {
+                Err() << "ternctl set: " << name << ": " << camera::Printable(cam.Lost()) << "\n";
+                refusedJson[name] = cam.Lost();
+                return Sent::Lost;
+            }
+            if (*status != link::kStatusAccepted) {
+                Err() << "ternctl set: " << name << ": the camera " << StatusWords(*status) << "\n";
+                refusedJson[name] = "the camera " + StatusWords(*status);
+                ++notAccepted;
+                return Sent::Refused;
+            }
+            return Sent::Accepted;
+        };
         for (Change& c : changes) {
             const std::string name(c.s->name);
             if (!c.digits.empty()) {
@@ -1114,18 +1131,9 @@ int Set(const std::vector<std::string>& args) {
                 wouldSend(name, c.cmd);
                 continue;
             }
-            const auto status = cam.Exchange(c.cmd);
-            if (!status) {
-                Err() << "ternctl set: " << name << ": " << camera::Printable(cam.Lost()) << "\n";
-                refusedJson[name] = cam.Lost();
-                return 1;
-            }
-            if (*status != link::kStatusAccepted) {
-                Err() << "ternctl set: " << name << ": the camera " << StatusWords(*status) << "\n";
-                refusedJson[name] = "the camera " + StatusWords(*status);
-                ++notAccepted;
-                continue;
-            }
+            const Sent sent = sendOne(name, c.cmd);
+            if (sent == Sent::Lost) return 1;
+            if (sent == Sent::Refused) continue;
             if (c.digits.empty()) {
                 sentJson.push_back(name);
             } else {
@@ -1145,18 +1153,9 @@ int Set(const std::vector<std::string>& args) {
                 wouldSend(name, c.cmd);
                 continue;
             }
-            const auto status = cam.Exchange(c.cmd);
-            if (!status) {
-                Err() << "ternctl set: " << name << ": " << camera::Printable(cam.Lost()) << "\n";
-                refusedJson[name] = cam.Lost();
-                return 1;
-            }
-            if (*status != link::kStatusAccepted) {
-                Err() << "ternctl set: " << name << ": the camera " << StatusWords(*status) << "\n";
-                refusedJson[name] = "the camera " + StatusWords(*status);
-                ++notAccepted;
-                continue;
-            }
+            const Sent sent = sendOne(name, c.cmd);
+            if (sent == Sent::Lost) return 1;
+            if (sent == Sent::Refused) continue;
             sentJson.push_back(name);
         }
         if (changedOnly && !unchangedJson.empty() && !JsonMode()) {
