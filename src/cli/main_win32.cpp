@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "link/ports.h"
 #include "transfer/SettingsFile.h"
 
 int TernctlMain(int argc, char** argv);
@@ -30,14 +31,6 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
     ::ExitProcess(kInterrupted);
 }
 
-std::string Utf8(const wchar_t* text) {
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) return {};
-    std::string s(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, s.data(), n, nullptr, nullptr);
-    s.resize(static_cast<std::size_t>(n - 1));
-    return s;
-}
 }  // namespace
 
 int main() {
@@ -48,7 +41,7 @@ int main() {
         return 2;
     }
     std::vector<std::string> args;
-    for (int i = 0; i < argc; ++i) args.push_back(Utf8(wide[i]));
+    for (int i = 0; i < argc; ++i) args.push_back(tern::link::Utf8(wide[i]));
     ::LocalFree(wide);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());

@@ -91,4 +91,9 @@ std::string ExceptionText(const std::exception& e);
 /// let us see are not listed.
 std::vector<std::string> ProcessesHolding(const std::string& device, const std::string& procRoot = "/proc");
 
+#ifdef _WIN32
+/// A NUL-terminated UTF-16 text of the Windows API as UTF-8.
+std::string Utf8(const wchar_t* text);
+#endif
+
 }  // namespace tern::link

@@ -34,14 +34,6 @@ unsigned ComNumber(const std::string& name) {
     return static_cast<unsigned>(std::strtoul(name.c_str() + 3, nullptr, 10));
 }
 
-std::string Utf8(const wchar_t* text) {
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) return {};
-    std::string s(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, s.data(), n, nullptr, nullptr);
-    s.resize(static_cast<std::size_t>(n - 1));
-    return s;
-}
 
 /// What is known of one COM port before the open test.
 struct Found {
@@ -140,6 +132,15 @@ int OpenTest(unsigned k) {
     return 0;
 }
 }  // namespace
+
+std::string Utf8(const wchar_t* text) {
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return {};
+    std::string s(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, s.data(), n, nullptr, nullptr);
+    s.resize(static_cast<std::size_t>(n - 1));
+    return s;
+}
 
 // The root folder and the checks belong to the POSIX listing.
 std::vector<SerialPort> ListSerialPorts(const std::string&, const PortChecks&) {
