@@ -51,8 +51,15 @@ int ProcessesIn(pid_t pgid) {
     if (proc == nullptr) return 0;
     while (dirent* e = ::readdir(proc)) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-        std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        // A process may end between the listing and the read (the read then fails with ESRCH):
+        // plain calls, whose failure only skips it.
+        const int fd = ::open((std::string("/proc/") + e->d_name + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        char buf[1024];
+        const ssize_t got = ::read(fd, buf, sizeof buf);
+        ::close(fd);
+        if (got <= 0) continue;
+        const std::string text(buf, static_cast<std::size_t>(got));
         const std::size_t close = text.rfind(')');
         if (close == std::string::npos) continue;
         std::istringstream fields(text.substr(close + 2));
