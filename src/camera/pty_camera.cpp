@@ -106,18 +106,30 @@ void PtyCamera::CloseMaster() {
 void PtyCamera::Pull() {
     // On the camera's thread: the master closes, and the loop waits on the
     // wake-up alone (a negative descriptor is skipped by poll) until Stop.
+    HoldDevice();
     close(master_);
     master_ = -1;
 }
 
+void PtyCamera::HoldDevice() {
+    // The device's number stays taken until Stop: a new pseudo-terminal
+    // cannot take it over meanwhile, so a tool still trying this path (or a
+    // link to it) never reaches another camera.
+    if (heldDevice_ < 0 && !devicePath_.empty())
+        heldDevice_ = open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+}
+
 void PtyCamera::HangUp() {
     EndThread();
+    HoldDevice();
     CloseMaster();
 }
 
 void PtyCamera::Stop() {
     EndThread();
     CloseMaster();
+    if (heldDevice_ >= 0) close(heldDevice_);
+    heldDevice_ = -1;
     if (!linkPath_.empty()) {
         char target[PATH_MAX];
         const ssize_t n = readlink(linkPath_.c_str(), target, sizeof target);

@@ -51,7 +51,9 @@ public:
     /// Idempotent; the destructor calls it.
     void Stop();
     /// The cable is pulled: the master side closes, the tool's port reports
-    /// end of file or an I/O error. A link made to the device stays, dangling.
+    /// end of file or an I/O error. The device's name stays taken (opening it
+    /// fails) until Stop, so no other pseudo-terminal gets it meanwhile; a
+    /// link made to the device stays.
     void HangUp();
     bool Running() const { return thread_.joinable(); }
 
@@ -85,6 +87,7 @@ private:
     bool WaitForTool();
     void EndThread();
     void CloseMaster();
+    void HoldDevice();
     /// The cable pulled from the camera's side (hangUpAtReset).
     void Pull();
 
@@ -93,6 +96,7 @@ private:
     CameraPeer peer_;
 
     int master_ = -1;
+    int heldDevice_ = -1;  ///< the slave, held open after a hang-up
     int wake_ = -1;  // eventfd that ends waits when Stop is asked for
     int opens_ = -1;  // inotify on the device: a tool opened it (-1: look every 20 ms)
     std::thread thread_;
