@@ -94,6 +94,7 @@ struct Run {
     double seconds = 0;
     double wireBound = 0;  ///< the bytes the camera counted, at 10 bits a byte
     double cpu = 0;        ///< ternctl: the process's CPU; the window: its event thread's
+    double wakeups = 0;    ///< voluntary context switches of the same
 };
 
 double CpuOf(const rusage& use) {
@@ -101,11 +102,11 @@ double CpuOf(const rusage& use) {
            static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) * 1e-6;
 }
 
-/// CPU seconds of the calling thread (the window's event thread).
-double ThreadCpu() {
+/// The calling thread's (the window's event thread's) rusage.
+rusage ThreadUse() {
     rusage use{};
     getrusage(RUSAGE_THREAD, &use);
-    return CpuOf(use);
+    return use;
 }
 
 /// ternctl as a process, from its start to its exit.
@@ -128,7 +129,8 @@ std::optional<Run> Ternctl(camera::PtyCamera& cam, const std::vector<std::string
         std::fprintf(stderr, "ternctl %s failed (status %d)\n", args[0].c_str(), status);
         return std::nullopt;
     }
-    return Run{Seconds(t1 - t0), static_cast<double>(WireBytes(cam) - before) * kBitsPerByte / kBaud, CpuOf(use)};
+    return Run{Seconds(t1 - t0), static_cast<double>(WireBytes(cam) - before) * kBitsPerByte / kBaud, CpuOf(use),
+               static_cast<double>(use.ru_nvcsw)};
 }
 
 /// The window's Copy page, its file dialogs answered with `path`.
@@ -163,7 +165,7 @@ public:
         path_ = path;
         chosen_.reset();
         const std::uint64_t before = WireBytes(cam_);
-        const double cpu0 = ThreadCpu();
+        const rusage use0 = ThreadUse();
         const auto click = Clock::now();
         if (backup) {
             w_.CopyPage().CtopOK2Click();
@@ -173,7 +175,9 @@ public:
         // A slow heartbeat: the bench's own wake-ups are not the window's.
         const bool ended = RunUntil([&] { return !w_.CopyPage().Copier().Active(); }, 120s, 250);
         const auto end = Clock::now();
-        const double cpu = ThreadCpu() - cpu0;
+        const rusage use1 = ThreadUse();
+        const double cpu = CpuOf(use1) - CpuOf(use0);
+        const double wakeups = static_cast<double>(use1.ru_nvcsw - use0.ru_nvcsw);
         const auto& out = w_.CopyPage().Copier().Outcome();
         if (!ended || out.result != transfer::CopyResult::Complete || !w_.Messages.empty()) {
             std::fprintf(stderr, "window %s did not complete: %s %s\n", backup ? "backup" : "batch restore",
@@ -181,7 +185,7 @@ public:
             return std::nullopt;
         }
         const auto start = chosen_.value_or(click);
-        return Run{Seconds(end - start), static_cast<double>(WireBytes(cam_) - before) * kBitsPerByte / kBaud, cpu};
+        return Run{Seconds(end - start), static_cast<double>(WireBytes(cam_) - before) * kBitsPerByte / kBaud, cpu, wakeups};
     }
     void End() { w_.FormDestroy(); }
 
@@ -194,7 +198,7 @@ private:
     int replies_ = 0;
 };
 
-void Report(const char* what, double nominal, const std::vector<Run>& cli, const std::vector<Run>& win) {
+void Report(const char* what, double nominal, double exchanges, const std::vector<Run>& cli, const std::vector<Run>& win) {
     std::printf("%s, nominal line bound %.3f s\n", what, nominal);
     auto line = [&](const char* who, const std::vector<Run>& runs) {
         std::vector<double> s, r, rw;
@@ -223,6 +227,16 @@ void Report(const char* what, double nominal, const std::vector<Run>& cli, const
         if (cli[i].cpu > 0) cpu.push_back(win[i].cpu / cli[i].cpu);
     }
     if (cpu.empty()) return;
+    auto perExchange = [&](const char* who, const std::vector<Run>& runs) {
+        std::vector<double> us, wake;
+        for (const Run& x : runs) {
+            us.push_back(x.cpu / exchanges * 1e6);
+            wake.push_back(x.wakeups / exchanges);
+        }
+        std::printf("  %-8s CPU %.1f us and %.1f wake-ups an exchange (medians)\n", who, Median(us), Median(wake));
+    };
+    perExchange("ternctl", cli);
+    perExchange("window", win);
     constexpr double kCpuGoal = 1.5;
     std::printf("  CPU window/ternctl       min %.3f  median %.3f  max %.3f  (%zu rounds) goal <= %.1f: %s\n", Min(cpu),
                 Median(cpu), Max(cpu), cpu.size(), kCpuGoal, Median(cpu) <= kCpuGoal ? "met" : "MISSED");
@@ -305,7 +319,7 @@ int main(int argc, char** argv) {
 
     std::printf("Copies against the virtual camera paced at 9600 baud (10 bits a byte); ternctl timed from process\n"
                 "start to exit, the window from the file chosen to the copy's end; medians (min .. max):\n");
-    Report("backup (512 reads, file written)", kBackupBound, cliBackup, winBackup);
-    Report("batch restore (prefetch, block, reset)", kBatchBound, cliBatch, winBatch);
+    Report("backup (512 reads, file written)", kBackupBound, 512, cliBackup, winBackup);
+    Report("batch restore (prefetch, block, reset)", kBatchBound, 1, cliBatch, winBatch);
     return 0;
 }

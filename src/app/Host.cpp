@@ -103,15 +103,33 @@ void TFTern::ShowPage(link::Page page) { PageControl1->setCurrentIndex(static_ca
 void TFTern::SetStatusPanel(int panel, const std::string& text) {
     if (panel < 0 || panel > 3) return;
     if (panel == 0) StatusPanels[0]->setProperty("lineState", QVariant());  // no longer refitted
+    if (copyPaint_ != nullptr && (panel == 1 || panel == 2)) {
+        pacedPanelText_[panel] = QString::fromStdString(text);
+        pacedLinkText_[panel] = false;
+        return;
+    }
+    if (panel == 1 || panel == 2) {
+        pacedPanelText_[panel].reset();
+        pacedLinkText_[panel] = false;
+    }
     StatusPanels[panel]->setText(QString::fromStdString(text));
 }
 
 void TFTern::FrameSent() {
     // The frame's bytes, except on the defect tool, which keeps them to itself.
-    if (ToolMode() != link::ToolMode::Kizu) SetStatusPanel(1, link_->CommandText());
+    if (ToolMode() == link::ToolMode::Kizu) return;
+    if (copyPaint_ != nullptr) {
+        pacedLinkText_[1] = true;  // made when the panel is painted
+        return;
+    }
+    SetStatusPanel(1, link_->CommandText());
 }
 
 void TFTern::ExchangeDone() {
+    if (ToolMode() != link::ToolMode::Kizu && copyPaint_ != nullptr) {
+        pacedLinkText_[2] = true;
+        return;
+    }
     SetStatusPanel(2, ToolMode() != link::ToolMode::Kizu ? link_->ReplyText() : std::string());
 }
 
@@ -265,8 +283,8 @@ void TFTern::LineStateChanged(link::LineState state) {
         case link::LineState::Lost:
             ShowLineTexts(QStringLiteral("Lost: waiting for "), dev, "lost: waiting for the device to come back");
             // Nothing stale: no command is in flight and no reply will come.
-            StatusPanels[1]->clear();
-            StatusPanels[2]->clear();
+            SetStatusPanel(1, {});
+            SetStatusPanel(2, {});
             PageControl1->setEnabled(false);
             // The user's values that waited are not sent; the reconnection reads the camera afresh.
             engine_->Model().DropWanted();

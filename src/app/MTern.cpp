@@ -441,6 +441,14 @@ void TFTern::BuildStatusBar() {
         panel->setIndent(2);  // the text's room is the panel's, less the frame
         // The panel's width follows the window; its text stays in the tooltip.
         panel->setSizePolicy(i == 0 ? QSizePolicy::Ignored : QSizePolicy::Fixed, QSizePolicy::Preferred);
+        if (i != 0) {
+            // Fixed both ways, a new text is painted where the old one was:
+            // it does not lay out the window again (a copy changes panels 1
+            // and 2 with every reply).
+            panel->setText(QStringLiteral("0"));
+            panel->setFixedHeight(panel->sizeHint().height());
+            panel->clear();
+        }
         StatusBar1->addWidget(panel, i == 0 ? 1 : 0);
         StatusPanels[i] = panel;
     }

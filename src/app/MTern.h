@@ -170,6 +170,7 @@ public:
     /// During a copy the panels and the progress bar it changes with every
     /// reply are painted at a few times a second (their texts stay current).
     void PaceCopyPainting(bool copying);
+    void ApplyPacedPanelTexts();
     void Reset1Click();
     void ExitClick();
     void FormDestroy();
@@ -357,6 +358,12 @@ private:
     std::uint64_t shownGeneration_ = 0;
     /// Paints the paced widgets while a copy runs; null otherwise.
     QTimer* copyPaint_ = nullptr;
+    /// Panels 1 and 2's newest texts while a copy paces their painting: a
+    /// label's new text lays out the whole window again, so it is set at the
+    /// paint's pace.
+    std::optional<QString> pacedPanelText_[3];
+    /// Or the link's command (panel 1) or reply (panel 2) in hex, made only when painted.
+    bool pacedLinkText_[3] = {};
     /// The enabling rules' inputs the controls show.
     std::optional<transfer::EnablingInputs> shownInputs_;
     /// Reads of the page started again by themselves after a give-up, since the last whole read.

@@ -79,7 +79,8 @@ void TFTern::PaceCopyPainting(bool copying) {
         copyPaint_->setObjectName("CopyPaintTimer");
         copyPaint_->setTimerType(Qt::PreciseTimer);
         copyPaint_->setInterval(200);
-        connect(copyPaint_, &QTimer::timeout, this, [paced] {
+        connect(copyPaint_, &QTimer::timeout, this, [this, paced] {
+            ApplyPacedPanelTexts();
             for (QWidget* w : paced) {
                 w->setUpdatesEnabled(true);
                 w->repaint();
@@ -92,7 +93,21 @@ void TFTern::PaceCopyPainting(bool copying) {
     }
     delete copyPaint_;
     copyPaint_ = nullptr;
+    ApplyPacedPanelTexts();
     for (QWidget* w : paced) w->setUpdatesEnabled(true);
+}
+
+void TFTern::ApplyPacedPanelTexts() {
+    for (int panel : {1, 2}) {
+        if (pacedLinkText_[panel]) {
+            const std::string hex = panel == 1 ? link_->CommandText() : link_->ReplyText();
+            pacedPanelText_[panel] = QString::fromStdString(hex);
+            pacedLinkText_[panel] = false;
+        }
+        if (!pacedPanelText_[panel]) continue;
+        StatusPanels[panel]->setText(*pacedPanelText_[panel]);
+        pacedPanelText_[panel].reset();
+    }
 }
 
 void TFTern::CopyEnded() {

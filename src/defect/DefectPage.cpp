@@ -543,8 +543,11 @@ bool DefectPage::eventFilter(QObject* watched, QEvent* event) {
 void DefectPage::PlaceCursorDot() {
     const transfer::CursorPoint p =
         transfer::DotPosition(CursorX(), CursorY(), Shape1->width(), Shape1->height(), host_.Engine().Geometry());
+    const QPoint place = Shape1->pos() + QPoint(p.x, p.y);
+    // Every reply asks; most leave the dot where it is.
+    if (place == Shape2->pos() && Shape2->isVisibleTo(Shape2->parentWidget())) return;
     Shape2->hide();
-    Shape2->move(Shape1->pos() + QPoint(p.x, p.y));
+    Shape2->move(place);
     Shape2->show();
     Shape2->raise();
 }
