@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <array>
 #include <optional>
 #include <string>
 #include <utility>
@@ -170,6 +171,7 @@ public:
     /// During a copy the panels and the progress bar it changes with every
     /// reply are painted at a few times a second (their texts stay current).
     void PaceCopyPainting(bool copying);
+    std::array<QWidget*, 3> PacedDuringCopy() const;
     void ApplyPacedPanelTexts();
     void Reset1Click();
     void ExitClick();
@@ -202,6 +204,8 @@ public:
     void SendTimerTimer();
     void ReloadTimerTimer();
     void cursor_timerTimer();
+    /// While a copy runs: the progress and frame panels as they now are, painted.
+    void CopyPaintTimerTimer();
 
     // ---- the engine's data, as the window's tests read it ---------------------
     std::int32_t SensorWidth() const { return engine_->Geometry().SensorWidth; }

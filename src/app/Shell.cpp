@@ -2,6 +2,7 @@
 // of every reply to the page shown.
 #include <QApplication>
 #include <QProgressBar>
+#include <QRegion>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -67,34 +68,47 @@ void TFTern::PageControl1Change() {
     ReLoadClick();
 }
 
+std::array<QWidget*, 3> TFTern::PacedDuringCopy() const {
+    return {StatusPanels[1], StatusPanels[2], copy_->ProgressBar3};
+}
+
 void TFTern::PaceCopyPainting(bool copying) {
     if (copying == (copyPaint_ != nullptr)) return;
     // While a copy runs, its progress and the frame panels change with every
-    // reply, 24 times a second at 9600 baud: their texts change at once, but
-    // they are painted a few times a second, so the window costs little more
-    // than the line itself.
-    const std::array<QWidget*, 3> paced{StatusPanels[1], StatusPanels[2], copy_->ProgressBar3};
+    // reply, 24 times a second at 9600 baud: what they say is noted at once
+    // and shown four times a second, so the window costs little more than
+    // the line itself.
     if (copying) {
         copyPaint_ = new QTimer(this);
         copyPaint_->setObjectName("CopyPaintTimer");
         copyPaint_->setTimerType(Qt::PreciseTimer);
-        copyPaint_->setInterval(200);
-        connect(copyPaint_, &QTimer::timeout, this, [this, paced] {
-            ApplyPacedPanelTexts();
-            for (QWidget* w : paced) {
-                w->setUpdatesEnabled(true);
-                w->repaint();
-                w->setUpdatesEnabled(false);
-            }
-        });
-        for (QWidget* w : paced) w->setUpdatesEnabled(false);
+        copyPaint_->setInterval(250);
+        connect(copyPaint_, &QTimer::timeout, this, [this] { Guard([this] { CopyPaintTimerTimer(); }); });
+        for (QWidget* w : PacedDuringCopy()) w->setUpdatesEnabled(false);
+        copy_->PaceProgress(true);
         copyPaint_->start();
         return;
     }
     delete copyPaint_;
     copyPaint_ = nullptr;
     ApplyPacedPanelTexts();
-    for (QWidget* w : paced) w->setUpdatesEnabled(true);
+    copy_->PaceProgress(false);
+    for (QWidget* w : PacedDuringCopy()) w->setUpdatesEnabled(true);
+    Trans_cstm_hidden();  // the rules, skipped for the copy's replies
+}
+
+void TFTern::CopyPaintTimerTimer() {
+    if (copyPaint_ == nullptr) return;
+    ApplyPacedPanelTexts();
+    copy_->ShowProgress();
+    // One pass and one flush to the screen for the three of them.
+    QRegion where;
+    for (QWidget* w : PacedDuringCopy()) {
+        w->setUpdatesEnabled(true);
+        if (w->isVisible()) where += QRect(w->mapTo(this, QPoint(0, 0)), w->size());
+    }
+    if (!where.isEmpty()) repaint(where);
+    for (QWidget* w : PacedDuringCopy()) w->setUpdatesEnabled(false);
 }
 
 void TFTern::ApplyPacedPanelTexts() {
@@ -313,6 +327,8 @@ void TFTern::ShowSettingStates() {
 }
 
 void TFTern::Trans_cstm_hidden() {
+    // A copy's replies change no control: the rules are not asked again for each.
+    if (copyPaint_ != nullptr) return;
     const transfer::EnablingInputs in =
         transfer::EnablingInputsFrom([this](std::string_view name) { return widgets::ControlValue(controls_, name); });
     // A reply that changed none of the rules' inputs (a copy's words, a

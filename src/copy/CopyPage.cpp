@@ -124,6 +124,7 @@ CopyPage::~CopyPage() = default;
 void CopyPage::Prepare(CopyMode mode, const char* label) {
     Copy_select->SetItemIndex(static_cast<int>(mode));
     Label35->setText(label);
+    progressDue_ = false;
     ProgressBar3->setValue(ProgressBar3->minimum());
     ProgressBar3->setFormat("");
     complete2->hide();
@@ -273,16 +274,32 @@ void CopyPage::ReplyGivenUp() {
 
 void CopyPage::Progress(int done, int total) {
     if (total <= 0) return;
-    if (ProgressBar3->maximum() != total) ProgressBar3->setRange(0, total);
-    ProgressBar3->setValue(std::min(done, total));
-    // "317 / 512 words (61%)"; a batch copy names its step: "sending the block (66%)".
-    const QString step = Q(copier_->Step());
-    ProgressBar3->setFormat(copier_->CountsSteps() ? step + " (%p%)" : "%v / %m " + step + " (%p%)");
+    progressDone_ = done;
+    progressTotal_ = total;
+    progressDue_ = true;
+    if (!progressPaced_) ShowProgress();
     // The block once sent cannot be called back.
     if (copier_->Active()) CancelCopy->setEnabled(copier_->Cancellable());
 }
 
+void CopyPage::PaceProgress(bool paced) {
+    progressPaced_ = paced;
+    if (!paced) ShowProgress();
+}
+
+void CopyPage::ShowProgress() {
+    if (!progressDue_) return;
+    progressDue_ = false;
+    const int total = progressTotal_;
+    if (ProgressBar3->maximum() != total) ProgressBar3->setRange(0, total);
+    ProgressBar3->setValue(std::min(progressDone_, total));
+    // "317 / 512 words (61%)"; a batch copy names its step: "sending the block (66%)".
+    const QString step = Q(copier_->Step());
+    ProgressBar3->setFormat(copier_->CountsSteps() ? step + " (%p%)" : "%v / %m " + step + " (%p%)");
+}
+
 void CopyPage::Finished(const CopyOutcome& outcome) {
+    ShowProgress();  // the last step, before what the end says over it
     SetRunning(false);
     if (outcome.result == CopyResult::Cancelled) {
         ProgressBar3->setFormat("Cancelled");

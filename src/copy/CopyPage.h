@@ -66,6 +66,12 @@ public:
     /// "Cancel": ends the running copy (a batch copy only before its block goes out).
     void CancelClick();
 
+    /// While paced (a copy under way in the window), the progress a reply
+    /// brings is only noted; ShowProgress puts it on the bar, at the pace
+    /// the window paints. Unpaced, every step shows at once.
+    void PaceProgress(bool paced);
+    void ShowProgress();
+
     /// The copy engine the buttons drive.
     const transfer::CopyEngine& Copier() const { return *copier_; }
 
@@ -108,6 +114,10 @@ private:
     QString lastOpened_;
     /// The link has already shown why the copy ends.
     bool quietEnd_ = false;
+    bool progressPaced_ = false;
+    bool progressDue_ = false;  ///< a step noted, not yet on the bar
+    int progressDone_ = 0;
+    int progressTotal_ = 0;
 };
 
 }  // namespace tern::copy

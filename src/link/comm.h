@@ -105,6 +105,11 @@ public:
     virtual std::uint32_t Read(void* buffer, std::uint32_t count) = 0;
     virtual bool DsrState() const = 0;
     virtual bool IsOpen() const = 0;
+    /// A hint from the reader: what it waits for is complete only once `bytes`
+    /// more bytes are there (the rest of a frame), so a device that delivers
+    /// a byte at a time need not wake it for each one. 1: any byte counts.
+    /// Bytes already there are never held back from Read.
+    virtual void WakeAfter(std::uint32_t bytes) { (void)bytes; }
 };
 
 // ---- the event loop a port reports through -------------------------------
@@ -230,6 +235,9 @@ public:
     void Close() override;
     void Write(const void* buffer, std::uint32_t count) override;
     std::uint32_t Read(void* buffer, std::uint32_t count) override;
+    /// With a notifier, on a device seen delivering a byte at a time: the
+    /// line's minimum read count (VMIN), so that readiness waits for them.
+    void WakeAfter(std::uint32_t bytes) override;
     void SendString(const std::string& text);
     /// Holds the line in break for 500 ms.
     void SendBreak();
@@ -278,6 +286,7 @@ private:
     void JoinRetired();
     /// With a notifier, on the event thread: the device has something to report.
     void ReadyFromNotifier();
+    void SetWakeAfter(int fd, unsigned vmin);
     /// With a notifier: the device went away; reported once, notifications end.
     void LostFromNotifier(const std::string& reason);
 

@@ -358,6 +358,8 @@ struct TComm::Native {
     PortNotifier* notifier = nullptr;  // the notifier of this opening
     int watched = -1;              // the descriptor the notifier watches, or -1
     bool paused = false;           // rx is full: not watched until Read makes room
+    std::size_t lastRead = 0;      // what the last readiness brought
+    unsigned wakeAfter = 0;        // the line's VMIN as this opening set it
     std::size_t Buffered() const { return tail - head; }
     void Clear() { head = tail = 0; }
 };
@@ -572,6 +574,8 @@ void TComm::Open() {
     fd_.store(fd);
     native_->Clear();
     native_->paused = false;
+    native_->wakeAfter = 0;  // MakeRaw's
+    native_->lastRead = 0;
     if (notifier_) {
         try {
             notifier_->WatchDescriptor(fd, [this] { ReadyFromNotifier(); });
@@ -745,6 +749,8 @@ std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
         return static_cast<std::uint32_t>(take);
     }
 
+    // A caller that waits here wants any byte, whatever the reader hinted.
+    if (native_->wakeAfter != 0) SetWakeAfter(fd, 0);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadTimeoutMs);
     bool hup = false;
     for (;;) {
@@ -769,6 +775,29 @@ std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
         if (re & POLLNVAL) throw ECommReadWriteError(EBADF, ErrText(EBADF));
         hup = (re & (POLLHUP | POLLERR)) != 0;
     }
+}
+
+void TComm::WakeAfter(std::uint32_t bytes) {
+    if (Networked()) return;
+    Native& n = *native_;
+    const int fd = fd_.load();
+    if (fd < 0 || n.watched != fd || lost_.load()) return;
+    // Worth a change of the line's settings only where bytes trickle in one
+    // by one (a UART without a FIFO, a pseudo-terminal); a device that
+    // delivers chunks (a USB adapter's latency timer) is left as it is.
+    // Below two bytes, VMIN 0 as opened: any byte wakes.
+    const bool trickles = n.lastRead >= 1 && n.lastRead <= 2;
+    SetWakeAfter(fd, bytes >= 2 && trickles ? std::min<std::uint32_t>(bytes, 255) : 0);
+}
+
+void TComm::SetWakeAfter(int fd, unsigned vmin) {
+    Native& n = *native_;
+    if (vmin == n.wakeAfter) return;
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0) return;
+    t.c_cc[VMIN] = static_cast<cc_t>(vmin);
+    t.c_cc[VTIME] = 0;  // with VTIME 0, poll reports readable only at VMIN bytes
+    if (::tcsetattr(fd, TCSANOW, &t) == 0) n.wakeAfter = vmin;
 }
 
 void TComm::SendString(const std::string& text) { Write(text.data(), static_cast<std::uint32_t>(text.size())); }
@@ -825,7 +854,8 @@ void TComm::ReadyFromNotifier() {
             r = ::read(fd, n.rx.get() + had, kRxBufferSize - had);
         } while (r < 0 && errno == EINTR);
         const int e = errno;
-        n.tail = had + static_cast<std::size_t>(std::max<ssize_t>(r, 0));
+        n.lastRead = static_cast<std::size_t>(std::max<ssize_t>(r, 0));
+        n.tail = had + n.lastRead;
         if (r < 0 && e != EAGAIN && e != EWOULDBLOCK) return LostFromNotifier(ErrText(e));
         if (r <= 0) {
             // VMIN 0 reads 0 (O_NONBLOCK: EAGAIN) both with nothing there and

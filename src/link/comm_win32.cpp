@@ -521,6 +521,8 @@ void TComm::Write(const void* buffer, std::uint32_t count) {
                                                      " ms without progress)");
 }
 
+void TComm::WakeAfter(std::uint32_t) {}  // the watch thread reads what comes
+
 std::uint32_t TComm::Read(void* buffer, std::uint32_t count) {
     if (Networked()) return net_->Read(buffer, count);
     std::shared_lock lk(ioMutex_);

@@ -207,6 +207,18 @@ int Link::r_data(std::uint8_t byte) {
     return event;
 }
 
+std::uint32_t Link::FrameRest() const {
+    // STX, 15 bytes, ETX and the check code; SOH, 2 bytes, ETX and the check code.
+    const std::uint32_t whole = recvFrame_[0] == SOH ? kShortFrameSize : kCmdFrameSize;
+    switch (recvState_) {
+        case 1: return whole - static_cast<std::uint32_t>(recvCount_);
+        case 2: return 3;
+        case 3: return 2;
+        case 4: return 1;
+        default: return 1;
+    }
+}
+
 // ---- receive dispatcher ------------------------------------------------------------
 
 void Link::OnCommReceiveWatchThread(CommPort& port, std::uint16_t size) {
@@ -236,8 +248,11 @@ void Link::OnCommReceive(CommPort& port, std::uint16_t size) {
         if (n == 0) break;
         left -= n;
         Comm1CommReceive(std::span<const std::uint8_t>(rxChunk_.data(), n));
-        if (!port.IsOpen()) break;  // a handler closed it
+        if (!port.IsOpen()) return;  // a handler closed it
     }
+    // Inside a frame nothing happens until its last byte: the port need not
+    // wake for the ones before it.
+    port.WakeAfter(FrameRest());
 }
 
 void Link::TakeInbox() {
@@ -422,6 +437,7 @@ void Link::GiveUp() {
     host_.EnablePageControl(true);
     Cursor_set(0);
     recvState_ = 0;
+    if (comm_.IsOpen()) comm_.WakeAfter(1);
     mode_ = LinkMode::Idle;
     host_.ReplyGivenUp();
 }

@@ -8,11 +8,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QStatusBar>
+#include <QTest>
 #include <QTimer>
 
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -319,6 +322,42 @@ protected:
     TempDir dir;
 };
 
+// A copy's replies come 24 times a second: what they change is painted a
+// few times a second, and no reply lays the window out again.
+TEST_F(CopyWindow, RepliesDuringACopyArePaintedAtThePaintsPaceNotEachOne) {
+    OnCopyPage();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    dialogs.paths = {dir.File("new.dat")};
+    Page().CtopOK2Click();
+    AnswerReads(1);
+    QApplication::processEvents();  // anything the start left to lay out or paint
+    struct Count : QObject {
+        std::map<QObject*, std::map<QEvent::Type, int>> seen;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            ++seen[o][e->type()];
+            return false;
+        }
+    } count;
+    QLabel* command = window->StatusPanels[1];
+    const std::vector<QObject*> watched{window.get(), window->StatusBar1, command, Page().ProgressBar3};
+    for (QObject* o : watched) o->installEventFilter(&count);
+    AnswerReads(20);
+    QApplication::processEvents();
+    for (QObject* o : watched) {
+        EXPECT_EQ(count.seen[o][QEvent::LayoutRequest], 0) << o->objectName().toStdString();
+        EXPECT_EQ(count.seen[o][QEvent::Paint], 0) << o->objectName().toStdString();
+    }
+    window->CopyPaintTimerTimer();
+    EXPECT_GE(count.seen[Page().ProgressBar3][QEvent::Paint], 1);
+    EXPECT_GE(count.seen[command][QEvent::Paint], 1);
+    EXPECT_EQ(Page().ProgressBar3->text().toStdString(), "21 / 512 words (4%)");
+    EXPECT_EQ(command->text().toStdString(), link::HexBytesText(std::span<const std::uint8_t>(
+                                                 window->Link().CmdFrame().data() + 1, link::kPayloadSize)));
+    Page().CancelClick();
+    EXPECT_FALSE(Page().Copier().Active());
+}
+
 struct OverwriteCase {
     const char* name;
     bool yes;
@@ -537,6 +576,8 @@ TEST_P(CancelledCopy, ShowsItsCountLocksTheButtonsAndEndsCleanly) {
         }
     }
     ASSERT_TRUE(Page().Copier().Active());
+    // Shown at the next paint, not with every reply.
+    window->CopyPaintTimerTimer();
     EXPECT_EQ(Page().ProgressBar3->text().toStdString(), c.progress);
     for (QPushButton* b : {Page().CtopOK2, Page().ptocOk, Page().ptocOk2}) EXPECT_FALSE(b->isEnabled());
     EXPECT_FALSE(window->ReLoad->isEnabled());
@@ -582,6 +623,7 @@ TEST_F(CopyWindow, BatchBlockOnceSentCannotBeCancelled) {
     dialogs.paths = {dir.File("source.dat")};
     Page().ptocOk2Click();
     for (int i = 0; i < 511; ++i) AnswerReads(1);
+    window->CopyPaintTimerTimer();
     EXPECT_EQ(Page().ProgressBar3->text().toStdString(), "sending the block (99%)");
     EXPECT_FALSE(Page().CancelCopy->isEnabled());
     Page().CancelClick();
