@@ -24,13 +24,23 @@ using namespace std::chrono_literals;
 namespace {
 
 struct Rig {
-    explicit Rig(camera::CameraOptions options = {}) : cam(options), host(loop, comm) {
+    /// The port read by a watch thread of its own, or (`onTheEventLoop`) as
+    /// ternctl reads it, by the event loop watching its descriptor.
+    explicit Rig(camera::CameraOptions options = {}, bool onTheEventLoop = false) : cam(options), host(loop, comm) {
         cam.Start();
         comm.SetPortDevice(1, cam.DevicePath());
         comm.SetPortDevice(2, "/nonexistent/ternab-com2");
         comm.SetReceiveNotifySize(7168);
         comm.SetSendNotifySize(8192);
-        comm.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host.Link().OnCommReceiveWatchThread(c, n); };
+        if (onTheEventLoop) {
+            comm.SetNotifier(&loop);
+            comm.OnCommReceive = [this](link::TComm& c, std::uint16_t n) {
+                ++readies;
+                host.Link().OnCommReceive(c, n);
+            };
+        } else {
+            comm.OnCommReceive = [this](link::TComm& c, std::uint16_t n) { host.Link().OnCommReceiveWatchThread(c, n); };
+        }
         host.quiet = true;
     }
     ~Rig() {
@@ -54,6 +64,7 @@ struct Rig {
     link::TComm comm;
     cli::ConsoleHost host;
     int replies = 0;
+    int readies = 0;  ///< on the event loop: the times the port had something for the link
 };
 
 link::Payload P(std::initializer_list<std::uint8_t> bytes) {
@@ -109,6 +120,29 @@ TEST(EndToEnd, CorruptedRepliesAreNakedAndReceivedAgain) {
         EXPECT_EQ(rig.host.Link().Recv(3), i);
     }
     EXPECT_TRUE(rig.host.messages.empty());
+}
+
+// At 9600 baud the camera's bytes come one at a time. On the event loop the
+// link is woken for the ACK, the reply's first byte and its last, not for
+// each byte between; a damaged reply is still NAKed and read again.
+TEST(EndToEnd, APacedReplyWakesTheLinkForItsStartAndItsEndOnly) {
+    camera::CameraOptions o;
+    o.baud = 9600;
+    o.corruptEvery = 4;
+    Rig rig(o, true);
+    ASSERT_TRUE(rig.Connect());
+    rig.readies = 0;
+    const auto repliesBefore = rig.cam.PeerStatistics().repliesSent + rig.cam.PeerStatistics().repliesResent;
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_TRUE(rig.Exchange(P({0x31, 0x0A, static_cast<std::uint8_t>(i)}), 3)) << i;
+        EXPECT_EQ(rig.host.Link().Recv(3), i);
+    }
+    EXPECT_TRUE(rig.host.messages.empty());
+    const auto stats = rig.cam.PeerStatistics();
+    EXPECT_GE(stats.naksReceived, 2u);
+    const auto frames = stats.repliesSent + stats.repliesResent - repliesBefore;
+    // Byte by byte it would be 20 a reply.
+    EXPECT_LE(rig.readies, static_cast<int>(3 * frames)) << frames << " reply frames";
 }
 
 // The camera NAKs a command (it came damaged); the reply watch sends it
