@@ -1,9 +1,13 @@
-// The console loop's wait on POSIX: one ppoll on the watched descriptors and
-// an eventfd that Post and Quit signal while the loop sleeps.
+// The console loop's wait on POSIX: one ppoll on the watched descriptors, an
+// eventfd that Post and Quit signal while the loop sleeps, and a timerfd set
+// to the next due time. The timerfd is set again only when that time
+// changes, so a wait between two ticks arms no timer of its own: an exchange
+// costs the same system calls as a plain blocking client's.
 #include "link/event_loop.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,15 +20,22 @@ namespace tern::link {
 
 struct EventLoop::Waiter {
     int wakeFd = -1;
+    int timerFd = -1;
+    Clock::time_point armed = Clock::time_point::max();  // what timerFd is set to; max: unset
     std::vector<pollfd> fds;  // reused from wait to wait
 };
 
 EventLoop::EventLoop() : waiter_(std::make_unique<Waiter>()) {
     waiter_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (waiter_->wakeFd < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
+    // Without it, each wait has a time-out of its own (as before).
+    waiter_->timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
 }
 
-EventLoop::~EventLoop() { ::close(waiter_->wakeFd); }
+EventLoop::~EventLoop() {
+    ::close(waiter_->wakeFd);
+    if (waiter_->timerFd >= 0) ::close(waiter_->timerFd);
+}
 
 void EventLoop::WatchDescriptor(int fd, std::function<void()> onReady) {
     UnwatchDescriptor(fd);
@@ -50,18 +61,45 @@ void EventLoop::Wait(Clock::time_point until) {
     } giveBack{fds, waiter_->fds};
     fds.clear();
     fds.push_back({waiter_->wakeFd, POLLIN, 0});
+    const int timerFd = waiter_->timerFd;
+    fds.push_back({timerFd, POLLIN, 0});  // a negative descriptor is skipped
+    constexpr std::size_t kFirstWatch = 2;
     for (const Watch& w : watches_) fds.push_back({w.fd, POLLIN, 0});
-    const auto left = std::max(until - Clock::now(), Clock::duration::zero());
-    const auto s = std::chrono::duration_cast<std::chrono::seconds>(left);
-    const timespec ts{static_cast<time_t>(s.count()),
-                      static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left - s).count())};
-    const int r = ::ppoll(fds.data(), fds.size(), &ts, nullptr);
+    const auto now = Clock::now();
+    const auto left = std::max(until - now, Clock::duration::zero());
+    timespec ts{};
+    const timespec* timeout = &ts;
+    if (left == Clock::duration::zero()) {
+        // due already: look without waiting
+    } else if (timerFd >= 0) {
+        // steady_clock is CLOCK_MONOTONIC: its time points are the timer's own.
+        if (until != waiter_->armed) {
+            const auto at = std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch());
+            itimerspec spec{};
+            spec.it_value.tv_sec = static_cast<time_t>(at.count() / 1'000'000'000);
+            spec.it_value.tv_nsec = static_cast<long>(at.count() % 1'000'000'000);
+            if (::timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &spec, nullptr) == 0) waiter_->armed = until;
+        }
+        if (waiter_->armed == until) timeout = nullptr;
+    }
+    if (timeout != nullptr && left != Clock::duration::zero()) {
+        const auto s = std::chrono::duration_cast<std::chrono::seconds>(left);
+        ts = {static_cast<time_t>(s.count()),
+              static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left - s).count())};
+    }
+    const int r = ::ppoll(fds.data(), fds.size(), timeout, nullptr);
     if (r <= 0) return;  // timeout, or EINTR: the caller looks again
     if (fds[0].revents) {
         std::uint64_t count;
         [[maybe_unused]] const ssize_t n = ::read(waiter_->wakeFd, &count, sizeof count);
     }
-    for (std::size_t i = 1; i < fds.size(); ++i) {
+    if (fds[1].revents) {
+        // Expired: set afresh by the next wait that needs it.
+        std::uint64_t count;
+        [[maybe_unused]] const ssize_t n = ::read(timerFd, &count, sizeof count);
+        waiter_->armed = Clock::time_point::max();
+    }
+    for (std::size_t i = kFirstWatch; i < fds.size(); ++i) {
         if (!fds[i].revents) continue;
         // An earlier handler may have unwatched (or closed) this descriptor;
         // the handler is copied since it may unwatch itself while it runs.
