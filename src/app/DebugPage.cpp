@@ -44,8 +44,9 @@ std::string Std(const QString& s) { return s.toStdString(); }
 
 }  // namespace
 
-DebugPage::DebugPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), host_(host) {
+DebugPage::DebugPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), host_(host), sheet_(sheet) {
     setObjectName("DebugPage");
+    sheet->installEventFilter(this);
     auto* page = new QGridLayout(sheet);
 
     // DSP registers
@@ -53,9 +54,7 @@ DebugPage::DebugPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), 
     GroupBox3 = dsp;
     DspAdr = new QComboBox(dsp);
     DspAdr->setObjectName("DspAdr");
-    DspAdr->setFont(widgets::FixedBoldFont());
     auto* list = new QListView(DspAdr);
-    list->setFont(widgets::FixedBoldFont());
     list->setStyleSheet("QListView::item { height: 16px; }");
     DspAdr->setView(list);
     DspAdr->setMaxVisibleItems(20);
@@ -119,10 +118,6 @@ DebugPage::DebugPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), 
     Label5->setObjectName("Label5");
     SendBuffer = new QLineEdit(cmd);
     SendBuffer->setObjectName("SendBuffer");
-    QFont fixed = widgets::FixedBoldFont();
-    fixed.setBold(false);
-    Label5->setFont(fixed);
-    SendBuffer->setFont(fixed);
     RamSend = Button("RamSend", "Send", cmd);
     auto* cmdGrid = new QGridLayout(cmd);
     cmdGrid->addWidget(Label5, 0, 0);
@@ -361,7 +356,21 @@ void DebugPage::Trans_rd_dbg() {
     }
 }
 
+void DebugPage::UseFixedFonts() {
+    // The fixed-pitch faces are loaded only for a page that is shown: a
+    // window whose Debug page stays hidden does not carry them.
+    if (fixedFonts_) return;
+    fixedFonts_ = true;
+    DspAdr->setFont(widgets::FixedBoldFont());
+    DspAdr->view()->setFont(widgets::FixedBoldFont());
+    QFont fixed = widgets::FixedBoldFont();
+    fixed.setBold(false);
+    Label5->setFont(fixed);
+    SendBuffer->setFont(fixed);
+}
+
 bool DebugPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == sheet_ && event->type() == QEvent::Show) UseFixedFonts();
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         auto* w = qobject_cast<QWidget*>(watched);

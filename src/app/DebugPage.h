@@ -97,7 +97,12 @@ private:
     void Connect();
     void SendWhenIdle(const link::Payload& p, int n);
 
+    /// The fixed-pitch fonts, set when the page is first shown.
+    void UseFixedFonts();
+
     widgets::PageHost& host_;
+    QWidget* sheet_;
+    bool fixedFonts_ = false;
     bool dspDataSkip_ = false;
     bool eepDataSkip_ = false;
 };

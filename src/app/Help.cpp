@@ -7,7 +7,6 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QSlider>
 #include <QTabWidget>
@@ -93,7 +92,13 @@ void TFTern::SetSettingToolTips() {
         const QString tip = SettingToolTip(s);
         QList<QWidget*> controls;
         if (s.kind == transfer::SettingKind::Grid) {
-            controls = findChildren<QWidget*>(QRegularExpression(QStringLiteral("^%1\\d\\d$").arg(name)));
+            // The grid's cells: the name and two digits.
+            for (QWidget* w : findChildren<QWidget*>()) {
+                const QString n = w->objectName();
+                if (n.size() == name.size() + 2 && n.startsWith(name) && n.at(name.size()).isDigit() &&
+                    n.at(name.size() + 1).isDigit())
+                    controls.push_back(w);
+            }
         } else if (QWidget* w = findChild<QWidget*>(name)) {
             controls.push_back(w);
         }
