@@ -53,6 +53,9 @@ struct CameraOptions {
     /// Reply frames (counted from 1) that go out with a wrong check code;
     /// the copy sent again on the tool's NAK is correct.
     std::vector<std::uint64_t> corruptReplies;
+    /// Reply frames (counted from 1) of which only the first 10 bytes go
+    /// out: the rest is lost on the line. The ACK is still sent.
+    std::vector<std::uint64_t> cutReplies;
     /// Command frames (counted as nakFrames) whose ACK is lost on the line;
     /// their reply frame still goes out.
     std::vector<std::uint64_t> dropAcks;

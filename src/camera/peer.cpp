@@ -158,6 +158,13 @@ void CameraPeer::SendReply(const Answer& answer, std::vector<std::uint8_t>& out)
         return;
     }
     const std::size_t at = out.size();
+    const bool cut =
+        std::find(options_.cutReplies.begin(), options_.cutReplies.end(), replyNumber_) != options_.cutReplies.end();
+    if (cut) {
+        out.insert(out.end(), frame.begin(), frame.begin() + 10);
+        ++stats_.repliesDropped;
+        return;
+    }
     out.insert(out.end(), frame.begin(), frame.end());
     ++stats_.repliesSent;
     const bool named = std::find(options_.corruptReplies.begin(), options_.corruptReplies.end(), replyNumber_) !=

@@ -248,11 +248,8 @@ void Link::OnCommReceive(CommPort& port, std::uint16_t size) {
         if (n == 0) break;
         left -= n;
         Comm1CommReceive(std::span<const std::uint8_t>(rxChunk_.data(), n));
-        if (!port.IsOpen()) return;  // a handler closed it
+        if (!port.IsOpen()) break;  // a handler closed it
     }
-    // Inside a frame nothing happens until its last byte: the port need not
-    // wake for the ones before it.
-    port.WakeAfter(FrameRest());
 }
 
 void Link::TakeInbox() {
@@ -319,6 +316,9 @@ void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
     RunDeferred();
     SendWaiting();
     UpdateSendTimer();
+    // Inside a frame nothing happens until its last byte: the port need not
+    // wake for the ones before it.
+    if (comm_.IsOpen()) comm_.WakeAfter(FrameRest());
 }
 
 void Link::HoldDispatch() {
@@ -729,6 +729,9 @@ void Link::SendTimerTimer() {
         RunOutsideDispatch(this, [this] { SendTimerTimer(); });
         return;
     }
+    // Whatever the port was told to wait for, a tick takes what has come:
+    // a frame cut short on the line holds nothing up past it.
+    if (comm_.IsOpen()) comm_.WakeAfter(1);
     if (mode_ == LinkMode::Lost) {
         RetryLostPort();
         return;
