@@ -75,10 +75,10 @@ void EventLoop::Wait(Clock::time_point until) {
         // steady_clock is CLOCK_MONOTONIC: its time points are the timer's own.
         if (until != waiter_->armed) {
             const auto at = std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch());
-            itimerspec spec{};
-            spec.it_value.tv_sec = static_cast<time_t>(at.count() / 1'000'000'000);
-            spec.it_value.tv_nsec = static_cast<long>(at.count() % 1'000'000'000);
-            if (::timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &spec, nullptr) == 0) waiter_->armed = until;
+            itimerspec due{};
+            due.it_value.tv_sec = static_cast<time_t>(at.count() / 1'000'000'000);
+            due.it_value.tv_nsec = static_cast<long>(at.count() % 1'000'000'000);
+            if (::timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &due, nullptr) == 0) waiter_->armed = until;
         }
         if (waiter_->armed == until) timeout = nullptr;
     }
