@@ -4,6 +4,7 @@
 // answering a command frame as it would on the wire.
 #pragma once
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +28,14 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 inline double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+/// Runs a shell command; its wall seconds, or -1 when it did not exit 0.
+inline double TimedCommand(const std::string& command) {
+    const auto start = Clock::now();
+    const int status = std::system(command.c_str());
+    const double s = Seconds(Clock::now() - start);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? s : -1.0;
+}
 
 inline double Median(std::vector<double> v) {
     if (v.empty()) return 0.0;

@@ -40,11 +40,9 @@ double BackupOn(int n, const std::string& dir) {
     const std::string target = n == 1 ? dir + "/cam-1.dat" : dir + "/cam-{n}.dat";
     const std::string cmd = std::string(TERNCTL_PATH) + " backup --quiet" + ports + (n == 1 ? " --port2 " + cams[0]->DevicePath() : "") +
                             " '" + target + "' >/dev/null 2>&1";
-    const auto start = Clock::now();
-    const int status = std::system(cmd.c_str());
-    const double s = Seconds(Clock::now() - start);
+    const double s = TimedCommand(cmd);
     for (auto& c : cams) c->Stop();
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? s : -1.0;
+    return s;
 }
 
 }  // namespace

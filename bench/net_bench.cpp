@@ -29,10 +29,7 @@ constexpr double kGoal = 1.01;
 double Backup(const std::string& port, const std::string& file) {
     const std::string cmd = std::string("timeout 300 ") + TERNCTL_PATH + " backup --quiet --port " + port + " --port2 " +
                             port + " '" + file + "' >/dev/null 2>&1";
-    const auto start = Clock::now();
-    const int status = std::system(cmd.c_str());
-    const double s = Seconds(Clock::now() - start);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? s : -1.0;
+    return TimedCommand(cmd);
 }
 
 }  // namespace
