@@ -448,6 +448,9 @@ void TFTern::BuildStatusBar() {
             panel->setText(QStringLiteral("0"));
             panel->setFixedHeight(panel->sizeHint().height());
             panel->clear();
+            // Opaque: a new text repaints the panel alone, not the bar and
+            // the window under it.
+            panel->setAutoFillBackground(true);
         }
         StatusBar1->addWidget(panel, i == 0 ? 1 : 0);
         StatusPanels[i] = panel;

@@ -76,13 +76,13 @@ void TFTern::PaceCopyPainting(bool copying) {
     if (copying == (copyPaint_ != nullptr)) return;
     // While a copy runs, its progress and the frame panels change with every
     // reply, 24 times a second at 9600 baud: what they say is noted at once
-    // and shown four times a second, so the window costs little more than
+    // and shown twice a second, so the window costs little more than
     // the line itself.
     if (copying) {
         copyPaint_ = new QTimer(this);
         copyPaint_->setObjectName("CopyPaintTimer");
         copyPaint_->setTimerType(Qt::PreciseTimer);
-        copyPaint_->setInterval(250);
+        copyPaint_->setInterval(500);
         connect(copyPaint_, &QTimer::timeout, this, [this] { Guard([this] { CopyPaintTimerTimer(); }); });
         for (QWidget* w : PacedDuringCopy()) w->setUpdatesEnabled(false);
         copy_->PaceProgress(true);
@@ -94,7 +94,8 @@ void TFTern::PaceCopyPainting(bool copying) {
     ApplyPacedPanelTexts();
     copy_->PaceProgress(false);
     for (QWidget* w : PacedDuringCopy()) w->setUpdatesEnabled(true);
-    Trans_cstm_hidden();  // the rules, skipped for the copy's replies
+    Trans_cstm_hidden();  // the rules and the cursor dot, skipped for the copy's replies
+    defect_->PlaceCursorDot();
 }
 
 void TFTern::CopyPaintTimerTimer() {
@@ -263,7 +264,8 @@ void TFTern::Trans_end() {
     }
     ShowSettingStates();
     Trans_cstm_hidden();
-    defect_->PlaceCursorDot();
+    // A copy's replies move no cursor: the dot is placed once the copy ends.
+    if (copyPaint_ == nullptr) defect_->PlaceCursorDot();
     PaceCopyPainting(copy_->Copier().Active());
     if (OnReply) OnReply();
 }

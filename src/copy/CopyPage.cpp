@@ -18,6 +18,7 @@
 #include "link/protocol.h"
 #include "widgets/Make.h"
 #include "widgets/PageHost.h"
+#include "widgets/PlainProgressBar.h"
 #include "widgets/RadioGroup.h"
 
 namespace tern::copy {
@@ -94,7 +95,7 @@ CopyPage::CopyPage(QWidget* sheet, widgets::PageHost& host) : QObject(sheet), ho
     fileRow->addWidget(Copyfname2, 1);
     box->addLayout(fileRow);
 
-    ProgressBar3 = new QProgressBar(sheet);
+    ProgressBar3 = new widgets::PlainProgressBar(sheet);
     ProgressBar3->setObjectName("ProgressBar3");
     ProgressBar3->setRange(0, 100);
     ProgressBar3->setValue(0);
