@@ -793,6 +793,17 @@ void TComm::WakeAfter(std::uint32_t bytes) {
 void TComm::SetWakeAfter(int fd, unsigned vmin) {
     Native& n = *native_;
     if (vmin == n.wakeAfter) return;
+#if TERN_HAVE_TERMIOS2
+    // Twice an exchange: the kernel's own calls, two where the C library's
+    // tcgetattr and tcsetattr (which reads the settings back) make four.
+    static_assert(VMIN < 19 && VTIME < 19);
+    KTermios2 k{};
+    if (::ioctl(fd, kTCGETS2, &k) != 0) return;
+    k.c_cc[VMIN] = static_cast<cc_t>(vmin);
+    k.c_cc[VTIME] = 0;
+    if (::ioctl(fd, kTCSETS2, &k) == 0) n.wakeAfter = vmin;
+    return;
+#endif
     termios t{};
     if (::tcgetattr(fd, &t) != 0) return;
     t.c_cc[VMIN] = static_cast<cc_t>(vmin);

@@ -215,7 +215,10 @@ std::uint32_t Link::FrameRest() const {
         case 2: return 3;
         case 3: return 2;
         case 4: return 1;
-        default: return 1;
+        default:
+            // Between frames: once a command's ACK is in, its reply frame
+            // comes next, whole (a block's answer is left to any byte).
+            return mode_ == LinkMode::AwaitReply && !lastWasBlock_ ? kCmdFrameSize : 1;
     }
 }
 

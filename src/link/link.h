@@ -106,7 +106,8 @@ public:
     // ---- receiving -----------------------------------------------------------
     /// Feeds one byte to the receive state machine: -1 for nothing yet, else an event.
     int r_data(std::uint8_t byte);
-    /// The bytes still needed to finish the frame being received; 1 between frames.
+    /// The bytes certain to come next: the rest of the frame being received,
+    /// a whole reply frame once its command's ACK is in, else 1.
     std::uint32_t FrameRest() const;
     /// The receive dispatcher. Runs on the event thread; bytes that arrive
     /// while it is already running (a message box opened from inside it) are
