@@ -300,6 +300,7 @@ void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
         ~Done() {
             l.dispatching_ = false;
             l.spanLeft_ = 0;
+            l.StartCursorTimer();  // the return to rest a reply left waiting
         }
     } done{*this};
     // Straight from the caller's buffer; bytes that came under a box are
@@ -623,7 +624,10 @@ void Link::Cursor_set(int cursor) {
         // pending return to rest is called off, and the host hears nothing.
         if (cursorPending_) {
             cursorPending_ = false;
-            host_.EnableTimer(LinkTimer::Cursor, false);
+            if (cursorTimerOn_) {
+                cursorTimerOn_ = false;
+                host_.EnableTimer(LinkTimer::Cursor, false);
+            }
         }
         if (!busyShown_) {
             busyShown_ = true;
@@ -631,7 +635,10 @@ void Link::Cursor_set(int cursor) {
         }
     } else if (busyShown_ && !cursorPending_) {
         cursorPending_ = true;
-        host_.EnableTimer(LinkTimer::Cursor, true);
+        // Inside the reply dispatcher the timer starts once the reaction is
+        // over: a reply that leads to the next command (a copy's, a page
+        // read's) starts and stops nothing.
+        if (!dispatching_) StartCursorTimer();
     }
 }
 
@@ -823,8 +830,15 @@ void Link::ReloadTimerTimer() {
     ReLoadClick();
 }
 
+void Link::StartCursorTimer() {
+    if (!cursorPending_ || cursorTimerOn_) return;
+    cursorTimerOn_ = true;
+    host_.EnableTimer(LinkTimer::Cursor, true);
+}
+
 void Link::cursor_timerTimer() {
     host_.EnableTimer(LinkTimer::Cursor, false);
+    cursorTimerOn_ = false;
     cursorPending_ = false;
     if (!busyShown_) return;
     busyShown_ = false;

@@ -192,6 +192,8 @@ public:
 
 private:
     void Dispatch(std::uint8_t byte);
+    /// Starts the host's cursor timer for a return to rest that waits for it.
+    void StartCursorTimer();
     /// One SendTimer tick while the device is gone: open it again, send ENQ.
     void RetryLostPort();
     /// Commands refused, the port retried each tick until the camera answers.
@@ -249,6 +251,7 @@ private:
     bool busyShown_ = false;
     /// The Cursor timer runs towards telling the host the link rests.
     bool cursorPending_ = false;
+    bool cursorTimerOn_ = false;  ///< the host's cursor timer was started for cursorPending_
 
     void RunDeferred();
 

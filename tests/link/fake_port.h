@@ -82,7 +82,10 @@ public:
         if (onMessage) onMessage();
     }
     void ShowException(const std::exception& e) override { exceptions.emplace_back(e.what()); }
-    void EnableTimer(link::LinkTimer t, bool on) override { timers[static_cast<int>(t)] = on; }
+    void EnableTimer(link::LinkTimer t, bool on) override {
+        timers[static_cast<int>(t)] = on;
+        ++timerSwitches[static_cast<int>(t)];
+    }
     void EnablePageControl(bool on) override { pagesEnabled = on; }
     link::ToolMode ToolMode() const override { return mode; }
     void CloseCopyFile() override { ++copyFileClosed; }
@@ -117,6 +120,7 @@ public:
     std::vector<std::pair<std::string, std::string>> messages;
     std::vector<std::string> exceptions;
     bool timers[3] = {false, false, false};
+    int timerSwitches[3] = {0, 0, 0};
     bool pagesEnabled = false;
     bool panel4 = true;
     link::Page page = link::Page::Debug;

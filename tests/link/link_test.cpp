@@ -243,6 +243,31 @@ TEST_F(LinkTest, CommandAckReplyAckThenTransEnd) {
     EXPECT_FALSE(host.Timer(LinkTimer::Cursor));
 }
 
+// A reply whose handler sends the next command (a copy, a page read) keeps
+// the busy cursor without starting and stopping its timer; the last reply
+// starts it.
+TEST_F(LinkTest, RepliesThatLeadToTheNextCommandLeaveTheCursorTimerAlone) {
+    Connect();
+    int left = 3;
+    host.onEnd = [&] {
+        if (--left > 0) link.SW_push(static_cast<std::uint8_t>(left));
+    };
+    link.SW_push(3);
+    const int switchesBefore = host.timerSwitches[static_cast<int>(LinkTimer::Cursor)];
+    for (std::uint8_t key : {3, 2, 1}) {
+        Feed(ACK);
+        Feed(ReplyFrame({0xA0, 0x32, key}));
+        if (key != 1) {
+            EXPECT_EQ(host.timerSwitches[static_cast<int>(LinkTimer::Cursor)], switchesBefore) << int(key);
+        }
+        EXPECT_TRUE(host.busy);
+    }
+    EXPECT_EQ(host.ends, 3);
+    EXPECT_TRUE(host.Timer(LinkTimer::Cursor));
+    link.cursor_timerTimer();
+    EXPECT_FALSE(host.busy);
+}
+
 TEST_F(LinkTest, ReplyWithoutAckIsTheAnswerOnlyWhenItEchoesTheItemInFlight) {
     Connect();
     link.SW_push(0);
