@@ -795,6 +795,9 @@ void Link::SendTimerTimer() {
     // The re-sent frame needs its own ACK before a reply can count: without
     // this, the ACK to the re-send would be taken for the lost reply.
     mode_ = LinkMode::Idle;
+    // A reply cut short on the line is dead by now: the re-send's answer
+    // starts afresh rather than being read as its continuation.
+    recvState_ = 0;
     // Armed before the write: a re-send that raises is one more late answer.
     replyTimer_ = lastWasBlock_ ? kBlockReplyTicks : kReplyTicks;
     try {
