@@ -95,11 +95,16 @@ struct Run {
     double wireBound = 0;  ///< the bytes the camera counted, at 10 bits a byte
     double cpu = 0;        ///< ternctl: the process's CPU; the window: its event thread's
     double wakeups = 0;    ///< voluntary context switches of the same
+    double user = 0;       ///< the CPU's part in user space
 };
 
 double CpuOf(const rusage& use) {
     return static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
            static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) * 1e-6;
+}
+
+double UserOf(const rusage& use) {
+    return static_cast<double>(use.ru_utime.tv_sec) + static_cast<double>(use.ru_utime.tv_usec) * 1e-6;
 }
 
 /// The calling thread's (the window's event thread's) rusage.
@@ -130,7 +135,7 @@ std::optional<Run> Ternctl(camera::PtyCamera& cam, const std::vector<std::string
         return std::nullopt;
     }
     return Run{Seconds(t1 - t0), static_cast<double>(WireBytes(cam) - before) * kBitsPerByte / kBaud, CpuOf(use),
-               static_cast<double>(use.ru_nvcsw)};
+               static_cast<double>(use.ru_nvcsw), UserOf(use)};
 }
 
 /// The window's Copy page, its file dialogs answered with `path`.
@@ -173,7 +178,7 @@ public:
             w_.CopyPage().ptocOk2Click();  // "Same File Name" after the first: no dialog
         }
         // A slow heartbeat: the bench's own wake-ups are not the window's.
-        const bool ended = RunUntil([&] { return !w_.CopyPage().Copier().Active(); }, 120s, 250);
+        const bool ended = RunUntil([&] { return !w_.CopyPage().Copier().Active(); }, 120s, 1000);
         const auto end = Clock::now();
         const rusage use1 = ThreadUse();
         const double cpu = CpuOf(use1) - CpuOf(use0);
@@ -185,7 +190,8 @@ public:
             return std::nullopt;
         }
         const auto start = chosen_.value_or(click);
-        return Run{Seconds(end - start), static_cast<double>(WireBytes(cam_) - before) * kBitsPerByte / kBaud, cpu, wakeups};
+        return Run{Seconds(end - start), static_cast<double>(WireBytes(cam_) - before) * kBitsPerByte / kBaud, cpu, wakeups,
+                   UserOf(use1) - UserOf(use0)};
     }
     void End() { w_.FormDestroy(); }
 
@@ -228,12 +234,14 @@ void Report(const char* what, double nominal, double exchanges, const std::vecto
     }
     if (cpu.empty()) return;
     auto perExchange = [&](const char* who, const std::vector<Run>& runs) {
-        std::vector<double> us, wake;
+        std::vector<double> us, user, wake;
         for (const Run& x : runs) {
             us.push_back(x.cpu / exchanges * 1e6);
+            user.push_back(x.user / exchanges * 1e6);
             wake.push_back(x.wakeups / exchanges);
         }
-        std::printf("  %-8s CPU %.1f us and %.1f wake-ups an exchange (medians)\n", who, Median(us), Median(wake));
+        std::printf("  %-8s CPU %.1f us (%.1f in user space) and %.1f wake-ups an exchange (medians)\n", who, Median(us),
+                    Median(user), Median(wake));
     };
     perExchange("ternctl", cli);
     perExchange("window", win);
