@@ -358,7 +358,8 @@ struct TComm::Native {
     PortNotifier* notifier = nullptr;  // the notifier of this opening
     int watched = -1;              // the descriptor the notifier watches, or -1
     bool paused = false;           // rx is full: not watched until Read makes room
-    std::size_t lastRead = 0;      // what the last readiness brought
+    std::uint32_t expected = 0;    // the bytes the link last said were to come
+    bool trickles = false;         // bytes were seen to come one or two at a time
     unsigned wakeAfter = 0;        // the line's VMIN as this opening set it
     std::size_t Buffered() const { return tail - head; }
     void Clear() { head = tail = 0; }
@@ -575,7 +576,8 @@ void TComm::Open() {
     native_->Clear();
     native_->paused = false;
     native_->wakeAfter = 0;  // MakeRaw's
-    native_->lastRead = 0;
+    native_->expected = 0;
+    native_->trickles = false;
     if (notifier_) {
         try {
             notifier_->WatchDescriptor(fd, [this] { ReadyFromNotifier(); });
@@ -786,8 +788,8 @@ void TComm::WakeAfter(std::uint32_t bytes) {
     // by one (a UART without a FIFO, a pseudo-terminal); a device that
     // delivers chunks (a USB adapter's latency timer) is left as it is.
     // Below two bytes, VMIN 0 as opened: any byte wakes.
-    const bool trickles = n.lastRead >= 1 && n.lastRead <= 2;
-    SetWakeAfter(fd, bytes >= 2 && trickles ? std::min<std::uint32_t>(bytes, 255) : 0);
+    n.expected = bytes;
+    SetWakeAfter(fd, bytes >= 2 && n.trickles ? std::min<std::uint32_t>(bytes, 255) : 0);
 }
 
 void TComm::SetWakeAfter(int fd, unsigned vmin) {
@@ -865,8 +867,12 @@ void TComm::ReadyFromNotifier() {
             r = ::read(fd, n.rx.get() + had, kRxBufferSize - had);
         } while (r < 0 && errno == EINTR);
         const int e = errno;
-        n.lastRead = static_cast<std::size_t>(std::max<ssize_t>(r, 0));
-        n.tail = had + n.lastRead;
+        const std::size_t got = static_cast<std::size_t>(std::max<ssize_t>(r, 0));
+        n.tail = had + got;
+        // Judged where more than two bytes were to come and any byte woke
+        // us: one or two at a time is a line that trickles. A lone ACK, or a
+        // read that waited for VMIN bytes, says nothing of it.
+        if (got > 0 && n.expected > 2 && n.wakeAfter == 0) n.trickles = got <= 2;
         if (r < 0 && e != EAGAIN && e != EWOULDBLOCK) return LostFromNotifier(ErrText(e));
         if (r <= 0) {
             // VMIN 0 reads 0 (O_NONBLOCK: EAGAIN) both with nothing there and
