@@ -5,13 +5,42 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <QImage>
+
 #include "widgets/HexEdit.h"
+#include "widgets/PlainProgressBar.h"
 #include "widgets/RadioGroup.h"
 #include "widgets/SpinButton.h"
 #include "widgets/SpinEdit.h"
 
 namespace tern::widgets {
 namespace {
+
+// The copy's bar, drawn plainly: the part done in the highlight colour from
+// the left (from the right when inverted), the rest in the base colour, a
+// full bar and an empty one too.
+TEST(PlainProgressBar, FillsThePartDoneAndNoMore) {
+    PlainProgressBar bar;
+    bar.setTextVisible(false);
+    bar.resize(202, 20);
+    bar.setRange(0, 512);
+    const QColor done = bar.palette().color(QPalette::Highlight);
+    const QColor rest = bar.palette().color(QPalette::Base);
+    struct Case {
+        int value;
+        bool inverted;
+        int doneFrom, doneTo;  // inner columns 1..200 that are highlighted
+    };
+    for (const Case c : {Case{128, false, 1, 50}, Case{128, true, 151, 200}, Case{512, false, 1, 200}, Case{0, false, 0, 0}}) {
+        bar.setValue(c.value);
+        bar.setInvertedAppearance(c.inverted);
+        const QImage shot = bar.grab().toImage();
+        for (int x = 2; x < 200; x += 7) {
+            const bool inDone = x >= c.doneFrom && x <= c.doneTo;
+            EXPECT_EQ(shot.pixelColor(x, 10), inDone ? done : rest) << c.value << (c.inverted ? " inverted" : "") << " x " << x;
+        }
+    }
+}
 
 TEST(RadioGroup, ClickFiresForEveryChangeOfItemIndexFromUserOrCode) {
     TRadioGroup g("OSD", "OSD", {"8bit", "16bit"});
