@@ -15,10 +15,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <array>
 #include <functional>
 #include <memory>
 #include <set>
-#include <array>
 #include <optional>
 #include <string>
 #include <utility>

@@ -804,13 +804,13 @@ void TComm::SetWakeAfter(int fd, unsigned vmin) {
     k.c_cc[VMIN] = static_cast<cc_t>(vmin);
     k.c_cc[VTIME] = 0;
     if (::ioctl(fd, kTCSETS2, &k) == 0) n.wakeAfter = vmin;
-    return;
-#endif
+#else
     termios t{};
     if (::tcgetattr(fd, &t) != 0) return;
     t.c_cc[VMIN] = static_cast<cc_t>(vmin);
     t.c_cc[VTIME] = 0;  // with VTIME 0, poll reports readable only at VMIN bytes
     if (::tcsetattr(fd, TCSANOW, &t) == 0) n.wakeAfter = vmin;
+#endif
 }
 
 void TComm::SendString(const std::string& text) { Write(text.data(), static_cast<std::uint32_t>(text.size())); }

@@ -25,14 +25,12 @@ void PlainProgressBar::paintEvent(QPaintEvent*) {
     const qint64 span = static_cast<qint64>(maximum()) - minimum();
     int doneWidth = 0;
     if (span > 0 && value() > minimum()) {
-        const qint64 done = std::min<qint64>(static_cast<qint64>(value()) - minimum(), span);
-        doneWidth = static_cast<int>(inside.width() * done / span);
-        if (invertedAppearance()) {
-            p.fillRect(QRect(inside.right() - doneWidth + 1, inside.top(), doneWidth, inside.height()), pal.highlight());
-        } else {
-            p.fillRect(QRect(inside.left(), inside.top(), doneWidth, inside.height()), pal.highlight());
-        }
+        const qint64 steps = std::min<qint64>(static_cast<qint64>(value()) - minimum(), span);
+        doneWidth = static_cast<int>(inside.width() * steps / span);
     }
+    const QRect done(invertedAppearance() ? inside.right() - doneWidth + 1 : inside.left(), inside.top(), doneWidth,
+                     inside.height());
+    if (doneWidth > 0) p.fillRect(done, pal.highlight());
     if (!isTextVisible()) return;
     const QString shown = text();
     if (shown.isEmpty()) return;
@@ -45,11 +43,7 @@ void PlainProgressBar::paintEvent(QPaintEvent*) {
     if (!line.isValid()) return;
     const QPointF at(inside.left() + (inside.width() - line.naturalTextWidth()) / 2.0,
                      inside.top() + (inside.height() - line.height()) / 2.0);
-    const QRect done = invertedAppearance()
-                           ? QRect(inside.right() - doneWidth + 1, inside.top(), doneWidth, inside.height())
-                           : QRect(inside.left(), inside.top(), doneWidth, inside.height());
-    const QRegion rest = QRegion(inside) - done;
-    p.setClipRegion(rest);
+    p.setClipRegion(QRegion(inside) - done);
     p.setPen(isEnabled() ? pal.color(QPalette::Text) : pal.color(QPalette::Disabled, QPalette::Text));
     layout.draw(&p, at);
     if (doneWidth > 0) {

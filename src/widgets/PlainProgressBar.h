@@ -1,4 +1,4 @@
-// A progress bar drawn plainly: a sunken frame, the part done in the
+// A progress bar drawn plainly: a thin frame, the part done in the
 // highlight colour and the text over both. The style's own bar paints a
 // rounded groove, a gradient and stripes, measures its text twice and, for
 // the stripes, hands its fills to a thread pool (waking its threads): about
