@@ -256,7 +256,10 @@ TEST(TerminalServerLink, FramesOfFFThenLossAndReconnect) {
     server.Stop();
     ASSERT_TRUE(loop.RunUntil([&] { return host.Link().Mode() == link::LinkMode::Lost; }, 10s));
     ASSERT_EQ(lost.size(), 1u);
-    EXPECT_EQ(lost[0], "the terminal server closed the connection");
+    // The server ends: its kernel closes the socket with FIN, or with RST
+    // when a byte of ours was still unread there; either is the loss.
+    EXPECT_TRUE(lost[0] == "the terminal server closed the connection" || lost[0] == "the connection was reset")
+        << lost[0];
     const int chains = host.chainsCompleted;
     // Retried silently on each tick while nobody listens.
     for (int tick = 0; tick < 3; ++tick) host.Link().SendTimerTimer();
