@@ -7,6 +7,9 @@
 // window (the Copy page's buttons on the real window, shown on an X display,
 // timed from the file chosen to the copy's end), runs interleaved ternctl,
 // window, ternctl, window ... each against a virtual camera of its own.
+// CPU: the whole ternctl process (its start-up included) against the
+// window's event thread over the same span as its time, from the file
+// chosen (the file dialog's cost is shown apart).
 //
 // Two bounds: the nominal one (512 exchanges of 40 bytes, 21.33 s; the
 // 1029-byte block with its ACK and reply, 1.09 s) and the bytes the camera
@@ -96,6 +99,7 @@ struct Run {
     double cpu = 0;        ///< ternctl: the process's CPU; the window: its event thread's
     double wakeups = 0;    ///< voluntary context switches of the same
     double user = 0;       ///< the CPU's part in user space
+    double dialog = 0;     ///< the window: its event thread's CPU in the file dialog, before the copy
 };
 
 double CpuOf(const rusage& use) {
@@ -153,6 +157,7 @@ public:
                 }
                 fd->selectFile(QString::fromStdString(path_));
                 chosen_ = Clock::now();
+                chosenUse_ = ThreadUse();
                 d.accept();
             });
         };
@@ -169,6 +174,7 @@ public:
         if (!RunUntil([&] { return Settled() && !w_.ReloadTimer->isActive(); }, 20s)) return std::nullopt;
         path_ = path;
         chosen_.reset();
+        chosenUse_.reset();
         const std::uint64_t before = WireBytes(cam_);
         const rusage use0 = ThreadUse();
         const auto click = Clock::now();
@@ -181,8 +187,13 @@ public:
         const bool ended = RunUntil([&] { return !w_.CopyPage().Copier().Active(); }, 120s, 1000);
         const auto end = Clock::now();
         const rusage use1 = ThreadUse();
-        const double cpu = CpuOf(use1) - CpuOf(use0);
-        const double wakeups = static_cast<double>(use1.ru_nvcsw - use0.ru_nvcsw);
+        // Timed and counted from the file chosen, as the copy starts there:
+        // the file dialog's own cost (tens of milliseconds the first time it
+        // is built, its icons and directory model) is no part of a copy's.
+        const rusage from = chosenUse_.value_or(use0);
+        const double cpu = CpuOf(use1) - CpuOf(from);
+        const double dialog = CpuOf(from) - CpuOf(use0);
+        const double wakeups = static_cast<double>(use1.ru_nvcsw - from.ru_nvcsw);
         const auto& out = w_.CopyPage().Copier().Outcome();
         if (!ended || out.result != transfer::CopyResult::Complete || !w_.Messages.empty()) {
             std::fprintf(stderr, "window %s did not complete: %s %s\n", backup ? "backup" : "batch restore",
@@ -191,7 +202,7 @@ public:
         }
         const auto start = chosen_.value_or(click);
         return Run{Seconds(end - start), static_cast<double>(WireBytes(cam_) - before) * kBitsPerByte / kBaud, cpu, wakeups,
-                   UserOf(use1) - UserOf(use0)};
+                   UserOf(use1) - UserOf(from), dialog};
     }
     void End() { w_.FormDestroy(); }
 
@@ -201,10 +212,14 @@ private:
     app::TFTern w_;
     std::string path_;
     std::optional<Clock::time_point> chosen_;
+    std::optional<rusage> chosenUse_;
     int replies_ = 0;
 };
 
-void Report(const char* what, double nominal, double exchanges, const std::vector<Run>& cli, const std::vector<Run>& win) {
+/// `cpuGoal`: the window's CPU against ternctl's is held against its goal
+/// (a backup's 512 replies; a batch is one exchange and its boxes).
+void Report(const char* what, double nominal, double exchanges, const std::vector<Run>& cli, const std::vector<Run>& win,
+            bool cpuGoal) {
     std::printf("%s, nominal line bound %.3f s\n", what, nominal);
     auto line = [&](const char* who, const std::vector<Run>& runs) {
         std::vector<double> s, r, rw;
@@ -243,11 +258,17 @@ void Report(const char* what, double nominal, double exchanges, const std::vecto
         std::printf("  %-8s CPU %.1f us (%.1f in user space) and %.1f wake-ups an exchange (medians)\n", who, Median(us),
                     Median(user), Median(wake));
     };
+    std::vector<double> dialog;
+    for (const Run& x : win) dialog.push_back(x.dialog * 1e3);
+    std::printf("  (not counted: the window's file dialog before the copy, %.1f ms CPU (%.1f .. %.1f))\n", Median(dialog),
+                Min(dialog), Max(dialog));
     perExchange("ternctl", cli);
     perExchange("window", win);
     constexpr double kCpuGoal = 1.5;
-    std::printf("  CPU window/ternctl       min %.3f  median %.3f  max %.3f  (%zu rounds) goal <= %.1f: %s\n", Min(cpu),
-                Median(cpu), Max(cpu), cpu.size(), kCpuGoal, Median(cpu) <= kCpuGoal ? "met" : "MISSED");
+    std::printf("  CPU window/ternctl       min %.3f  median %.3f  max %.3f  (%zu rounds)", Min(cpu), Median(cpu), Max(cpu),
+                cpu.size());
+    if (cpuGoal) std::printf(" goal <= %.1f: %s", kCpuGoal, Median(cpu) <= kCpuGoal ? "met" : "MISSED");
+    std::printf("\n");
 }
 
 }  // namespace
@@ -327,7 +348,7 @@ int main(int argc, char** argv) {
 
     std::printf("Copies against the virtual camera paced at 9600 baud (10 bits a byte); ternctl timed from process\n"
                 "start to exit, the window from the file chosen to the copy's end; medians (min .. max):\n");
-    Report("backup (512 reads, file written)", kBackupBound, 512, cliBackup, winBackup);
-    Report("batch restore (prefetch, block, reset)", kBatchBound, 1, cliBatch, winBatch);
+    Report("backup (512 reads, file written)", kBackupBound, 512, cliBackup, winBackup, true);
+    Report("batch restore (prefetch, block, reset)", kBatchBound, 1, cliBatch, winBatch, false);
     return 0;
 }
