@@ -1,7 +1,7 @@
 // The console loop's wait on POSIX: one ppoll on the watched descriptors, an
 // eventfd that Post and Quit signal while the loop sleeps, and a timerfd set
-// to the next due time. The timerfd is set again only when that time
-// changes, so a wait between two ticks arms no timer of its own: an exchange
+// to the next due time. The timerfd is set again only when that time comes
+// earlier, so a wait between two ticks arms no timer of its own: an exchange
 // costs the same system calls as a plain blocking client's.
 #include "link/event_loop.h"
 
@@ -73,14 +73,18 @@ void EventLoop::Wait(Clock::time_point until) {
         // due already: look without waiting
     } else if (timerFd >= 0) {
         // steady_clock is CLOCK_MONOTONIC: its time points are the timer's own.
-        if (until != waiter_->armed) {
+        // Moved earlier at once; a later time waits until the set one has
+        // passed (one early wake-up, after which the loop looks again), so
+        // a timer that starts and stops with each exchange, or a deadline
+        // that moves on with each call, costs no system call of its own.
+        if (until < waiter_->armed) {
             const auto at = std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch());
             itimerspec due{};
             due.it_value.tv_sec = static_cast<time_t>(at.count() / 1'000'000'000);
             due.it_value.tv_nsec = static_cast<long>(at.count() % 1'000'000'000);
             if (::timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &due, nullptr) == 0) waiter_->armed = until;
         }
-        if (waiter_->armed == until) timeout = nullptr;
+        if (waiter_->armed <= until) timeout = nullptr;
     }
     if (timeout != nullptr && left != Clock::duration::zero()) {
         const auto s = std::chrono::duration_cast<std::chrono::seconds>(left);

@@ -319,7 +319,9 @@ void Link::Comm1CommReceive(std::span<const std::uint8_t> bytes) {
     FlushAck();
     RunDeferred();
     SendWaiting();
-    UpdateSendTimer();
+    // The reaction is over: if nothing followed the reply, SendTimer stops
+    // now rather than at its next tick, so an idle link wakes nobody.
+    UpdateSendTimer(true);
     // Inside a frame nothing happens until its last byte: the port need not
     // wake for the ones before it.
     if (comm_.IsOpen()) comm_.WakeAfter(FrameRest());
@@ -721,9 +723,9 @@ void Link::UpdateSendTimer(bool mayStop) {
     const bool need = mode_ == LinkMode::Connecting
                           ? everConnected_ || connectTry_ < 3
                           : mode_ == LinkMode::Lost || replyTimer_ != -1 || writeFailed_ || !waiting_.empty();
-    // Started as soon as something waits; stopped only by a tick that finds
-    // nothing waiting, so a run of exchanges does not start and stop it for
-    // each one, and an idle link has one tick more at most.
+    // Started as soon as something waits; stopped only where `mayStop` says
+    // a reaction is over (a tick, or a reply with whatever it led to), so a
+    // run of exchanges does not start and stop it for each one.
     if (need == sendTimerOn_ || (!need && !mayStop)) return;
     sendTimerOn_ = need;
     host_.EnableTimer(LinkTimer::Send, need);
