@@ -169,7 +169,7 @@ public:
     /// A copy has ended: the page switched to while it ran is read now.
     void CopyEnded();
     /// During a copy the panels and the progress bar it changes with every
-    /// reply are noted with each reply and shown twice a second
+    /// reply are noted with each reply and shown once a second
     /// (CopyPaintTimerTimer), the last state when the copy ends.
     void PaceCopyPainting(bool copying);
     std::array<QWidget*, 3> PacedDuringCopy() const;

@@ -76,13 +76,14 @@ void TFTern::PaceCopyPainting(bool copying) {
     if (copying == (copyPaint_ != nullptr)) return;
     // While a copy runs, its progress and the frame panels change with every
     // reply, 24 times a second at 9600 baud: what they say is noted at once
-    // and shown twice a second, so the window costs little more than
-    // the line itself.
+    // and shown once a second (a repaint with its flush to the screen costs
+    // more than the whole handling of a reply), so the window costs little
+    // more than the line itself.
     if (copying) {
         copyPaint_ = new QTimer(this);
         copyPaint_->setObjectName("CopyPaintTimer");
         copyPaint_->setTimerType(Qt::PreciseTimer);
-        copyPaint_->setInterval(500);
+        copyPaint_->setInterval(1000);
         connect(copyPaint_, &QTimer::timeout, this, [this] { Guard([this] { CopyPaintTimerTimer(); }); });
         for (QWidget* w : PacedDuringCopy()) w->setUpdatesEnabled(false);
         copy_->PaceProgress(true);

@@ -3,7 +3,7 @@
 // rounded groove, a gradient and stripes, measures its text twice and, for
 // the stripes, hands its fills to a thread pool (waking its threads): about
 // five times what this one costs a repaint, and a copy repaints its bar
-// twice a second for half a minute.
+// every second for half a minute.
 #pragma once
 
 #include <QProgressBar>
