@@ -83,6 +83,22 @@ Outcome Ctl(const TempDir& dir, const std::string& args, const std::vector<std::
         argv.push_back(w);
     }
     const std::string outPath = dir.File("stdout.txt"), errPath = dir.File("stderr.txt");
+    // Everything the child needs is built here: the virtual cameras' threads
+    // run while this one forks, and a child that allocated before exec could
+    // wait for ever on an allocator lock one of them held.
+    std::vector<std::string> environment;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& x) { return x.rfind(name, 0) == 0; });
+        if (!replaced) environment.push_back(entry);
+    }
+    environment.insert(environment.end(), env.begin(), env.end());
+    std::vector<char*> cargv, cenv;
+    for (std::string& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    for (std::string& e : environment) cenv.push_back(e.data());
+    cenv.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setpgid(0, 0);
@@ -90,11 +106,7 @@ Outcome Ctl(const TempDir& dir, const std::string& args, const std::vector<std::
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(out, 1);
         ::dup2(err, 2);
-        for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> cargv;
-        for (std::string& a : argv) cargv.push_back(a.data());
-        cargv.push_back(nullptr);
-        ::execv(cargv[0], cargv.data());
+        ::execve(cargv[0], cargv.data(), cenv.data());
         ::_exit(127);
     }
     ::setpgid(pid, pid);
@@ -116,6 +128,9 @@ Outcome Ctl(const TempDir& dir, const std::string& args, const std::vector<std::
     r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.out = Slurp(outPath);
     r.err = Slurp(errPath);
+    if (!WIFEXITED(status)) {
+        r.err += std::string("[the test stopped ternctl: ") + (r.mostProcesses > 5 ? "more than 5 processes" : "still running after 60 s") + "]\n";
+    }
     return r;
 }
 
@@ -377,7 +392,8 @@ TEST(TernctlSite, RegistersMemoryWordsAndMaskRectanglesByAddress) {
 TEST(TernctlSite, DiffBySettingNamesTheSettingsThatDiffer) {
     TempDir dir;
     Camera a, b;
-    ASSERT_EQ(Ctl(dir, "set" + a.Port() + "Sync=LINE AGC_MAX=3").rc, 0);
+    const Outcome set = Ctl(dir, "set" + a.Port() + "Sync=LINE AGC_MAX=3");
+    ASSERT_EQ(set.rc, 0) << set.err;
     Put(dir.File("a.json"), Ctl(dir, "get --json" + a.Port()).out);
     Put(dir.File("b.txt"), Ctl(dir, "get" + b.Port()).out);
     for (const std::string& args : {"diff --settings " + dir.File("a.json") + " " + dir.File("b.txt"),
