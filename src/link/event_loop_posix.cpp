@@ -1,11 +1,13 @@
-// The console loop's wait on POSIX: one ppoll on the watched descriptors, an
-// eventfd that Post and Quit signal while the loop sleeps, and a timerfd set
-// to the next due time. The timerfd is set again only when that time comes
-// earlier, so a wait between two ticks arms no timer of its own: an exchange
-// costs the same system calls as a plain blocking client's.
+// The console loop's wait on POSIX: one epoll set holding the watched
+// descriptors, an eventfd that Post and Quit signal while the loop sleeps,
+// and a timerfd set to the next due time. The descriptors stay registered
+// from wait to wait, so a wait is one epoll_wait; the timerfd is set again
+// only when that time comes earlier, so a wait between two ticks arms no
+// timer of its own: an exchange costs the system calls of a plain blocking
+// client's and one wait more for each read.
 #include "link/event_loop.h"
 
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -18,32 +20,58 @@
 
 namespace tern::link {
 
+namespace {
+
+void Register(int epollFd, int fd) {
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = fd;
+    if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev) != 0) {
+        throw std::runtime_error(std::string("epoll_ctl: ") + std::strerror(errno));
+    }
+}
+
+}  // namespace
+
 struct EventLoop::Waiter {
+    int epollFd = -1;
     int wakeFd = -1;
     int timerFd = -1;
     Clock::time_point armed = Clock::time_point::max();  // what timerFd is set to; max: unset
-    std::vector<pollfd> fds;  // reused from wait to wait
 };
 
 EventLoop::EventLoop() : waiter_(std::make_unique<Waiter>()) {
+    waiter_->epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+    if (waiter_->epollFd < 0) throw std::runtime_error(std::string("epoll_create1: ") + std::strerror(errno));
     waiter_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (waiter_->wakeFd < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
-    // Without it, each wait has a time-out of its own (as before).
+    if (waiter_->wakeFd < 0) {
+        ::close(waiter_->epollFd);
+        throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
+    }
+    Register(waiter_->epollFd, waiter_->wakeFd);
+    // Without it, each wait has a time-out of its own.
     waiter_->timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (waiter_->timerFd >= 0) Register(waiter_->epollFd, waiter_->timerFd);
 }
 
 EventLoop::~EventLoop() {
     ::close(waiter_->wakeFd);
     if (waiter_->timerFd >= 0) ::close(waiter_->timerFd);
+    ::close(waiter_->epollFd);
 }
 
 void EventLoop::WatchDescriptor(int fd, std::function<void()> onReady) {
     UnwatchDescriptor(fd);
+    Register(waiter_->epollFd, fd);
     watches_.push_back(Watch{fd, std::move(onReady)});
 }
 
 void EventLoop::UnwatchDescriptor(int fd) {
-    std::erase_if(watches_, [fd](const Watch& w) { return w.fd == fd; });
+    // Before the descriptor is closed (the ports unwatch first): a closed
+    // one whose file lives on elsewhere would go on reporting.
+    if (std::erase_if(watches_, [fd](const Watch& w) { return w.fd == fd; }) > 0) {
+        ::epoll_ctl(waiter_->epollFd, EPOLL_CTL_DEL, fd, nullptr);
+    }
 }
 
 void EventLoop::Wake() {
@@ -52,23 +80,10 @@ void EventLoop::Wake() {
 }
 
 void EventLoop::Wait(Clock::time_point until) {
-    // Taken out while the handlers run: one that runs the loop itself gets its own.
-    std::vector<pollfd> fds = std::move(waiter_->fds);
-    struct GiveBack {
-        std::vector<pollfd>& from;
-        std::vector<pollfd>& to;
-        ~GiveBack() { to = std::move(from); }
-    } giveBack{fds, waiter_->fds};
-    fds.clear();
-    fds.push_back({waiter_->wakeFd, POLLIN, 0});
     const int timerFd = waiter_->timerFd;
-    fds.push_back({timerFd, POLLIN, 0});  // a negative descriptor is skipped
-    constexpr std::size_t kFirstWatch = 2;
-    for (const Watch& w : watches_) fds.push_back({w.fd, POLLIN, 0});
     const auto now = Clock::now();
     const auto left = std::max(until - now, Clock::duration::zero());
-    timespec ts{};
-    const timespec* timeout = &ts;
+    bool timeout = true;  // false: the timerfd ends the wait in time
     if (left == Clock::duration::zero()) {
         // due already: look without waiting
     } else if (timerFd >= 0) {
@@ -84,30 +99,34 @@ void EventLoop::Wait(Clock::time_point until) {
             due.it_value.tv_nsec = static_cast<long>(at.count() % 1'000'000'000);
             if (::timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &due, nullptr) == 0) waiter_->armed = until;
         }
-        if (waiter_->armed <= until) timeout = nullptr;
+        if (waiter_->armed <= until) timeout = false;
     }
-    if (timeout != nullptr && left != Clock::duration::zero()) {
-        const auto s = std::chrono::duration_cast<std::chrono::seconds>(left);
-        ts = {static_cast<time_t>(s.count()),
-              static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left - s).count())};
+    int timeoutMs = -1;
+    if (timeout) {
+        // Rounded up: a wait never ends before its time.
+        timeoutMs = static_cast<int>(std::min<Clock::rep>(
+            std::chrono::ceil<std::chrono::milliseconds>(left).count(), 24 * 3600 * 1000));
     }
-    const int r = ::ppoll(fds.data(), fds.size(), timeout, nullptr);
+    epoll_event events[8];
+    const int r = ::epoll_wait(waiter_->epollFd, events, 8, timeoutMs);
     if (r <= 0) return;  // timeout, or EINTR: the caller looks again
-    if (fds[0].revents) {
-        std::uint64_t count;
-        [[maybe_unused]] const ssize_t n = ::read(waiter_->wakeFd, &count, sizeof count);
+    for (int i = 0; i < r; ++i) {
+        const int fd = events[i].data.fd;
+        if (fd == waiter_->wakeFd) {
+            std::uint64_t count;
+            [[maybe_unused]] const ssize_t n = ::read(waiter_->wakeFd, &count, sizeof count);
+        } else if (fd == timerFd) {
+            std::uint64_t count;
+            [[maybe_unused]] const ssize_t n = ::read(timerFd, &count, sizeof count);
+            waiter_->armed = Clock::time_point::max();
+        }
     }
-    if (fds[1].revents) {
-        // Expired: set afresh by the next wait that needs it.
-        std::uint64_t count;
-        [[maybe_unused]] const ssize_t n = ::read(timerFd, &count, sizeof count);
-        waiter_->armed = Clock::time_point::max();
-    }
-    for (std::size_t i = kFirstWatch; i < fds.size(); ++i) {
-        if (!fds[i].revents) continue;
+    for (int i = 0; i < r; ++i) {
+        const int fd = events[i].data.fd;
+        if (fd == waiter_->wakeFd || fd == timerFd) continue;
         // An earlier handler may have unwatched (or closed) this descriptor;
         // the handler is copied since it may unwatch itself while it runs.
-        const auto w = std::find_if(watches_.begin(), watches_.end(), [&](const Watch& x) { return x.fd == fds[i].fd; });
+        const auto w = std::find_if(watches_.begin(), watches_.end(), [&](const Watch& x) { return x.fd == fd; });
         if (w == watches_.end()) continue;
         const std::function<void()> onReady = w->onReady;
         onReady();
