@@ -59,7 +59,7 @@ private:
         int fd;
         std::function<void()> onReady;
     };
-    struct Waiter;  // the platform's way of sleeping: poll + eventfd, or a condition
+    struct Waiter;  // the platform's way of sleeping: epoll + eventfd, or a condition
 
     /// Runs what is due; waits at most until `limit` for more.
     void Step(Clock::time_point limit);

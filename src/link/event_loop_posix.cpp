@@ -83,10 +83,13 @@ void EventLoop::Wait(Clock::time_point until) {
     const int timerFd = waiter_->timerFd;
     const auto now = Clock::now();
     const auto left = std::max(until - now, Clock::duration::zero());
-    bool timeout = true;  // false: the timerfd ends the wait in time
-    if (left == Clock::duration::zero()) {
-        // due already: look without waiting
-    } else if (timerFd >= 0) {
+    int timeoutMs = 0;  // due already: look without waiting
+    if (left != Clock::duration::zero()) {
+        // Rounded up: a wait never ends before its time.
+        timeoutMs = static_cast<int>(std::min<Clock::rep>(
+            std::chrono::ceil<std::chrono::milliseconds>(left).count(), 24 * 3600 * 1000));
+    }
+    if (timeoutMs != 0 && timerFd >= 0) {
         // steady_clock is CLOCK_MONOTONIC: its time points are the timer's own.
         // Moved earlier at once; a later time waits until the set one has
         // passed (one early wake-up, after which the loop looks again), so
@@ -99,13 +102,7 @@ void EventLoop::Wait(Clock::time_point until) {
             due.it_value.tv_nsec = static_cast<long>(at.count() % 1'000'000'000);
             if (::timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &due, nullptr) == 0) waiter_->armed = until;
         }
-        if (waiter_->armed <= until) timeout = false;
-    }
-    int timeoutMs = -1;
-    if (timeout) {
-        // Rounded up: a wait never ends before its time.
-        timeoutMs = static_cast<int>(std::min<Clock::rep>(
-            std::chrono::ceil<std::chrono::milliseconds>(left).count(), 24 * 3600 * 1000));
+        if (waiter_->armed <= until) timeoutMs = -1;  // the timerfd ends the wait in time
     }
     epoll_event events[8];
     const int r = ::epoll_wait(waiter_->epollFd, events, 8, timeoutMs);
